@@ -1,0 +1,70 @@
+# Sourced with the build folder as $1: sets up the Wine environment of that
+# build and defines qf_session_ensure / qf_session_stop.
+QF_BUILD_DIR="$(cd "$1" && pwd)"
+export WINEPREFIX="$QF_BUILD_DIR/wineprefix"
+export WINEARCH=win32
+export WINEDEBUG="${WINEDEBUG:--all}"
+# No Mono/Gecko install prompts; the program needs neither.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# A fixed locale so the ANSI code page is 1252 whatever the machine has.
+export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+QF_DISPLAY_FILE="$QF_BUILD_DIR/.xvfb-display"
+QF_XVFB_PID_FILE="$QF_BUILD_DIR/.xvfb-pid"
+
+qf_prefix_ensure() {
+  [ -f "$WINEPREFIX/.qf-ready" ] && return 0
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/.qf-ready" ]; then
+      rm -rf "$WINEPREFIX"
+      DISPLAY= wineboot -i >/dev/null 2>&1 9>&- || true
+      wineserver -w 9>&-
+      # Tests install what they need into the prefix; mark it as complete.
+      touch "$WINEPREFIX/.qf-ready"
+    fi
+  ) 9>"$QF_BUILD_DIR/.wineprefix.lock"
+}
+
+qf_xvfb_alive() {
+  [ -f "$QF_XVFB_PID_FILE" ] && kill -0 "$(cat "$QF_XVFB_PID_FILE")" 2>/dev/null
+}
+
+qf_xvfb_ensure() {
+  if [ -n "${DISPLAY:-}" ] && [ -z "${QF_OWN_XVFB:-}" ]; then return 0; fi
+  (
+    flock 9
+    if ! qf_xvfb_alive; then
+      local n
+      for n in $(seq 90 140); do
+        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 9>&- &
+        echo $! >"$QF_XVFB_PID_FILE"
+        local i
+        for i in $(seq 1 100); do
+          [ -e "/tmp/.X11-unix/X$n" ] && break
+          sleep 0.05
+        done
+        echo ":$n" >"$QF_DISPLAY_FILE"
+        break
+      done
+    fi
+  ) 9>"$QF_BUILD_DIR/.xvfb.lock"
+  export DISPLAY="$(cat "$QF_DISPLAY_FILE")"
+  export QF_OWN_XVFB=1
+}
+
+qf_session_ensure() {
+  qf_prefix_ensure
+  qf_xvfb_ensure
+  # A persistent server keeps process start-up in the tens of milliseconds.
+  wineserver -p </dev/null >/dev/null 2>&1 || true
+}
+
+qf_session_stop() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  if qf_xvfb_alive; then
+    kill "$(cat "$QF_XVFB_PID_FILE")" 2>/dev/null || true
+  fi
+  rm -f "$QF_XVFB_PID_FILE" "$QF_DISPLAY_FILE"
+}

@@ -1,0 +1,49 @@
+// Shared test helpers.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "rtl/Try.h"
+#include "rtl/Win.h"
+
+namespace testutil {
+
+// Runs `body`; answers the class name and message of the runtime exception
+// it raised, or nothing when it returned normally.
+struct Raised {
+    std::wstring ClassName;
+    std::wstring Message;
+};
+template <class Body>
+std::optional<Raised> CaptureRaise(Body&& body) {
+    std::optional<Raised> result;
+    rtl::Try([&] { body(); }, rtl::OnAny([&](rtl::Exception& e) { result = Raised{e.ClassName(), e.Message}; }));
+    return result;
+}
+
+// A fresh folder under %TEMP% that is removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::wstring& Path() const { return FPath; }  // with trailing backslash
+private:
+    std::wstring FPath;
+};
+
+// Runs a program and waits for it; answers its exit code (or ~0u).
+DWORD RunAndWait(const std::wstring& commandLine, std::string* output = nullptr, DWORD timeoutMs = 60000);
+
+// Folder of the running test executable, with trailing backslash.
+std::wstring ExeFolder();
+
+}  // namespace testutil
+
+// Lets gtest print wide strings in failure messages.
+inline void PrintTo(const std::wstring& s, std::ostream* os) {
+    std::string narrow;
+    for (wchar_t c : s) narrow += (c < 128) ? static_cast<char>(c) : '?';
+    *os << '"' << narrow << '"';
+}
