@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the program and starts it under Wine: on
+# the user's display when there is one, otherwise under Xvfb with a
+# screenshot of its window saved to build/screenshot.png.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake >/dev/null
+cmake --build build -j"$(nproc)" --target orvex
+source scripts/wine-env.sh build
+if [ -n "${DISPLAY:-}" ]; then
+  qf_session_ensure
+  wine build/src/app/orvex.exe "$@"
+  exit $?
+fi
+qf_session_ensure
+trap qf_session_stop EXIT
+wine build/src/app/orvex.exe "$@" &
+app=$!
+for i in $(seq 1 120); do
+  xdotool search --name "Orvex" >/dev/null 2>&1 && break
+  sleep 0.5
+done
+sleep 2
+import -window root build/screenshot.png
+echo "No display: the program ran under Xvfb; screenshot saved to $(pwd)/build/screenshot.png"
+kill "$app" 2>/dev/null || true
