@@ -56,8 +56,16 @@ qf_xvfb_ensure() {
 qf_session_ensure() {
   qf_prefix_ensure
   qf_xvfb_ensure
-  # A persistent server keeps process start-up in the tens of milliseconds.
-  wineserver -p </dev/null >/dev/null 2>&1 || true
+  (
+    flock 9
+    # A persistent server keeps process start-up short. When it is new, start
+    # Wine's background services now, detached from our output: a test whose
+    # program started them would otherwise hand them its stdout pipe, and the
+    # test runner would wait for them to close it.
+    if wineserver -p </dev/null >/dev/null 2>&1 9>&-; then
+      wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 9>&- || true
+    fi
+  ) 9>"$QF_BUILD_DIR/.wineserver.lock"
 }
 
 qf_session_stop() {
