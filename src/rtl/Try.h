@@ -84,4 +84,15 @@ void Try(Body&& body, H... handlers) {
     }
 }
 
+// For entry points called by Windows or COM (callbacks, COM methods), where
+// no exception may travel back into the caller's frames: runs `body` and
+// returns its result; any runtime exception is released and `errorResult`
+// is returned instead.
+template <class R, class Body>
+R TryResult(R errorResult, Body&& body) {
+    R result = errorResult;
+    Try([&] { result = body(); }, OnAny([](Exception&) {}));
+    return result;
+}
+
 }  // namespace rtl
