@@ -124,4 +124,46 @@ class EStackOverflow : public EExternal {
     using EExternal::EExternal;
 };
 
+class ERangeError : public EIntError {
+    RTL_EXCEPTION_CLASS(ERangeError)
+    using EIntError::EIntError;
+};
+
+// Floating-point faults.
+class EMathError : public EExternal {
+    RTL_EXCEPTION_CLASS(EMathError)
+    using EExternal::EExternal;
+};
+
+class EInvalidOp : public EMathError {
+    RTL_EXCEPTION_CLASS(EInvalidOp)
+    using EMathError::EMathError;
+};
+
+class EZeroDivide : public EMathError {
+    RTL_EXCEPTION_CLASS(EZeroDivide)
+    using EMathError::EMathError;
+};
+
+class EOverflow : public EMathError {
+    RTL_EXCEPTION_CLASS(EOverflow)
+    using EMathError::EMathError;
+};
+
+class EUnderflow : public EMathError {
+    RTL_EXCEPTION_CLASS(EUnderflow)
+    using EMathError::EMathError;
+};
+
+class EPrivilege : public EExternal {
+    RTL_EXCEPTION_CLASS(EPrivilege)
+    using EExternal::EExternal;
+};
+
+// Any other operating-system exception.
+class EExternalException : public EExternal {
+    RTL_EXCEPTION_CLASS(EExternalException)
+    using EExternal::EExternal;
+};
+
 }  // namespace rtl

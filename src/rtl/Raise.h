@@ -1,20 +1,24 @@
 // Raising runtime exceptions. The raised object is owned by the runtime from
-// the moment it is raised until the handler that accepts it has finished.
+// the moment it is raised until the scope that accepts it has handled it.
 #pragma once
 #include <utility>
+
 #include "rtl/Exception.h"
+#include "rtl/Seh.h"
 
 namespace rtl {
 
 // Raises `e` (taking ownership). A null object stops the program with
-// runtime error 216.
-[[noreturn]] void Raise(Exception* e);
+// runtime error 216. Inlined so that the raise address is the caller's.
+[[noreturn]] inline __attribute__((always_inline)) void Raise(Exception* e) { rtl_RaiseExcept(e); }
 
 // Inside a handler: raises the exception being handled again, unchanged.
-[[noreturn]] void ReRaise();
+[[noreturn]] inline __attribute__((always_inline)) void ReRaise() {
+    rtl_RaiseExcept(detail::THandling::TakeCurrentForReRaise());
+}
 
 template <class E, class... Args>
-[[noreturn]] void RaiseNew(Args&&... args) {
+[[noreturn]] inline __attribute__((always_inline)) void RaiseNew(Args&&... args) {
     Raise(new E(std::forward<Args>(args)...));
 }
 

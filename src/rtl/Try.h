@@ -9,52 +9,69 @@
 // returns. A handler may call ReRaise() or raise a new exception. Without a
 // matching handler the exception travels on to the next enclosing scope.
 // C++ destructors run on every path out of the body.
+//
+// How it works: the scope links a registration record into the thread's SEH
+// chain for the duration of its body, so the operating system's dispatch
+// asks the scope's frame handler whether it takes an exception (raised or a
+// processor fault). The handler that accepts resumes at the raise site with
+// a C++ throw of a wrapper naming the scope; the C++ unwinder runs every
+// destructor on the way, and the scope's catch takes the wrapper.
+// A plain C++ try/catch cannot catch runtime exceptions: the dispatch would
+// not see it and would report the exception as unhandled.
 #pragma once
+#include <tuple>
+#include <type_traits>
 #include <utility>
+
 #include "rtl/Exception.h"
 #include "rtl/Raise.h"
+#include "rtl/Seh.h"
 
 namespace rtl {
 
 namespace detail {
 
-// What travels through C++ frames while a runtime exception is in flight.
-struct RaisedException {
-    Exception* Object;
-};
-
-// Owns the object while a handler runs; ReRaise() releases it.
-class HandlingScope {
-public:
-    explicit HandlingScope(Exception* obj);
-    ~HandlingScope();
-    HandlingScope(const HandlingScope&) = delete;
-    HandlingScope& operator=(const HandlingScope&) = delete;
-    static Exception* Current();
-    static void ReleaseCurrent();
-
-private:
-    Exception* FObject;
-    HandlingScope* FOuter;
-};
-
 template <class E, class F>
 struct TypedHandler {
+    using Class = E;
     F Fn;
     bool Matches(const Exception& e) const { return e.InheritsFrom(E::ClassRef); }
     void operator()(Exception& e) { Fn(static_cast<E&>(e)); }
 };
 
 template <class... H>
-bool DispatchHandlers(Exception& e, H&... handlers) {
-    bool done = false;
-    auto tryOne = [&](auto& h) {
-        if (done || !h.Matches(e)) return;
-        done = true;
-        h(e);
-    };
-    (tryOne(handlers), ...);
-    return done;
+bool MatchesAny(const void* handlers, const Exception& e) {
+    const auto& t = *static_cast<const std::tuple<H...>*>(handlers);
+    return std::apply([&](const auto&... h) { return (h.Matches(e) || ...); }, t);
+}
+
+template <class... H>
+void DispatchFirst(std::tuple<H...>& handlers, Exception& e) {
+    std::apply(
+        [&](auto&... h) {
+            bool done = false;
+            auto one = [&](auto& handler) {
+                if (done || !handler.Matches(e)) return;
+                done = true;
+                handler(e);
+            };
+            (one(h), ...);
+        },
+        handlers);
+}
+
+// Runs `body` under a registration record; answers the accepted object (null
+// when the body returned normally). `frame.Handler` picks the frame handler.
+template <class Body>
+Exception* RunScope(TScopeFrame& frame, Body& body) {
+    try {
+        TFrameGuard guard(frame);
+        body();
+    } catch (TRaised& raised) {
+        if (raised.Target != &frame) throw;
+        return raised.Object;
+    }
+    return nullptr;
 }
 
 }  // namespace detail
@@ -71,16 +88,15 @@ detail::TypedHandler<Exception, F> OnAny(F fn) {
 
 template <class Body, class... H>
 void Try(Body&& body, H... handlers) {
-    try {
-        body();
-    } catch (detail::RaisedException& raised) {
-        Exception* obj = raised.Object;
-        bool matched = false;
-        auto probe = [&](auto& h) { matched = matched || h.Matches(*obj); };
-        (probe(handlers), ...);
-        if (!matched) throw;
-        detail::HandlingScope scope(obj);
-        detail::DispatchHandlers(*obj, handlers...);
+    constexpr bool catchAll = (std::is_same_v<typename H::Class, Exception> || ...);
+    std::tuple<H...> hs{std::move(handlers)...};
+    detail::TScopeFrame frame{nullptr, catchAll ? reinterpret_cast<void*>(&rtl_HandleAnyExcept)
+                                                : reinterpret_cast<void*>(&rtl_HandleOnExcept),
+                              catchAll ? nullptr : &detail::MatchesAny<H...>, &hs};
+    if (Exception* obj = detail::RunScope(frame, body)) {
+        detail::THandling handling(obj);
+        detail::DispatchFirst(hs, *obj);
+        handling.Done();
     }
 }
 
@@ -91,7 +107,13 @@ void Try(Body&& body, H... handlers) {
 template <class R, class Body>
 R TryResult(R errorResult, Body&& body) {
     R result = errorResult;
-    Try([&] { result = body(); }, OnAny([](Exception&) {}));
+    auto run = [&] { result = body(); };
+    detail::TScopeFrame frame{nullptr, reinterpret_cast<void*>(&rtl_HandleAutoExcept), nullptr, nullptr};
+    if (Exception* obj = detail::RunScope(frame, run)) {
+        detail::THandling handling(obj);
+        handling.Done();
+        return errorResult;
+    }
     return result;
 }
 

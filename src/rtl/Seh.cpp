@@ -1,0 +1,171 @@
+// Frame handlers of the catching scopes and of the program's outermost
+// frame, and the bookkeeping of the exception being handled.
+#include "rtl/Seh.h"
+
+#include <cstdint>
+
+#include "rtl/ErrorMessage.h"
+#include "rtl/ExceptionFactory.h"
+#include "rtl/Halt.h"
+#include "rtl/Win.h"
+
+namespace {
+
+// The unwinder's lookup of the code-range description covering `pc`; a
+// processor fault can only be turned into a C++ unwind when there is one.
+struct DwarfEhBases {
+    void* tbase;
+    void* dbase;
+    void* func;
+};
+extern "C" const void* _Unwind_Find_FDE(void* pc, DwarfEhBases* bases);
+
+constexpr DWORD cUnwindFlags = EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND;
+
+thread_local rtl::detail::THandling* tHandling = nullptr;
+
+bool IsRuntimeException(const EXCEPTION_RECORD* rec) {
+    return rec->ExceptionCode == rtl::cRuntimeExceptionCode &&
+           rec->NumberParameters == rtl::cRuntimeExceptionArgs && rec->ExceptionInformation[1] != 0;
+}
+
+// Errors only: warnings and informational codes (debug output, breakpoints
+// handled by a debugger) are left to whoever raised them.
+bool IsErrorCode(DWORD code) { return (code & 0xC0000000u) == 0xC0000000u; }
+
+// A fault can be continued into a C++ throw when it is continuable and the
+// faulting instruction lies in code the unwinder can walk (our own code,
+// built with -fnon-call-exceptions).
+bool IsCatchableFault(const EXCEPTION_RECORD* rec, const CONTEXT* ctx) {
+    if (!IsErrorCode(rec->ExceptionCode) || (rec->ExceptionFlags & EXCEPTION_NONCONTINUABLE)) return false;
+    DwarfEhBases bases{};
+    return _Unwind_Find_FDE(reinterpret_cast<void*>(ctx->Eip), &bases) != nullptr;
+}
+
+struct ChainRecord {
+    ChainRecord* Next;
+    void* Handler;
+};
+ChainRecord* const cChainEnd = reinterpret_cast<ChainRecord*>(~uintptr_t(0));
+
+}  // namespace
+
+extern "C" {
+void rtl_ThrowTrampoline();
+void rtl_FaultTrampoline();
+[[noreturn]] void rtl_ResumeAtRaise(const ULONG_PTR* args, void* scope);
+void rtl_Unwind(void* targetFrame, EXCEPTION_RECORD* rec);
+
+[[noreturn]] void rtl_ThrowRaised(rtl::detail::TScopeFrame* target, rtl::Exception* obj) {
+    throw rtl::detail::TRaised{target, obj};
+}
+
+rtl::Exception* rtl_TakeHandledObject() { return rtl::detail::THandling::TakeCurrentForDone(); }
+
+void rtl_ReleaseObject(rtl::Exception* obj) { rtl::ReleaseObject(obj); }
+}
+
+namespace rtl {
+
+void ReleaseObject(Exception* obj) {
+    if (obj && obj != OutOfMemoryObject()) delete obj;
+}
+
+namespace detail {
+
+TFrameGuard::TFrameGuard(TScopeFrame& frame) : FFrame(&frame), FPrevious(rtl_GetChainHead()) {
+    frame.Next = static_cast<TScopeFrame*>(FPrevious);
+    rtl_SetChainHead(&frame);
+}
+
+TFrameGuard::~TFrameGuard() { rtl_SetChainHead(FPrevious); }
+
+THandling::THandling(Exception* obj) : FObject(obj), FOuter(tHandling) { tHandling = this; }
+
+THandling::~THandling() {
+    tHandling = FOuter;
+    ReleaseObject(FObject);
+}
+
+void THandling::Done() {
+    if (FObject) rtl_DoneExcept();
+}
+
+Exception* THandling::TakeCurrentForReRaise() {
+    if (!tHandling) return nullptr;
+    Exception* obj = tHandling->FObject;
+    tHandling->FObject = nullptr;
+    return obj;
+}
+
+Exception* THandling::TakeCurrentForDone() { return TakeCurrentForReRaise(); }
+
+// The scope `frame` takes the exception: it never returns to the dispatcher
+// for a raised exception, and for a fault it continues execution in the
+// throw trampoline.
+static EXCEPTION_DISPOSITION Accept(EXCEPTION_RECORD* rec, TScopeFrame* frame, CONTEXT* ctx, Exception* obj,
+                                    bool raised) {
+    if (raised) {
+        // Remove the dispatcher's own records down to the innermost record
+        // that was live at the raise point (never the accepting record
+        // itself: inner scopes between the two are still live and unlink
+        // their records as the C++ unwind passes them).
+        const ULONG_PTR* args = rec->ExceptionInformation;
+        auto* r = static_cast<ChainRecord*>(rtl_GetChainHead());
+        while (r != cChainEnd && reinterpret_cast<uintptr_t>(r) < args[6]) r = r->Next;
+        rtl_Unwind(r, rec);
+        rtl_ResumeAtRaise(args, frame);
+    }
+    ctx->Ecx = ctx->Eip + 1;  // fake return address: the unwinder looks up (address - 1)
+    ctx->Eip = reinterpret_cast<DWORD>(&rtl_FaultTrampoline);
+    ctx->Eax = reinterpret_cast<DWORD>(frame);
+    ctx->Edx = reinterpret_cast<DWORD>(obj);
+    return ExceptionContinueExecution;
+}
+
+static EXCEPTION_DISPOSITION HandleScope(EXCEPTION_RECORD* rec, TScopeFrame* frame, CONTEXT* ctx) {
+    if (rec->ExceptionFlags & cUnwindFlags) return ExceptionContinueSearch;
+    bool raised = IsRuntimeException(rec);
+    if (!raised && !IsCatchableFault(rec, ctx)) return ExceptionContinueSearch;
+    Exception* obj = raised ? reinterpret_cast<Exception*>(rec->ExceptionInformation[1]) : ExceptObjFromRecord(rec);
+    if (frame->Matches && !frame->Matches(frame->Handlers, *obj)) {
+        if (!raised) ReleaseObject(obj);
+        return ExceptionContinueSearch;
+    }
+    return Accept(rec, frame, ctx, obj, raised);
+}
+
+}  // namespace detail
+}  // namespace rtl
+
+using rtl::detail::TScopeFrame;
+
+extern "C" {
+
+EXCEPTION_DISPOSITION rtl_HandleOnExceptImpl(EXCEPTION_RECORD* rec, void* frame, CONTEXT* ctx, void*) {
+    return rtl::detail::HandleScope(rec, static_cast<TScopeFrame*>(frame), ctx);
+}
+
+EXCEPTION_DISPOSITION rtl_HandleAnyExceptImpl(EXCEPTION_RECORD* rec, void* frame, CONTEXT* ctx, void*) {
+    return rtl::detail::HandleScope(rec, static_cast<TScopeFrame*>(frame), ctx);
+}
+
+EXCEPTION_DISPOSITION rtl_HandleAutoExceptImpl(EXCEPTION_RECORD* rec, void* frame, CONTEXT* ctx, void*) {
+    return rtl::detail::HandleScope(rec, static_cast<TScopeFrame*>(frame), ctx);
+}
+
+// The program's outermost handler: an error that reaches it was not handled
+// anywhere. It is shown by the last-chance display and the program halts
+// with exit code 1.
+EXCEPTION_DISPOSITION rtl_ExceptionHandlerImpl(EXCEPTION_RECORD* rec, void*, CONTEXT*, void*) {
+    if (rec->ExceptionFlags & cUnwindFlags) return ExceptionContinueSearch;
+    bool raised = IsRuntimeException(rec);
+    if (!raised && !IsErrorCode(rec->ExceptionCode)) return ExceptionContinueSearch;
+    rtl::Exception* obj = raised ? reinterpret_cast<rtl::Exception*>(rec->ExceptionInformation[1])
+                                 : rtl::ExceptObjFromRecord(rec);
+    void* address = raised ? reinterpret_cast<void*>(rec->ExceptionInformation[0]) : rec->ExceptionAddress;
+    rtl_ShowError(obj, address);
+    rtl::Halt(1);
+}
+
+}  // extern "C"
