@@ -1,0 +1,121 @@
+// THTTPUploader: posts form fields and files as one multipart/form-data
+// request over HTTP or HTTPS through WinInet and reads back the answer.
+//
+//   http::THTTPUploader up;
+//   up.Request().SetURL(L"https://example.test/upload");
+//   up.Fields().Add("comment", "hello");
+//   up.Files().Add("report", L"C:\\temp\\report.zip", "application/zip");
+//   up.Upload();                      // raises EHTTPUploader / EHTTPUploaderCancel
+//   int status = up.Response().StatusCode;
+//
+// Upload blocks the calling thread; events and the virtual Do... operations
+// are called on that thread from inside Upload.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "http/httpuploader_errors.h"
+#include "http/httpuploader_model.h"
+#include "http/httpuploader_platform.h"
+
+namespace http {
+
+class THTTPUploader;
+
+using THTTPUploaderStatusSimpleEvent =
+    std::function<void(THTTPUploader& sender, const std::wstring& message, int64_t position, int64_t total)>;
+using THTTPUploaderStatusStringEvent = std::function<void(THTTPUploader& sender, const std::wstring& data)>;
+using THTTPUploaderStatusFileCompleteEvent =
+    std::function<void(THTTPUploader& sender, const std::wstring& fileName, bool successful)>;
+using THTTPUploaderStatusFileProgressEvent = std::function<void(
+    THTTPUploader& sender, const std::wstring& fileName, uint32_t fileBytesSent, uint32_t localFileSize,
+    uint32_t secondsToFileCompletion, uint32_t overallBytesSent, uint32_t overallBytesTotal,
+    uint32_t secondsToOverallCompletion, uint32_t bytesPerSecond)>;
+using THTTPUploaderCheckCancelEvent = std::function<void(THTTPUploader& sender, bool& cancel)>;
+using THTTPUploaderStatusEvent = std::function<void(THTTPUploader& sender)>;
+using THTTPUploaderStatusDwordEvent = std::function<void(THTTPUploader& sender, uint32_t data)>;
+
+// Remaining time that cannot be estimated yet (no transfer rate known).
+inline constexpr uint32_t kSecondsUnknown = 0xFFFFFFFF;
+
+class THTTPUploader {
+public:
+    static constexpr const wchar_t* kDefaultAgent = L"THTTPUploader/1.0";
+    static constexpr uint32_t kFirstBlockSize = 32768;
+    static constexpr uint32_t kMinBlockSize = 8192;
+    static constexpr uint32_t kMaxBlockSize = 16777216;
+    static constexpr uint32_t kMaxProxyLoginSends = 5;
+
+    THTTPUploader();
+    virtual ~THTTPUploader();
+    THTTPUploader(const THTTPUploader&) = delete;
+    THTTPUploader& operator=(const THTTPUploader&) = delete;
+
+    THTTPUploaderRequest& Request() { return *FRequest; }
+    THTTPUploaderResponse& Response() { return *FResponse; }
+    THTTPUploaderFields& Fields() { return *FFields; }
+    THTTPUploaderFiles& Files() { return *FFiles; }
+    THTTPUploaderProxy& Proxy() { return *FProxy; }
+
+    bool ShowUI = true;
+
+    THTTPUploaderStatusSimpleEvent OnStatus;
+    THTTPUploaderStatusStringEvent OnFileBegin;
+    THTTPUploaderStatusFileProgressEvent OnFileProgress;
+    THTTPUploaderStatusFileCompleteEvent OnFileComplete;
+    THTTPUploaderCheckCancelEvent OnCheckCancel;
+    // Connection-phase events: kept for callers that assign them; the
+    // session's status callback ignores every notification, so the engine
+    // never raises them.
+    THTTPUploaderStatusStringEvent OnResolvingName, OnNameResolved, OnConnectingToServer, OnConnectedToServer;
+    THTTPUploaderStatusEvent OnSendingRequest, OnReceivingResponse, OnClosingConnection, OnConnectionClosed;
+    THTTPUploaderStatusDwordEvent OnRequestSent, OnResponseReceived;
+
+    // The whole exchange; on return Response() holds the answer. An HTTP
+    // error status is an ordinary result.
+    void Upload();
+
+    // Transfer rate of the last file sent (bytes per second), 0 before any.
+    uint32_t CachedBytesPerSecond() const { return FCachedBytesPerSecond; }
+
+    // Where the WinInet calls go; the default is wininet.dll itself. The
+    // platform object is not owned and must outlive the uploads.
+    void SetPlatform(IHTTPUploaderPlatform& platform) { FPlatform = &platform; }
+
+protected:
+    virtual void DoStatus(const std::wstring& message, int64_t position, int64_t total);
+    virtual void DoFileBegin(const std::wstring& fileName);
+    virtual void DoFileComplete(const std::wstring& fileName, bool successful);
+    virtual void DoFileProgress(const std::wstring& fileName, uint32_t fileBytesSent, uint32_t localFileSize,
+                                uint32_t secondsToFileCompletion, uint32_t overallBytesSent,
+                                uint32_t overallBytesTotal, uint32_t secondsToOverallCompletion,
+                                uint32_t bytesPerSecond);
+    virtual bool DoCheckCancel();
+
+private:
+    struct TTransfer;
+    void SendBody(TTransfer& t);
+    void SendField(TTransfer& t, const THTTPUploaderField& field);
+    void SendFile(TTransfer& t, const THTTPUploaderFile& file);
+    void SendFileData(TTransfer& t, HANDLE fileHandle, const std::wstring& pathName);
+    void Write(TTransfer& t, const void* data, uint32_t length);
+    bool ProxyLogin(TTransfer& t);
+    bool QueryStatusCode(TTransfer& t, uint32_t& status);
+    void ReadHeaders(TTransfer& t);
+    void ReadBody(TTransfer& t);
+
+    std::unique_ptr<THTTPUploaderRequest> FRequest;
+    std::unique_ptr<THTTPUploaderResponse> FResponse;
+    std::unique_ptr<THTTPUploaderFields> FFields;
+    std::unique_ptr<THTTPUploaderFiles> FFiles;
+    std::unique_ptr<THTTPUploaderProxy> FProxy;
+    uint32_t FCachedBytesPerSecond = 0;
+    IHTTPUploaderPlatform* FPlatform;
+};
+
+// Splits "host:port" (or "[v6]:port"); without a port the port stays 0.
+void SplitHostPort(const std::wstring& hostName, std::wstring& host, uint16_t& port);
+
+}  // namespace http

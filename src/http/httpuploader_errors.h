@@ -1,0 +1,34 @@
+// The two error classes of the upload client. EHTTPUploader names the step
+// that failed and carries the WinInet (or system) error code; its message
+// ends in ", error = <code> (<text from wininet.dll's message table>)".
+// EHTTPUploaderCancel has no text: callers tell it apart by its class.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "rtl/Exception.h"
+
+namespace http {
+
+class EHTTPUploader : public rtl::Exception {
+    RTL_EXCEPTION_CLASS(EHTTPUploader)
+public:
+    EHTTPUploader(const std::wstring& msg, int errorCode);
+    int ErrorCode() const { return FErrorCode; }
+
+private:
+    int FErrorCode;
+};
+
+class EHTTPUploaderCancel : public rtl::Exception {
+    RTL_EXCEPTION_CLASS(EHTTPUploaderCancel)
+public:
+    EHTTPUploaderCancel() : rtl::Exception(std::wstring()) {}
+};
+
+// Text of `code` from the message table of the loaded wininet.dll only (not
+// the system table), trailing control characters, blanks and dots removed;
+// empty when the table has no such message or wininet.dll is not loaded.
+std::wstring WinInetErrorText(uint32_t code);
+
+}  // namespace http
