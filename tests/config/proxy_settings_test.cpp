@@ -1,0 +1,193 @@
+// The proxy settings store against the registry of the test prefix.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "TestUtil.h"
+#include "config/Base64.h"
+#include "config/GlobalProxySettings.h"
+#include "env/ErrorControlledRegistry.h"
+
+using namespace config;
+using testutil::CaptureRaise;
+
+namespace {
+
+const wchar_t* kParentKey = L"Software\\Quillfen\\Orvex Engine";
+
+class ProxySettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DoneProxySettings();
+        env::TRegistryErrorControlled().DeleteKey(kParentKey);
+    }
+    void TearDown() override {
+        DoneProxySettings();
+        env::TRegistryErrorControlled().DeleteKey(kParentKey);
+    }
+
+    static std::wstring StoredLogin() {
+        env::TRegistryErrorControlled reg;
+        EXPECT_TRUE(reg.OpenKeyReadOnly(kProxySettingsKey));
+        return reg.ReadString(kProxyLoginValue);
+    }
+    static void SetRaw(const wchar_t* name, DWORD type, const void* data, DWORD size) {
+        HKEY h;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kProxySettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                 nullptr, &h, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(h, name, 0, type, static_cast<const BYTE*>(data), size));
+        RegCloseKey(h);
+    }
+};
+
+TEST_F(ProxySettingsTest, NoKeyGivesEmptyValuesAndPortZero) {
+    TProxySettings& s = GetProxySettings();
+    EXPECT_EQ(L"", s.Server());
+    EXPECT_EQ(0, s.Port());
+    EXPECT_EQ(L"", s.Username());
+    EXPECT_EQ(L"", s.Password());
+    env::TRegistryErrorControlled reg;
+    EXPECT_FALSE(reg.OpenKeyReadOnly(kProxySettingsKey)) << "reading must not create the key";
+}
+
+TEST_F(ProxySettingsTest, SaveRoundTripsThroughTheRegistry) {
+    GetProxySettings().Save(L" proxy.example.net ", 3128, L"J\u00f6rg", L"p\u00e4ss w\u20acrd");
+    env::TRegistryErrorControlled reg;
+    ASSERT_TRUE(reg.OpenKeyReadOnly(kProxySettingsKey));
+    EXPECT_EQ(L" proxy.example.net ", reg.ReadString(kProxyServerValue));
+    EXPECT_EQ(3128, reg.ReadInteger(kProxyPortValue));
+
+    TProxySettings loaded;
+    EXPECT_EQ(L" proxy.example.net ", loaded.Server());
+    EXPECT_EQ(3128, loaded.Port());
+    EXPECT_EQ(L"J\u00f6rg", loaded.Username());
+    EXPECT_EQ(L"p\u00e4ss w\u20acrd", loaded.Password());
+
+    // The shared object is loaded once; a new one appears after shutdown.
+    TProxySettings& shared = GetProxySettings();
+    EXPECT_EQ(&shared, &GetProxySettings());
+    TProxySettings other;
+    other.Save(L"elsewhere", 8080, L"", L"");
+    EXPECT_EQ(L" proxy.example.net ", GetProxySettings().Server());
+    DoneProxySettings();
+    EXPECT_EQ(L"elsewhere", GetProxySettings().Server());
+    EXPECT_EQ(L"", GetProxySettings().Username());
+}
+
+TEST_F(ProxySettingsTest, StoredLoginLengths) {
+    TProxySettings s;
+    s.Save(L"host", 1, L"u", L"p");
+    std::wstring stored = StoredLogin();
+    EXPECT_EQ(8u, stored.size());
+    EXPECT_EQ(std::wstring::npos, stored.find(L'='));
+    std::string bytes;
+    ASSERT_TRUE(Base64Decode(stored, bytes));
+    EXPECT_EQ(6u, bytes.size());
+    TProxySettings one;
+    EXPECT_EQ(L"u", one.Username());
+    EXPECT_EQ(L"p", one.Password());
+
+    // Empty credentials still store the enciphered carriage return.
+    s.Save(L"host", 1, L"", L"");
+    stored = StoredLogin();
+    ASSERT_EQ(4u, stored.size());
+    EXPECT_EQ(L'=', stored[3]);
+    EXPECT_NE(L'=', stored[2]);
+    ASSERT_TRUE(Base64Decode(stored, bytes));
+    EXPECT_EQ(2u, bytes.size());
+    TProxySettings none;
+    EXPECT_EQ(L"", none.Username());
+    EXPECT_EQ(L"", none.Password());
+}
+
+TEST_F(ProxySettingsTest, CarriageReturnsInCredentials) {
+    TProxySettings s;
+    s.Save(L"host", 1, L"user", L"line1\rline2\r");
+    TProxySettings kept;
+    EXPECT_EQ(L"user", kept.Username());
+    EXPECT_EQ(L"line1\rline2\r", kept.Password());
+
+    s.Save(L"host", 1, L"ab\rcd", L"pw");
+    TProxySettings split;
+    EXPECT_EQ(L"ab", split.Username());
+    EXPECT_EQ(L"cd\rpw", split.Password());
+}
+
+// Values written by earlier builds must stay readable: the stored form is
+// fixed by the built-in key (these were computed outside this program).
+TEST_F(ProxySettingsTest, StoredFormIsStable) {
+    EXPECT_EQ(L"QyO+h6bf", EncipherProxyLogin(L"u", L"p"));
+    EXPECT_EQ(L"OyM=", EncipherProxyLogin(L"", L""));
+    EXPECT_EQ(L"RiPBh7nf1nMssCRN91rEUI2/cjNmT5qrONEU/U1yUmwBYrBWrseV0T8cOQM=",
+              EncipherProxyLogin(L"proxyuser", L"s3cr\u00e9t\rline2"));
+    std::wstring user, password;
+    EXPECT_TRUE(DecipherProxyLogin(L"VyPRh9vfzXMxsFxN9FrWUA==", user, password));
+    EXPECT_EQ(L"ab", user);
+    EXPECT_EQ(L"cd\rpw", password);
+}
+
+TEST_F(ProxySettingsTest, UnreadableLoginsGiveEmptyCredentials) {
+    std::wstring user = L"x", password = L"y";
+    // Not Base64.
+    EXPECT_FALSE(DecipherProxyLogin(L"not base64!", user, password));
+    EXPECT_EQ(L"", user);
+    EXPECT_EQ(L"", password);
+    // Valid Base64 that deciphers to text without a carriage return.
+    EXPECT_FALSE(DecipherProxyLogin(Base64Encode("enciphered elsewhere"), user, password));
+    // An odd byte count: the half character at the end is dropped.
+    std::string bytes;
+    ASSERT_TRUE(Base64Decode(EncipherProxyLogin(L"a", L"b"), bytes));
+    EXPECT_TRUE(DecipherProxyLogin(Base64Encode(bytes + "Z"), user, password));
+    EXPECT_EQ(L"a", user);
+    EXPECT_EQ(L"b", password);
+
+    const wchar_t garbage[] = L"!!!!";
+    SetRaw(kProxyLoginValue, REG_SZ, garbage, sizeof(garbage));
+    const wchar_t server[] = L"kept";
+    SetRaw(kProxyServerValue, REG_SZ, server, sizeof(server));
+    TProxySettings s;
+    EXPECT_EQ(L"kept", s.Server());
+    EXPECT_EQ(L"", s.Username());
+    EXPECT_EQ(L"", s.Password());
+}
+
+TEST_F(ProxySettingsTest, PortOfTheWrongTypeFailsTheFirstUse) {
+    const wchar_t text[] = L"8";  // 4 bytes, like an integer, but a string
+    SetRaw(kProxyPortValue, REG_SZ, text, sizeof(text));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        auto raised = CaptureRaise([] { GetProxySettings(); });
+        ASSERT_TRUE(raised) << "attempt " << attempt;
+        EXPECT_EQ(L"ERegistryException", raised->ClassName);
+        EXPECT_EQ(L"Invalid data type for 'proxy port'", raised->Message);
+    }
+    // Longer than an integer: the data cannot even be read.
+    const wchar_t longer[] = L"8080";
+    SetRaw(kProxyPortValue, REG_SZ, longer, sizeof(longer));
+    auto raised = CaptureRaise([] { GetProxySettings(); });
+    ASSERT_TRUE(raised);
+    EXPECT_EQ(L"Failed to get data for 'proxy port'", raised->Message);
+
+    DWORD port = 8080;
+    SetRaw(kProxyPortValue, REG_DWORD, &port, sizeof(port));
+    EXPECT_EQ(8080, GetProxySettings().Port());
+}
+
+TEST_F(ProxySettingsTest, KeyThatCannotBeCreatedKeepsTheNewValuesInTheObject) {
+    // A lasting key cannot be created below a volatile one.
+    HKEY parent;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kParentKey, 0, nullptr, REG_OPTION_VOLATILE,
+                                             KEY_ALL_ACCESS, nullptr, &parent, nullptr));
+    RegCloseKey(parent);
+    TProxySettings& s = GetProxySettings();
+    auto raised = CaptureRaise([&] { s.Save(L"new.host", 81, L"nu", L"np"); });
+    EXPECT_FALSE(raised) << (raised ? testing::PrintToString(raised->Message) : "");
+    EXPECT_EQ(L"new.host", s.Server());
+    EXPECT_EQ(81, s.Port());
+    EXPECT_EQ(L"nu", s.Username());
+    EXPECT_EQ(L"np", s.Password());
+    env::TRegistryErrorControlled reg;
+    EXPECT_FALSE(reg.OpenKeyReadOnly(kProxySettingsKey));
+    EXPECT_EQ(L"new.host", GetProxySettings().Server());
+}
+
+}  // namespace
