@@ -1,0 +1,468 @@
+// The upload engine driven by the scripted WinInet stand-in: body layout,
+// verbs, ports, proxy options and login, progress, block sizes, cancel,
+// failures of every step, and that every handle is closed on every path.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "ScriptedPlatform.h"
+#include "TestUtil.h"
+#include "http/httpuploader.h"
+#include "http/httpuploader_messageprocessor.h"
+#include "rtl/Text.h"
+
+using namespace http;
+using testhttp::TScriptedPlatform;
+using testutil::CaptureRaise;
+
+namespace {
+
+std::wstring WriteFile(const testutil::TempDir& dir, const wchar_t* name, const std::string& content) {
+    std::wstring path = dir.Path() + name;
+    std::ofstream(path.c_str(), std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size()));
+    return path;
+}
+
+std::string BoundaryOf(const TScriptedPlatform& net) {
+    const std::string prefix = "Content-Type: multipart/form-data; boundary=";
+    EXPECT_EQ(0u, net.AddedHeader.rfind(prefix, 0)) << net.AddedHeader;
+    return net.AddedHeader.substr(prefix.size());
+}
+
+struct StatusLog {
+    std::vector<std::wstring> Lines;
+    void Hook(THTTPUploader& up) {
+        up.OnStatus = [this](THTTPUploader&, const std::wstring& m, int64_t pos, int64_t total) {
+            Lines.push_back(m + L" [" + std::to_wstring(pos) + L"/" + std::to_wstring(total) + L"]");
+        };
+    }
+};
+
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        up.SetPlatform(net);
+        up.Request().SetURL(L"http://upload.test/in?x=1");
+    }
+    void ExpectAllClosed() {
+        EXPECT_EQ(0, net.OpenHandles());
+    }
+    testutil::TempDir dir;
+    TScriptedPlatform net;
+    THTTPUploader up;
+};
+
+TEST_F(EngineTest, SendsFieldsThenFilesByteForByte) {
+    std::wstring a = WriteFile(dir, L"a.bin", std::string("x\0y\r\n", 5));
+    std::wstring empty = WriteFile(dir, L"empty.txt", "");
+    up.Fields().Add("name", "value");
+    up.Fields().Add("zero", "");
+    up.Files().Add("f1", a, "");
+    up.Files().Add("f2", empty, "text/plain");
+    StatusLog log;
+    log.Hook(up);
+    up.Upload();
+
+    const std::string b = BoundaryOf(net);
+    ASSERT_EQ(39u, b.size());
+    const std::string expected =
+        "--" + b + "\r\nContent-Disposition: form-data; name=\"name\"\r\n\r\nvalue\r\n" +
+        "--" + b + "\r\nContent-Disposition: form-data; name=\"zero\"\r\n\r\n\r\n" +
+        "--" + b + "\r\nContent-Disposition: form-data; name=\"f1\"; filename=\"a.bin\"\r\n" +
+        "Content-Type: application/octet-stream\r\n\r\n" + std::string("x\0y\r\n", 5) + "\r\n" +
+        "--" + b + "\r\nContent-Disposition: form-data; name=\"f2\"; filename=\"empty.txt\"\r\n" +
+        "Content-Type: text/plain\r\n\r\n\r\n" +
+        "--" + b + "--\r\n";
+    ASSERT_EQ(1, net.Sends());
+    EXPECT_EQ(expected, net.Bodies[0]);
+    EXPECT_EQ(expected.size(), net.Announced[0]);
+
+    EXPECT_EQ(L"THTTPUploader/1.0", net.Agent);
+    EXPECT_EQ(L"upload.test", net.Host);
+    EXPECT_EQ(80, net.Port);
+    EXPECT_EQ(L"POST", net.Verb);
+    EXPECT_EQ(L"/in?x=1", net.Object);
+    EXPECT_EQ(static_cast<DWORD>(INTERNET_FLAG_NO_CACHE_WRITE), net.RequestFlags);
+    // No proxy description: a direct connection, never the system's proxy.
+    EXPECT_EQ(1u, net.ProxyOptionCount);
+    EXPECT_EQ(static_cast<DWORD>(PROXY_TYPE_DIRECT), net.ProxyFlags);
+
+    EXPECT_EQ(200, up.Response().StatusCode);
+    EXPECT_EQ("hello", up.Response().MessageBodyAsString());
+    EXPECT_EQ(net.Headers, up.Response().Headers());
+    EXPECT_EQ((std::vector<std::string>{"request", "connection", "session"}), net.Closed);
+
+    // Default texts of the file events go to OnStatus.
+    const std::vector<std::wstring> expectedLog = {
+        L"File " + a + L" beginning upload [0/0]",
+        L"Uploading file a.bin (0 of 5 total bytes sent) [0/5]",
+        L"Uploading file a.bin (5 of 5 total bytes sent) [5/5]",
+        L"File a.bin complete [0/0]",
+        L"File " + empty + L" beginning upload [0/0]",
+        L"Uploading file empty.txt (0 of 0 total bytes sent) [5/5]",
+        L"Uploading file empty.txt (0 of 0 total bytes sent) [5/5]",
+        L"File empty.txt complete [0/0]",
+        L"Downloading [0/5]",
+        L"Downloading [5/5]",
+    };
+    // The fake clock moved 1 ms per write: no quarter second passed, so no
+    // rate is known and no remaining time is printed.
+    EXPECT_EQ(0u, up.CachedBytesPerSecond());
+    EXPECT_EQ(expectedLog, log.Lines);
+}
+
+TEST_F(EngineTest, NothingToSendIsAGetWithAnEmptyBodyAndTheHeaderStillAdded) {
+    up.Upload();
+    EXPECT_EQ(L"GET", net.Verb);
+    ASSERT_EQ(1, net.Sends());
+    EXPECT_EQ("", net.Bodies[0]);
+    EXPECT_EQ(0u, net.Announced[0]);
+    EXPECT_TRUE(net.WriteSizes.empty());
+    EXPECT_EQ(39u, BoundaryOf(net).size());
+
+    // The verb chosen by the first call stays for the next, with parts now.
+    up.Fields().Add("a", "b");
+    up.Upload();
+    EXPECT_EQ(L"GET", net.Verb);
+    EXPECT_EQ(L"GET", up.Request().Verb);
+}
+
+TEST_F(EngineTest, FilesWithoutFieldsArePosted) {
+    up.Files().Add("f", WriteFile(dir, L"f.txt", "abc"), "text/plain");
+    up.Upload();
+    EXPECT_EQ(L"POST", net.Verb);
+}
+
+TEST_F(EngineTest, OnlyLowerCaseHttpsIsSecureAndAPortInTheHostIsHonoured) {
+    up.Request().SetURL(L"https://secure.test/p");
+    up.Upload();
+    EXPECT_EQ(443, net.Port);
+    EXPECT_EQ(static_cast<DWORD>(INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_SECURE), net.RequestFlags);
+
+    up.Request().SetURL(L"HTTPS://secure.test/p");
+    up.Upload();
+    EXPECT_EQ(80, net.Port);
+    EXPECT_EQ(static_cast<DWORD>(INTERNET_FLAG_NO_CACHE_WRITE), net.RequestFlags);
+
+    up.Request().SetURL(L"https://127.0.0.1:8443/p");
+    up.Upload();
+    EXPECT_EQ(L"127.0.0.1", net.Host);
+    EXPECT_EQ(8443, net.Port);
+}
+
+TEST(SplitHostPortTest, Table) {
+    struct {
+        const wchar_t* In;
+        const wchar_t* Host;
+        uint16_t Port;
+    } cases[] = {
+        {L"host", L"host", 0},          {L"host:8080", L"host", 8080}, {L"[::1]:99", L"::1", 99},
+        {L"::1", L"::1", 0},            {L"host:", L"host:", 0},       {L"host:99999", L"host:99999", 0},
+        {L"host:8a", L"host:8a", 0},    {L"host:0", L"host:0", 0},
+    };
+    for (auto& c : cases) {
+        std::wstring host;
+        uint16_t port = 1;
+        SplitHostPort(c.In, host, port);
+        EXPECT_EQ(c.Host, host) << rtl::ToAnsi(c.In);
+        EXPECT_EQ(c.Port, port) << rtl::ToAnsi(c.In);
+    }
+}
+
+TEST_F(EngineTest, ProxyDescriptionIsSetOnTheSessionWithItsPortAlwaysWritten) {
+    up.Proxy().Server = L"proxy.test";
+    up.Upload();
+    EXPECT_EQ(2u, net.ProxyOptionCount);
+    EXPECT_EQ(L"http://proxy.test:0", net.ProxyServer);
+    EXPECT_EQ(static_cast<DWORD>(PROXY_TYPE_PROXY), net.ProxyFlags);
+}
+
+TEST_F(EngineTest, StoredCredentialsAreRetriedUntilFiveSendsThenThe407IsTheAnswer) {
+    up.Proxy().Server = L"proxy.test";
+    up.Proxy().Port = 3128;
+    up.Proxy().Username = L"quill";
+    up.Proxy().Password = L"s3cret";
+    up.Fields().Add("a", "1");
+    net.StatusAfterEnd = {407};
+    net.Headers = "HTTP/1.1 407 Proxy Authentication Required\r\n\r\n";
+    up.Upload();
+    EXPECT_EQ(5, net.Sends());
+    EXPECT_EQ(407, up.Response().StatusCode);
+    EXPECT_EQ(L"quill", net.ProxyUser);
+    EXPECT_EQ(6u, net.ProxyUserLength);
+    EXPECT_EQ(L"s3cret", net.ProxyPassword);
+    EXPECT_EQ(7u, net.ProxyPasswordLength);
+    for (const auto& body : net.Bodies) EXPECT_EQ(net.Bodies[0], body);  // same boundary each time
+    ExpectAllClosed();
+}
+
+TEST_F(EngineTest, A407BeforeTheBodyIsResentWithoutWritingIt) {
+    up.Proxy().Server = L"proxy.test";
+    up.Proxy().Username = L"quill";
+    up.Fields().Add("a", "1");
+    net.StatusAfterSend = {407, 0};
+    net.StatusAfterEnd = {200};
+    up.Upload();
+    ASSERT_EQ(2, net.Sends());
+    EXPECT_EQ("", net.Bodies[0]);
+    EXPECT_NE("", net.Bodies[1]);
+    EXPECT_EQ(L"", net.ProxyPassword);  // an empty password is not set
+    EXPECT_EQ(200, up.Response().StatusCode);
+}
+
+TEST_F(EngineTest, WithoutStoredUserTheLoginDialogDecides) {
+    net.StatusAfterEnd = {407, 200};
+    net.ErrorDlgAnswer = ERROR_INTERNET_FORCE_RETRY;
+    up.Upload();
+    EXPECT_EQ(2, net.Sends());
+    EXPECT_EQ(0u, net.DialogError);
+    EXPECT_EQ(7u, net.DialogFlags);
+    EXPECT_EQ(200, up.Response().StatusCode);
+
+    TScriptedPlatform dismissed;
+    dismissed.StatusAfterEnd = {407};
+    dismissed.ErrorDlgAnswer = ERROR_CANCELLED;
+    up.SetPlatform(dismissed);
+    up.Upload();
+    EXPECT_EQ(1, dismissed.Sends());
+    EXPECT_EQ(407, up.Response().StatusCode);
+}
+
+TEST_F(EngineTest, WithoutStoredUserAndWithoutUIThe407Raises) {
+    up.ShowUI = false;
+    net.StatusAfterEnd = {407};
+    auto raised = CaptureRaise([&] { up.Upload(); });
+    ASSERT_TRUE(raised);
+    EXPECT_EQ(L"EHTTPUploader", raised->ClassName);
+    EXPECT_EQ(L"Proxy login required but no UI specified, error = 0 ()", raised->Message);
+    EXPECT_EQ(std::find(net.Calls.begin(), net.Calls.end(), "InternetErrorDlg"), net.Calls.end());
+    ExpectAllClosed();
+}
+
+TEST_F(EngineTest, EndRequestForceRetryIsNotAFailure) {
+    net.EndRequestError = ERROR_INTERNET_FORCE_RETRY;
+    up.Upload();
+    EXPECT_EQ(200, up.Response().StatusCode);
+
+    TScriptedPlatform broken;
+    broken.EndRequestError = ERROR_INTERNET_CONNECTION_RESET;
+    up.SetPlatform(broken);
+    auto raised = CaptureRaise([&] { up.Upload(); });
+    ASSERT_TRUE(raised);
+    EXPECT_EQ(0u, raised->Message.rfind(L"HttpEndRequest failed, error = 12031 (", 0)) << rtl::ToAnsi(raised->Message);
+    EXPECT_EQ(0, broken.OpenHandles());
+}
+
+TEST(EngineFailureTest, EveryStepRaisesItsStemAndClosesWhatWasOpened) {
+    struct {
+        const char* Call;
+        const wchar_t* Stem;
+        size_t HandlesOpened;
+    } steps[] = {
+        {"InternetOpen", L"InternetOpen failed", 0},
+        {"InternetConnect", L"InternetConnect failed", 1},
+        {"HttpOpenRequest", L"HttpOpenRequest failed", 2},
+        {"HttpAddRequestHeaders", L"HttpAddRequestHeaders failed", 3},
+        {"HttpSendRequestEx", L"HttpSendRequestEx failed", 3},
+        {"InternetWriteFile", L"InternetWriteFile failed", 3},
+        {"ReadStatusCode", L"ReadStatusCode failed", 3},
+        {"HttpQueryInfo", L"HttpQueryInfo failed", 3},
+        {"InternetReadFile", L"InternetReadFile failed", 3},
+    };
+    for (auto& step : steps) {
+        TScriptedPlatform net;
+        net.Fail[step.Call] = ERROR_INTERNET_CANNOT_CONNECT;
+        THTTPUploader up;
+        up.SetPlatform(net);
+        up.Request().SetURL(L"http://h/p");
+        up.Fields().Add("a", "b");
+        auto raised = CaptureRaise([&] { up.Upload(); });
+        ASSERT_TRUE(raised) << step.Call;
+        EXPECT_EQ(L"EHTTPUploader", raised->ClassName);
+        std::wstring prefix = std::wstring(step.Stem) + L", error = 12029 (";
+        EXPECT_EQ(0u, raised->Message.rfind(prefix, 0)) << rtl::ToAnsi(raised->Message);
+        EXPECT_EQ(step.HandlesOpened, net.Closed.size()) << step.Call;
+        EXPECT_EQ(0, net.OpenHandles()) << step.Call;
+    }
+}
+
+TEST_F(EngineTest, AMissingFileFailsWhenItsPartIsReachedWithTheSystemCode) {
+    up.Fields().Add("before", "sent");
+    up.Files().Add("f", dir.Path() + L"missing.bin", "");
+    auto raised = CaptureRaise([&] { up.Upload(); });
+    ASSERT_TRUE(raised);
+    EXPECT_EQ(L"CreateFile failed, error = 2 ()", raised->Message);
+    ASSERT_EQ(1, net.Sends());
+    EXPECT_NE(std::string::npos, net.Bodies[0].find("sent\r\n"));  // the field went out first
+    EXPECT_NE(std::string::npos, net.Bodies[0].find("filename=\"missing.bin\""));
+    ExpectAllClosed();
+}
+
+TEST_F(EngineTest, CancelDuringTheSecondFileCompletesItUnsuccessfullyAndSendsNothingMore) {
+    std::string big(300000, 'b');
+    up.Files().Add("one", WriteFile(dir, L"one.bin", "first"), "");
+    up.Files().Add("two", WriteFile(dir, L"two.bin", big), "");
+    up.Files().Add("three", WriteFile(dir, L"three.bin", "third"), "");
+    std::vector<std::wstring> events;
+    int checksInSecond = 0;
+    up.OnFileBegin = [&](THTTPUploader&, const std::wstring& f) { events.push_back(L"begin " + f.substr(f.size() - 7)); };
+    up.OnFileComplete = [&](THTTPUploader&, const std::wstring& f, bool ok) {
+        events.push_back(L"complete " + f.substr(f.size() - 7) + (ok ? L" true" : L" false"));
+    };
+    up.OnCheckCancel = [&](THTTPUploader&, bool& cancel) {
+        EXPECT_FALSE(cancel);
+        if (!events.empty() && events.back() == L"begin two.bin") cancel = ++checksInSecond == 3;
+    };
+    auto raised = CaptureRaise([&] { up.Upload(); });
+    ASSERT_TRUE(raised);
+    EXPECT_EQ(L"EHTTPUploaderCancel", raised->ClassName);
+    EXPECT_EQ((std::vector<std::wstring>{L"begin one.bin", L"complete one.bin true", L"begin two.bin",
+                                         L"complete two.bin false"}),
+              events);
+    EXPECT_EQ(std::string::npos, net.Bodies[0].find("three"));
+    EXPECT_EQ(std::string::npos, net.Bodies[0].find(BoundaryOf(net) + "--"));
+    ExpectAllClosed();
+}
+
+struct Progress {
+    uint32_t Sent, Size, FileSeconds, Overall, Total, OverallSeconds, Rate;
+    DWORD Tick;
+};
+
+TEST_F(EngineTest, ProgressIsReportedAtMostOncePerQuarterSecondAndEndsAtFullSize) {
+    const uint32_t size = 2 * 1024 * 1024;
+    std::wstring path = WriteFile(dir, L"p.bin", std::string(size, 'p'));
+    up.Files().Add("f", path, "");
+    up.Files().Add("g", path, "");
+    // 100 ms per write: block sizes double, and quarter seconds pass.
+    net.WriteCostMs = [](DWORD n) { return n > 1000 ? 100 : 0; };
+    std::vector<Progress> reports;
+    up.OnFileProgress = [&](THTTPUploader&, const std::wstring&, uint32_t sent, uint32_t sz, uint32_t fs,
+                            uint32_t overall, uint32_t total, uint32_t os, uint32_t rate) {
+        reports.push_back({sent, sz, fs, overall, total, os, rate, net.Now});
+    };
+    up.Upload();
+
+    ASSERT_GE(reports.size(), 4u);
+    // First file: no rate known yet.
+    EXPECT_EQ(0u, reports[0].Sent);
+    EXPECT_EQ(kSecondsUnknown, reports[0].FileSeconds);
+    EXPECT_EQ(kSecondsUnknown, reports[0].OverallSeconds);
+    EXPECT_EQ(2 * size, reports[0].Total);
+    size_t firstEnd = 0;
+    while (reports[firstEnd].Sent != size) ++firstEnd;
+    // Between the first and the last report of a file: one per quarter tick.
+    for (size_t i = 2; i < firstEnd; ++i) EXPECT_NE(reports[i - 1].Tick / 250, reports[i].Tick / 250);
+    for (size_t i = 1; i < firstEnd; ++i) {
+        EXPECT_GT(reports[i].Rate, 0u);
+        EXPECT_EQ((size - reports[i].Sent) / reports[i].Rate, reports[i].FileSeconds);
+        EXPECT_EQ((2 * size - reports[i].Overall) / reports[i].Rate, reports[i].OverallSeconds);
+    }
+    EXPECT_EQ(size, reports[firstEnd].Overall);
+    // Second file starts with an estimate from the first file's rate.
+    const Progress& second = reports[firstEnd + 1];
+    EXPECT_EQ(0u, second.Sent);
+    EXPECT_EQ(size, second.Overall);
+    EXPECT_EQ(up.CachedBytesPerSecond() > 0, true);
+    EXPECT_EQ(size / reports[firstEnd].Rate, second.FileSeconds);
+    EXPECT_EQ(2 * size / reports[firstEnd].Rate, second.OverallSeconds);
+    EXPECT_EQ(2 * size, reports.back().Overall);
+    EXPECT_EQ(size, reports.back().Sent);
+}
+
+TEST_F(EngineTest, FastWritesDoubleTheBlockUpTo16MiBAndSlowOnesHalveItDownTo8KiB) {
+    const uint32_t size = 64 * 1024 * 1024;
+    std::wstring path = WriteFile(dir, L"big.bin", std::string(size, 'z'));
+    up.Files().Add("f", path, "");
+    up.Upload();
+    std::vector<DWORD> blocks;
+    for (DWORD n : net.WriteSizes)
+        if (n > 300) blocks.push_back(n);  // file data, not part headers
+    std::vector<DWORD> expected;
+    for (DWORD b = 32768; b < (16u << 20); b *= 2) expected.push_back(b);
+    uint32_t left = size;
+    for (DWORD b : expected) left -= b;
+    while (left) {
+        expected.push_back(std::min<uint32_t>(left, 16u << 20));
+        left -= expected.back();
+    }
+    EXPECT_EQ(expected, blocks);
+
+    TScriptedPlatform slow;
+    slow.WriteCostMs = [](DWORD n) { return n >= 8192 ? 1300 : 0; };
+    up.SetPlatform(slow);
+    up.Files().SetItem(0, std::make_unique<THTTPUploaderFile>(
+                              THTTPUploaderFile{"f", "a/b", WriteFile(dir, L"s.bin", std::string(100000, 's'))}));
+    up.Upload();
+    std::vector<DWORD> slowBlocks;
+    for (DWORD n : slow.WriteSizes)
+        if (n > 300) slowBlocks.push_back(n);
+    EXPECT_EQ((std::vector<DWORD>{32768, 16384, 8192, 8192, 8192, 8192, 8192, 8192, 100000 - 32768 - 16384 - 6 * 8192}),
+              slowBlocks);
+}
+
+TEST_F(EngineTest, DownloadReportsEveryBlockAndTotalZeroWithoutContentLength) {
+    net.Body = std::string(200000, 'r');
+    net.Body[7] = '\0';
+    net.HasContentLength = false;
+    StatusLog log;
+    log.Hook(up);
+    up.Upload();
+    EXPECT_EQ(200000u, up.Response().MessageBodyLength());
+    EXPECT_EQ(7u, up.Response().MessageBodyAsString().size());
+    EXPECT_EQ(0, memcmp(net.Body.data(), up.Response().PMessageBody(), net.Body.size() + 1));
+    EXPECT_EQ((std::vector<std::wstring>{L"Downloading [0/0]", L"Downloading [65536/0]", L"Downloading [131072/0]",
+                                         L"Downloading [196608/0]", L"Downloading [200000/0]"}),
+              log.Lines);
+}
+
+TEST_F(EngineTest, RawHeadersBufferGrowsToTheReportedSize) {
+    net.Headers = "HTTP/1.1 200 OK\r\nContent-Disposition: attachment; filename=\"r.txt\"\r\n\r\n";
+    up.Upload();
+    EXPECT_EQ(net.Headers, up.Response().Headers());
+    EXPECT_EQ("r.txt", up.Response().ContentDispositionFilename());
+    std::vector<std::string> queries;
+    for (auto& c : net.Calls)
+        if (c.rfind("HttpQueryInfo raw", 0) == 0) queries.push_back(c);
+    EXPECT_EQ((std::vector<std::string>{"HttpQueryInfo raw 10",
+                                        "HttpQueryInfo raw " + std::to_string((net.Headers.size() + 1) * 2 + 1)}),
+              queries);
+}
+
+class CountingProcessor : public THTTPUploader_MessageProcessor {
+public:
+    void ProcessMessages() override { ++Calls; }
+    int Calls = 0;
+};
+
+TEST_F(EngineTest, MessageProcessorRunsBeforeTheBodyAndAfterEveryBlockOnlyWhenInstalled) {
+    net.Body = std::string(150000, 'm');
+    up.Files().Add("f", WriteFile(dir, L"m.bin", std::string(100000, 'm')), "");
+    up.Upload();  // none installed: nothing to call, no error
+
+    CountingProcessor processor;
+    HTTPUploader_MessageProcessor = &processor;
+    up.Upload();
+    HTTPUploader_MessageProcessor = nullptr;
+    EXPECT_EQ(1 + 3, processor.Calls);
+
+    THTTPUploader_MessageProcessor abstract;
+    auto raised = CaptureRaise([&] { abstract.ProcessMessages(); });
+    ASSERT_TRUE(raised);
+    EXPECT_EQ(L"EAbstractError", raised->ClassName);
+}
+
+TEST_F(EngineTest, AnExceptionFromAnEventHandlerClosesEverything) {
+    up.Files().Add("f", WriteFile(dir, L"e.bin", "e"), "");
+    up.OnFileProgress = [](THTTPUploader&, const std::wstring&, uint32_t, uint32_t, uint32_t, uint32_t, uint32_t,
+                           uint32_t, uint32_t) { rtl::RaiseNew<rtl::EAbort>(L"stop"); };
+    bool completed = true;
+    up.OnFileComplete = [&](THTTPUploader&, const std::wstring&, bool ok) { completed = ok; };
+    auto raised = CaptureRaise([&] { up.Upload(); });
+    ASSERT_TRUE(raised);
+    EXPECT_EQ(L"EAbort", raised->ClassName);
+    EXPECT_FALSE(completed);
+    ExpectAllClosed();
+}
+
+}  // namespace
