@@ -86,8 +86,9 @@ struct THTTPUploader::TTransfer {
     uint32_t Attempt = 1;
 };
 
-THTTPUploader::THTTPUploader()
-    : FRequest(std::make_unique<THTTPUploaderRequest>()),
+THTTPUploader::THTTPUploader(rtl::TComponent* owner)
+    : rtl::TComponent(owner),
+      FRequest(std::make_unique<THTTPUploaderRequest>()),
       FResponse(std::make_unique<THTTPUploaderResponse>()),
       FFields(std::make_unique<THTTPUploaderFields>()),
       FFiles(std::make_unique<THTTPUploaderFiles>()),

@@ -19,6 +19,7 @@
 #include "http/httpuploader_errors.h"
 #include "http/httpuploader_model.h"
 #include "http/httpuploader_platform.h"
+#include "rtl/Controls.h"
 
 namespace http {
 
@@ -40,7 +41,8 @@ using THTTPUploaderStatusDwordEvent = std::function<void(THTTPUploader& sender, 
 // Remaining time that cannot be estimated yet (no transfer rate known).
 inline constexpr uint32_t kSecondsUnknown = 0xFFFFFFFF;
 
-class THTTPUploader {
+// An owned component: an owner, when given, destroys it with itself.
+class THTTPUploader : public rtl::TComponent {
 public:
     static constexpr const wchar_t* kDefaultAgent = L"THTTPUploader/1.0";
     static constexpr uint32_t kFirstBlockSize = 32768;
@@ -48,8 +50,9 @@ public:
     static constexpr uint32_t kMaxBlockSize = 16777216;
     static constexpr uint32_t kMaxProxyLoginSends = 5;
 
-    THTTPUploader();
-    virtual ~THTTPUploader();
+    explicit THTTPUploader(rtl::TComponent* owner = nullptr);
+    ~THTTPUploader() override;
+    std::wstring ClassName() const override { return L"THTTPUploader"; }
     THTTPUploader(const THTTPUploader&) = delete;
     THTTPUploader& operator=(const THTTPUploader&) = delete;
 
