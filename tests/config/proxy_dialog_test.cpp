@@ -1,0 +1,359 @@
+// The proxy dialog driven for real: the test thread shows it modally while a
+// driver thread types into it with SendInput, as a user would.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TestUtil.h"
+#include "config/GlobalProxySettings.h"
+#include "config/UfrmOnlineUpdateSetup.h"
+#include "config/UfrmOnlineUpdateSetupRes.h"
+#include "env/ErrorControlledRegistry.h"
+#include "rtl/Forms.h"
+
+using namespace config;
+
+namespace {
+
+const wchar_t* kParentKey = L"Software\\Quillfen\\Orvex Engine";
+
+// Polls `done` for up to five seconds.
+bool WaitFor(const std::function<bool()>& done) {
+    for (int n = 0; n < 250; ++n) {
+        if (done()) return true;
+        Sleep(20);
+    }
+    return done();
+}
+
+void SendKeys(std::vector<INPUT> keys) { SendInput(static_cast<UINT>(keys.size()), keys.data(), sizeof(INPUT)); }
+
+INPUT Key(WORD vk, bool up) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = vk;
+    in.ki.wScan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    return in;
+}
+
+void Press(WORD vk) { SendKeys({Key(vk, false), Key(vk, true)}); }
+void Alt(wchar_t letter) { SendKeys({Key(VK_MENU, false), Key(letter, false), Key(letter, true), Key(VK_MENU, true)}); }
+
+void Type(const std::wstring& text) {
+    std::vector<INPUT> keys;
+    for (wchar_t c : text) {
+        INPUT in{};
+        in.type = INPUT_KEYBOARD;
+        in.ki.wScan = c;
+        in.ki.dwFlags = KEYEVENTF_UNICODE;
+        keys.push_back(in);
+        in.ki.dwFlags |= KEYEVENTF_KEYUP;
+        keys.push_back(in);
+    }
+    SendKeys(keys);
+}
+
+std::wstring Text(HWND h) {
+    wchar_t buf[512] = {};
+    GetWindowTextW(h, buf, 512);
+    return buf;
+}
+
+class ProxyDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DoneProxySettings();
+        env::TRegistryErrorControlled().DeleteKey(kParentKey);
+        rtl::FormsStartup();
+        rtl::Application->OnException = [this](rtl::Exception& e) {
+            std::lock_guard<std::mutex> lock(FLock);
+            FSeen.push_back(e.ClassName() + L": " + e.Message);
+        };
+        FGuiThread = GetCurrentThreadId();
+    }
+    void TearDown() override {
+        rtl::FormsShutdown();
+        DoneProxySettings();
+        env::TRegistryErrorControlled().DeleteKey(kParentKey);
+    }
+
+    // Shows the dialog on this thread; `drive` runs on another one once the
+    // dialog has the keyboard. Whatever `drive` leaves open is cancelled.
+    int RunDialog(const std::function<void()>& drive) {
+        std::atomic<bool> ready{false};
+        std::thread driver([&] {
+            ready = WaitFor([&] {
+                Dialog = FindWindowW(L"#32770", L"Configure HTTP Proxy");
+                return Dialog && IsWindowVisible(Dialog) && GetForegroundWindow() == Dialog;
+            });
+            if (ready) drive();
+            if (IsWindow(Dialog)) PostMessageW(Dialog, WM_COMMAND, IDCANCEL, 0);
+        });
+        int result = ShowOnlineUpdateSetup(nullptr);
+        driver.join();
+        EXPECT_TRUE(ready) << "the dialog did not come up in the foreground";
+        return result;
+    }
+
+    HWND Item(int id) const { return GetDlgItem(Dialog, id); }
+    HWND Focus() const {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof(info);
+        GetGUIThreadInfo(FGuiThread, &info);
+        return info.hwndFocus;
+    }
+    bool FocusBecomes(int id) const {
+        return WaitFor([&] { return Focus() == Item(id); });
+    }
+    std::vector<std::wstring> Seen() {
+        std::lock_guard<std::mutex> lock(FLock);
+        return FSeen;
+    }
+    static bool KeyExists() {
+        env::TRegistryErrorControlled reg;
+        return reg.OpenKeyReadOnly(kProxySettingsKey);
+    }
+
+    HWND Dialog = nullptr;
+
+private:
+    DWORD FGuiThread = 0;
+    std::mutex FLock;
+    std::vector<std::wstring> FSeen;
+};
+
+TEST_F(ProxyDialogTest, EmptyStoreShowsZeroInThePortBoxAndEscDiscards) {
+    int result = RunDialog([&] {
+        EXPECT_EQ(L"", Text(Item(IDC_EDITPROXY)));
+        EXPECT_EQ(L"0", Text(Item(IDC_EDITPORT)));
+        EXPECT_EQ(L"", Text(Item(IDC_EDITUSERNAME)));
+        EXPECT_EQ(L"", Text(Item(IDC_EDITPASSWORD)));
+        EXPECT_EQ(Item(IDC_EDITPROXY), Focus()) << "the first box in tab order has the focus";
+        Type(L"typed.but.discarded");
+        EXPECT_TRUE(WaitFor([&] { return Text(Item(IDC_EDITPROXY)) == L"typed.but.discarded"; }));
+        Press(VK_ESCAPE);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(Dialog); }));
+    });
+    EXPECT_EQ(IDCANCEL, result);
+    EXPECT_EQ(L"", GetProxySettings().Server());
+    EXPECT_FALSE(KeyExists());
+}
+
+TEST_F(ProxyDialogTest, ShowsTheStoreAndEnterSavesWhatWasTyped) {
+    GetProxySettings().Save(L"old.proxy", 3128, L"olduser", L"oldpass");
+    int result = RunDialog([&] {
+        EXPECT_EQ(L"old.proxy", Text(Item(IDC_EDITPROXY)));
+        EXPECT_EQ(L"3128", Text(Item(IDC_EDITPORT)));
+        EXPECT_EQ(L"olduser", Text(Item(IDC_EDITUSERNAME)));
+        EXPECT_EQ(L"oldpass", Text(Item(IDC_EDITPASSWORD)));
+        EXPECT_EQ(L'*', SendMessageW(Item(IDC_EDITPASSWORD), EM_GETPASSWORDCHAR, 0, 0));
+        // Tab selects the whole text of the box it enters, so typing replaces it.
+        Type(L"x");  // the server box starts focused with its text selected
+        Press(VK_TAB);
+        ASSERT_TRUE(FocusBecomes(IDC_EDITPORT));
+        Type(L"8080");
+        Press(VK_TAB);
+        ASSERT_TRUE(FocusBecomes(IDC_EDITUSERNAME));
+        Type(L"J\u00f6rg");
+        Press(VK_TAB);
+        ASSERT_TRUE(FocusBecomes(IDC_EDITPASSWORD));
+        Type(L" se cret ");
+        Press(VK_RETURN);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(Dialog); }));
+    });
+    EXPECT_EQ(IDOK, result);
+    TProxySettings& s = GetProxySettings();
+    EXPECT_EQ(L"x", s.Server());
+    EXPECT_EQ(8080, s.Port());
+    EXPECT_EQ(L"J\u00f6rg", s.Username());
+    EXPECT_EQ(L" se cret ", s.Password());
+    TProxySettings stored;  // what the registry holds now
+    EXPECT_EQ(L"x", stored.Server());
+    EXPECT_EQ(8080, stored.Port());
+    EXPECT_EQ(L"J\u00f6rg", stored.Username());
+    EXPECT_EQ(L" se cret ", stored.Password());
+}
+
+TEST_F(ProxyDialogTest, LettersInThePortBoxSaveZeroAndTheServerIsKeptAsTyped) {
+    GetProxySettings().Save(L"host", 3128, L"u", L"p");
+    int result = RunDialog([&] {
+        Type(L"  spaced host ");
+        Alt(L'P');
+        ASSERT_TRUE(FocusBecomes(IDC_EDITPORT));
+        Type(L"abc");
+        EXPECT_TRUE(WaitFor([&] { return Text(Item(IDC_EDITPORT)) == L"abc"; }));
+        Alt(L'H');
+        ASSERT_TRUE(FocusBecomes(IDC_EDITPROXY));
+        Press(VK_RETURN);  // Enter in the server box saves too
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(Dialog); }));
+    });
+    EXPECT_EQ(IDOK, result);
+    TProxySettings stored;
+    EXPECT_EQ(L"  spaced host ", stored.Server());
+    EXPECT_EQ(0, stored.Port());
+    EXPECT_EQ(L"u", stored.Username());
+    EXPECT_EQ(L"p", stored.Password());
+}
+
+TEST_F(ProxyDialogTest, CancelButtonAndSystemCloseSaveNothing) {
+    GetProxySettings().Save(L"kept", 1, L"u", L"p");
+    for (int way = 0; way < 2; ++way) {
+        int result = RunDialog([&] {
+            Type(L"changed");
+            EXPECT_TRUE(WaitFor([&] { return Text(Item(IDC_EDITPROXY)) == L"changed"; }));
+            if (way == 0)
+                SendMessageW(Item(IDCANCEL), BM_CLICK, 0, 0);
+            else
+                PostMessageW(Dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+            EXPECT_TRUE(WaitFor([&] { return !IsWindow(Dialog); }));
+        });
+        EXPECT_EQ(IDCANCEL, result) << "way " << way;
+        EXPECT_EQ(L"kept", GetProxySettings().Server());
+        EXPECT_EQ(L"kept", TProxySettings().Server());
+    }
+}
+
+TEST_F(ProxyDialogTest, AltHAndAltPFocusTheirBoxesAltUAndAltAMoveNothing) {
+    RunDialog([&] {
+        SendMessageW(Dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDC_EDITPASSWORD)), TRUE);
+        ASSERT_TRUE(FocusBecomes(IDC_EDITPASSWORD));
+        Alt(L'H');
+        EXPECT_TRUE(FocusBecomes(IDC_EDITPROXY));
+        Alt(L'P');
+        EXPECT_TRUE(FocusBecomes(IDC_EDITPORT));
+        // The underlined letters of "Username" and "Password" name no box. A
+        // key typed after each proves it was handled, and where the focus is.
+        Alt(L'U');
+        Type(L"1");
+        EXPECT_TRUE(WaitFor([&] { return Text(Item(IDC_EDITPORT)) == L"1"; }));
+        Alt(L'A');
+        Type(L"2");
+        EXPECT_TRUE(WaitFor([&] { return Text(Item(IDC_EDITPORT)) == L"12"; }));
+        EXPECT_EQ(Item(IDC_EDITPORT), Focus());
+        EXPECT_EQ(L"", Text(Item(IDC_EDITUSERNAME)));
+        EXPECT_EQ(L"", Text(Item(IDC_EDITPASSWORD)));
+        Press(VK_ESCAPE);
+    });
+    EXPECT_FALSE(KeyExists());
+}
+
+TEST_F(ProxyDialogTest, LayoutTabOrderAndButtons) {
+    RunDialog([&] {
+        EXPECT_EQ(L"Configure HTTP Proxy", Text(Dialog));
+        LONG style = GetWindowLongW(Dialog, GWL_STYLE);
+        EXPECT_TRUE(style & WS_SYSMENU);
+        EXPECT_FALSE(style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
+        EXPECT_EQ(MAKELONG(IDOK, DC_HASDEFID), SendMessageW(Dialog, DM_GETDEFID, 0, 0));
+        EXPECT_EQ(L"OK", Text(Item(IDOK)));
+        EXPECT_EQ(L"Cancel", Text(Item(IDCANCEL)));
+
+        HDC dc = GetDC(Dialog);
+        int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+        ReleaseDC(Dialog, dc);
+        auto px = [&](int v) { return MulDiv(v, dpi, 96); };
+        RECT client;
+        GetClientRect(Dialog, &client);
+        EXPECT_EQ(px(313), client.right);
+        EXPECT_EQ(px(145), client.bottom);
+        RECT frame;
+        GetWindowRect(Dialog, &frame);
+        EXPECT_NEAR(GetSystemMetrics(SM_CXSCREEN) / 2, (frame.left + frame.right) / 2, 1);
+        EXPECT_NEAR(GetSystemMetrics(SM_CYSCREEN) / 2, (frame.top + frame.bottom) / 2, 1);
+
+        const struct {
+            int Id, Left, Top, Width, Height;
+            const wchar_t* Text;
+        } expected[] = {
+            {IDC_LBLHTTPPROXY, 32, 20, 0, 13, L"&HTTP proxy"}, {IDC_EDITPROXY, 92, 16, 129, 21, nullptr},
+            {IDC_LBLPORT, 232, 20, 0, 13, L"&Port"},            {IDC_EDITPORT, 260, 16, 37, 21, nullptr},
+            {IDC_LBLUSERNAME, 32, 47, 0, 13, L"&Username"},     {IDC_EDITUSERNAME, 92, 44, 129, 21, nullptr},
+            {IDC_LABEL2, 32, 75, 0, 13, L"P&assword"},          {IDC_EDITPASSWORD, 92, 72, 129, 21, nullptr},
+            {IDOK, 82, 108, 73, 25, L"OK"},                     {IDCANCEL, 166, 108, 73, 25, L"Cancel"},
+        };
+        for (const auto& e : expected) {
+            RECT r;
+            GetWindowRect(Item(e.Id), &r);
+            MapWindowPoints(nullptr, Dialog, reinterpret_cast<POINT*>(&r), 2);
+            EXPECT_EQ(px(e.Left), r.left) << e.Id;
+            EXPECT_EQ(px(e.Top), r.top) << e.Id;
+            EXPECT_EQ(px(e.Height), r.bottom - r.top) << e.Id;
+            if (e.Width) {
+                EXPECT_EQ(px(e.Width), r.right - r.left) << e.Id;
+            } else {  // a label as wide as its text
+                EXPECT_GT(r.right - r.left, 0) << e.Id;
+            }
+            if (e.Text) {
+                EXPECT_EQ(e.Text, Text(Item(e.Id)));
+            }
+        }
+        // Labels stay clear of the box beside them.
+        RECT label, box;
+        GetWindowRect(Item(IDC_LBLHTTPPROXY), &label);
+        GetWindowRect(Item(IDC_EDITPROXY), &box);
+        EXPECT_LE(label.right, box.left);
+
+        LOGFONTW font{};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Dialog, WM_GETFONT, 0, 0)), sizeof(font), &font);
+        EXPECT_STREQ(L"MS Sans Serif", font.lfFaceName);
+
+        // Tab order: the four boxes, OK, Cancel, and round again.
+        for (int id : {IDC_EDITPORT, IDC_EDITUSERNAME, IDC_EDITPASSWORD, IDOK, IDCANCEL, IDC_EDITPROXY}) {
+            Press(VK_TAB);
+            EXPECT_TRUE(FocusBecomes(id)) << id;
+        }
+        Press(VK_ESCAPE);
+    });
+}
+
+// A registry failure while saving raises out of the OK handler: the dialog
+// stays open and the exception reaches the application's handling.
+TEST_F(ProxyDialogTest, RegistryFailureOnSaveKeepsTheDialogOpen) {
+    int result = RunDialog([&] {
+        // The GUI thread is idle in the modal loop, so the store can be
+        // released here; the OK handler then reloads it and meets a port value
+        // of the wrong type.
+        DoneProxySettings();
+        HKEY h;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kProxySettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                 nullptr, &h, nullptr));
+        const wchar_t bad[] = L"8";
+        RegSetValueExW(h, kProxyPortValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(bad), sizeof(bad));
+        Type(L"new.host");
+        Press(VK_RETURN);
+        EXPECT_TRUE(WaitFor([&] { return !Seen().empty(); }));
+        EXPECT_EQ(std::vector<std::wstring>{L"ERegistryException: Invalid data type for 'proxy port'"}, Seen());
+        EXPECT_TRUE(IsWindowVisible(Dialog));
+        EXPECT_EQ(L"new.host", Text(Item(IDC_EDITPROXY)));
+
+        // Once the value is repaired, OK saves and closes.
+        RegDeleteValueW(h, kProxyPortValue);
+        RegCloseKey(h);
+        Press(VK_RETURN);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(Dialog); }));
+    });
+    EXPECT_EQ(IDOK, result);
+    EXPECT_EQ(L"new.host", TProxySettings().Server());
+    EXPECT_EQ(1u, Seen().size());
+}
+
+TEST(PortFromText, IntegersOrZero) {
+    const struct {
+        const wchar_t* Text;
+        int32_t Port;
+    } table[] = {
+        {L"8080", 8080},  {L" 81 ", 81},       {L"+5", 5},         {L"-1", -1},
+        {L"007", 7},      {L"2147483647", 2147483647},             {L"-2147483648", INT32_MIN},
+        {L"", 0},         {L"   ", 0},         {L"abc", 0},        {L"80a", 0},
+        {L"-", 0},        {L"0x10", 0},        {L"1 2", 0},        {L"2147483648", 0},
+        {L"99999999999", 0},                   {L"\u0661\u0662", 0},
+    };
+    for (const auto& row : table) EXPECT_EQ(row.Port, PortFromText(row.Text)) << testing::PrintToString(std::wstring(row.Text));
+}
+
+}  // namespace
