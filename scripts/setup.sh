@@ -6,6 +6,7 @@ set -euo pipefail
 PACKAGES=(
   wine wine32:i386 wine64 g++-mingw-w64-i686-posix cmake make googletest
   xvfb x11-apps xdotool imagemagick python3 python3-multipart tinyproxy llvm
+  llvm-14-dev g++
   openssl curl locales procps
 )
 
