@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include "crash/ZudAvizi.h"
 #include "env/Version.h"
 #include "env/klog.h"
 
@@ -11,11 +12,24 @@ TZudAviziSystemAddresses gSystemAddresses{};
 
 void ReadVersionInfo() { env::InitVersionInfo(); }
 
+// Arms the exception manager before any window exists, so that a failure
+// in everything that follows is intercepted. A manager created earlier by
+// other code is left as it is.
 void InstallExceptionManager() {
-    // The manager itself comes with the crash facility; the table it needs
-    // is gathered here, while the application object exists and before
-    // any window is created.
+    if (crash::ZudAvizi()) return;
     rtl::FillSystemAddresses(gSystemAddresses);
+    auto* manager = new crash::TZudAvizi(crash::emeDelphiGUI, gSystemAddresses);
+    crash::SetZudAvizi(manager);
+    manager->SetEnabled(true);
+}
+
+// The global reference goes first, then the manager, which restores the
+// runtime's routines byte for byte.
+void UninstallExceptionManager() {
+    crash::TZudAvizi* manager = crash::ZudAvizi();
+    if (!manager) return;
+    crash::SetZudAvizi(nullptr);
+    delete manager;
 }
 
 // Modules in dependency order. Shutdown-only modules sit where their
@@ -27,8 +41,8 @@ const std::vector<TModuleStep> gSteps = {
     {L"Version information", &ReadVersionInfo, nullptr},
     {L"Transfer message processing", nullptr, nullptr},
     {L"Default filter and exception-manager utilities", nullptr, nullptr},
-    {L"Exception manager support", nullptr, nullptr},
-    {L"Exception manager installation", &InstallExceptionManager, nullptr},
+    {L"Exception manager support", &crash::StartupExceptionManagerSupport, &crash::ShutdownExceptionManagerSupport},
+    {L"Exception manager installation", &InstallExceptionManager, &UninstallExceptionManager},
     {L"Logging", &env::InitKLog, &env::DoneKLog},
     {L"Crash report filter", nullptr, nullptr},
 };

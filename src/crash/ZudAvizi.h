@@ -18,6 +18,8 @@
 #include "rtl/SystemAddresses.h"
 #include "rtl/Win.h"
 
+#include <unknwn.h>
+
 namespace crash {
 
 class TZudAviziPatch;

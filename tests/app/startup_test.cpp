@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/Startup.h"
+#include "crash/ZudAvizi.h"
 #include "rtl/Forms.h"
 #include "rtl/Halt.h"
 #include "rtl/Seh.h"
@@ -30,7 +32,12 @@ TEST(Startup, ModulesStartInOrderAndShutDownInReverse) {
         if (it->Shutdown) expectedStop.push_back(L"-" + std::wstring(it->Name));
 
     rtl::FormsStartup();
-    rtl::RunGuarded([] { app::RunStartup(&Observe); });
+    bool managerWasArmed = false;
+    rtl::RunGuarded([&] {
+        app::RunStartup(&Observe);
+        managerWasArmed = crash::ZudAvizi() && crash::ZudAvizi()->Enabled() &&
+                          reinterpret_cast<const uint8_t*>(&rtl_ExceptionHandler)[0] == 0xE8;
+    });
     app::RunStartup(&Observe);  // a second call does nothing
     std::vector<std::wstring> started(gTrace);
     gTrace.clear();
@@ -54,6 +61,13 @@ TEST(Startup, ModulesStartInOrderAndShutDownInReverse) {
     EXPECT_LT(pos(L"Proxy settings store"), pos(L"Transfer message processing"));
     EXPECT_LT(pos(L"Transfer message processing"), pos(L"Default filter and exception-manager utilities"));
     EXPECT_LT(pos(L"Default filter and exception-manager utilities"), pos(L"Exception manager support"));
+
+    // The manager was armed between start-up and shutdown: the runtime's
+    // outermost handler is back to its own bytes now.
+    const uint8_t handlerStart[] = {0x8B, 0x44, 0x24, 0x04, 0xF7, 0x40, 0x04, 0x06, 0x00, 0x00, 0x00};
+    EXPECT_EQ(std::memcmp(reinterpret_cast<const void*>(&rtl_ExceptionHandler), handlerStart, 11), 0);
+    EXPECT_EQ(crash::ZudAvizi(), nullptr);
+    EXPECT_TRUE(managerWasArmed);
 
     const TZudAviziSystemAddresses& table = app::SystemAddresses();
     EXPECT_EQ(table.ExceptionHandlerAddr, reinterpret_cast<uint32_t>(&rtl_ExceptionHandler));

@@ -1,0 +1,297 @@
+#include "crash/ZudAviziHooks.h"
+
+#include <cstring>
+#include <cwchar>
+#include <errorrep.h>
+
+#include "crash/ErrorLogFile.h"
+#include "env/OwnMemory.h"
+#include "env/TextUtils.h"
+#include "rtl/ExceptionFactory.h"
+#include "rtl/ScopedHandle.h"
+#include "rtl/Seh.h"
+#include "rtl/Text.h"
+#include "rtl/Try.h"
+
+namespace crash {
+
+namespace {
+
+thread_local TThreadSlots* tSlots = nullptr;
+
+DWORD gMainThreadId = GetCurrentThreadId();  // module initialisation runs on the main thread
+
+using ReportFaultFn = decltype(&::ReportFault);
+rtl::ScopedLibrary gFaultRep;
+ReportFaultFn gReportFault = nullptr;
+
+// Runtime exceptions have every bit of 0x0EEDFAC0 set in their code.
+bool IsRuntimeCode(uint32_t code) { return (code & 0x0EEDFAC0u) == 0x0EEDFAC0u; }
+
+std::wstring BareFileName(const std::wstring& path) {
+    size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+// The exception recorded for the calling thread: its object (made by the
+// factory for operating-system exceptions, then owned here), its address and
+// the stack pointer of its context.
+class TThreadException {
+public:
+    TThreadException() {
+        const TThreadSlots& s = ThreadSlots();
+        if (IsRuntimeCode(s.Record.ExceptionCode) && s.Record.NumberParameters >= 2) {
+            FObject = s.Record.ExceptObj;
+            FAddress = s.Record.ExceptAddr;
+        } else {
+            EXCEPTION_RECORD rec{};
+            std::memcpy(&rec, &s.Record, sizeof(rec) < sizeof(s.Record) ? sizeof(rec) : sizeof(s.Record));
+            FObject = rtl::ExceptObjFromRecord(&rec);
+            FOwned = true;
+            FAddress = s.Record.ExceptionAddress;
+        }
+        FStackPtr = reinterpret_cast<void*>(static_cast<uintptr_t>(s.Context.Esp));
+    }
+    ~TThreadException() {
+        if (FOwned) rtl::ReleaseObject(FObject);
+    }
+    TThreadException(const TThreadException&) = delete;
+    TThreadException& operator=(const TThreadException&) = delete;
+    rtl::Exception* Object() const { return FObject; }
+    void* Address() const { return FAddress; }
+    void* StackPtr() const { return FStackPtr; }
+
+private:
+    rtl::Exception* FObject = nullptr;
+    void* FAddress = nullptr;
+    void* FStackPtr = nullptr;
+    bool FOwned = false;
+};
+
+// Ends the process through the system's error reporting after a filter
+// refused to let the program go on.
+void TerminationPath() {
+    TThreadSlots& s = ThreadSlots();
+    EXCEPTION_POINTERS pointers{reinterpret_cast<EXCEPTION_RECORD*>(&s.Record), &s.Context};
+    if (gReportFault) {
+        EFaultRepRetVal r = gReportFault(&pointers, 0);
+        if (r == frrvLaunchDebugger) {
+            if (StartSystemDebugger()) DebugBreak();
+            return;
+        }
+    }
+    ExitProcess(s.Record.ExceptionCode);
+}
+
+}  // namespace
+
+TThreadSlots& ThreadSlots() {
+    if (!tSlots) tSlots = new TThreadSlots{};  // zero at thread start; one per thread for its lifetime
+    return *tSlots;
+}
+
+void StartupExceptionManagerSupport() {
+    gFaultRep.Reset(LoadLibraryW(L"faultrep.dll"));
+    gReportFault = rtl::BindProc<ReportFaultFn>(gFaultRep.Get(), "ReportFault");
+}
+
+void ShutdownExceptionManagerSupport() {
+    gReportFault = nullptr;
+    gFaultRep.Reset();
+    TModuleDebugInfo::ForgetSymbolFolder();
+}
+
+std::wstring ErrorLogHeaderLine() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    wchar_t date[80] = {}, time[80] = {};
+    GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &now, nullptr, date, 80);
+    GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &now, nullptr, time, 80);
+    const std::wstring dashes(27, L'-');
+    return dashes + date + L" " + time + dashes + L"\r\n";
+}
+
+void AppendToErrorLog(const std::wstring& path, const std::wstring& text) {
+    rtl::ScopedFileHandle file = OpenErrorLogForAppend(path);
+    if (!file) return;
+    env::WriteAnsiText(file.Get(), text);
+}
+
+void DumpRegisters(const CONTEXT& c, rtl::TStringList& d) {
+    using rtl::Format;
+    d.Clear();
+    d.Add(Format(L"Main Thread ID = %.8X, Current Thread ID = %.8X", static_cast<unsigned>(gMainThreadId),
+                 static_cast<unsigned>(GetCurrentThreadId())));
+    d.Add(L"Registers:");
+    d.Add(Format(L"EAX = %.8X  CS = %.4X  EIP = %.8X  Flags = %.8X", c.Eax, c.SegCs, c.Eip, c.EFlags));
+    d.Add(Format(L"EBX = %.8X  SS = %.4X  ESP = %.8X    EBP = %.8X", c.Ebx, c.SegSs, c.Esp, c.Ebp));
+    d.Add(Format(L"ECX = %.8X  DS = %.4X  ESI = %.8X    FS  = %.4X", c.Ecx, c.SegDs, c.Esi, c.SegFs));
+    d.Add(Format(L"EDX = %.8X  ES = %.4X  EDI = %.8X    GS  = %.4X", c.Edx, c.SegEs, c.Edi, c.SegGs));
+    uint8_t code[16];
+    if (env::ReadOwnMemory(reinterpret_cast<void*>(static_cast<uintptr_t>(c.Eip)), code, sizeof(code))) {
+        d.Add(L"Code at CS:EIP");
+        std::wstring line;
+        for (uint8_t b : code) line += Format(L"%.2X ", b);
+        d.Add(line);
+    }
+    uint32_t words[20];
+    if (!env::ReadOwnMemory(reinterpret_cast<void*>(static_cast<uintptr_t>(c.Esp)), words, sizeof(words))) return;
+    d.Add(L"Stack:");
+    for (int row = 0; row < 4; ++row) {
+        const uint32_t* w = words + row * 5;
+        d.Add(Format(L"%.8X %.8X %.8X %.8X %.8X ", w[0], w[1], w[2], w[3], w[4]));
+    }
+}
+
+void GatherDiagnostics(TZudAvizi& m) {
+    const TThreadSlots& s = ThreadSlots();
+    void* address = IsRuntimeCode(s.Record.ExceptionCode) ? s.Record.ExceptAddr : s.Record.ExceptionAddress;
+    void* stackPtr = reinterpret_cast<void*>(static_cast<uintptr_t>(s.Context.Esp));
+    m.CallStack().GenerateFromAddr(address, stackPtr, m.MaxCallStack(), m.SuppressRecursion());
+    m.CallStack().Dump(m.CallStackStrings());
+    DumpRegisters(s.Context, m.ContextStrings());
+}
+
+void RunLogFilters(TZudAvizi& m, rtl::Exception* exceptObject, wchar_t* buffer, int length) {
+    if (!m.LogEnabled()) return;
+    m.WalkFilters(exceptObject, [&](IZudAviziFilter* f) {
+        return f->LogException(exceptObject, buffer, length, &m.CallStackStrings(), &m.ContextStrings(),
+                               &m.CustomInfoStrings()) != FALSE;
+    });
+}
+
+int __stdcall ExcErrorMessage(rtl::Exception* exceptObject, void* exceptAddr, wchar_t* buffer, int size) {
+    TZudAvizi* m = ZudAvizi();
+    if (!m) return 0;
+    TLockGuard lock(m->Lock());
+    TThreadSlots& slots = ThreadSlots();
+    TExceptionMessageInfo info = slots.Info;
+    TModuleDebugInfo* module = m->FindModule(exceptAddr);
+    if (!module) module = m->FindModule(reinterpret_cast<const void*>(&ExcErrorMessage));
+    info.miDebugModule = module;
+    info.miModuleName[0] = L'\0';
+    info.miVirtualAddress = exceptAddr;
+    info.miModuleAddress = 0;
+    info.miMessage = exceptObject ? exceptObject->Message : std::wstring();
+    info.miSrcNameIndex = info.miSrcLineNum = info.miModuleNameIndex = info.miProcNameIndex = -1;
+    info.miSrcLineOffset = 0;
+    if (module) {
+        module->GetAddressModuleFileName(exceptAddr, info.miModuleName, 261);
+        info.miModuleAddress = module->GetConvertedAddress(exceptAddr);
+        module->FindSourceLine(info.miModuleAddress, info.miSrcNameIndex, info.miSrcLineNum, info.miSrcLineOffset);
+        module->FindModuleProc(info.miModuleAddress, info.miModuleNameIndex, info.miProcNameIndex);
+    }
+    auto nameOr = [&](int32_t index, bool bare) -> std::wstring {
+        if (index == -1 || !module) return L"UNKNOWN";
+        std::wstring name = module->GetName(index);
+        return bare ? BareFileName(name) : name;
+    };
+    info.miSrcModule = nameOr(info.miModuleNameIndex, false);
+    info.miSrcFile = nameOr(info.miSrcNameIndex, true);
+    info.miSrcProc = info.miProcNameIndex == -1 || !module
+                         ? std::wstring(L"UNKNOWN")
+                         : m->UnMangle(module->GetName(info.miProcNameIndex), module->IsDelphiModule());
+    info.miSrcLine = info.miSrcLineNum == -1 ? std::wstring(L"UNKNOWN") : std::to_wstring(info.miSrcLineNum);
+    m->CustomInfoStrings().Clear();
+    if (exceptObject)
+        m->WalkFilters(exceptObject, [&](IZudAviziFilter* f) {
+            return f->ExceptionMessage(exceptObject, &info, buffer, size, &m->CustomInfoStrings()) != FALSE;
+        });
+    slots.Info = info;
+    return buffer && size > 0 ? static_cast<int>(wcsnlen(buffer, static_cast<size_t>(size))) : 0;
+}
+
+void __stdcall ExcShowException(rtl::Exception* exceptObject, void* exceptAddr) {
+    TZudAvizi* m = ZudAvizi();
+    if (!m) return;
+    TLockGuard lock(m->Lock());
+    wchar_t buffer[1024] = {};
+    int length = ExcErrorMessage(exceptObject, exceptAddr, buffer, 1024);
+    std::wstring message(buffer, static_cast<size_t>(length));
+    GatherDiagnostics(*m);
+    if (!m->LogHandled()) RunLogFilters(*m, exceptObject, buffer, length);
+    if ((m->Options() & excShowDialog) && exceptObject) {
+        m->WalkFilters(exceptObject, [&](IZudAviziFilter* f) {
+            if (f->ShowException(exceptObject, m->ErrorDialogTitle().c_str(), message.c_str(),
+                                 &m->CallStackStrings(), &m->ContextStrings(), &m->CustomInfoStrings()))
+                return true;
+            TerminationPath();
+            return false;
+        });
+    }
+}
+
+__attribute__((thiscall)) void ExcAppShowException(void* /*application*/, rtl::Exception* /*e*/) {
+    TZudAvizi* m = ZudAvizi();
+    if (!m) return;
+    TLockGuard lock(m->Lock());
+    TThreadException current;
+    ExcShowException(current.Object(), current.Address());
+}
+
+void TZudAvizi::LogException() {
+    if (!FLogEnabled) return;
+    rtl::Try(
+        [&] {
+            TThreadException current;
+            TLockGuard lock(FLock);
+            wchar_t buffer[1025] = {};
+            int length = ExcErrorMessage(current.Object(), current.Address(), buffer, 1025);
+            GatherDiagnostics(*this);
+            RunLogFilters(*this, current.Object(), buffer, length);
+        },
+        rtl::OnAny([](rtl::Exception&) {}));
+}
+
+bool StartSystemDebugger() {
+    rtl::ScopedRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug", 0, KEY_READ,
+                      key.Receive()) != ERROR_SUCCESS)
+        return false;
+    wchar_t value[258] = {};
+    DWORD size = 514, type = 0;
+    if (RegQueryValueExW(key.Get(), L"Debugger", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return false;
+    value[257] = L'\0';
+    std::wstring command(value);
+    if (command.empty()) return false;
+    for (size_t at; (at = command.find(L"%ld")) != std::wstring::npos;) command.replace(at, 3, L"%d");
+    SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+    rtl::ScopedKernelObject event(CreateEventW(&sa, TRUE, FALSE, nullptr));
+    if (!event) return false;
+    wchar_t line[1024];
+    _snwprintf(line, 1023, command.c_str(), static_cast<int>(GetCurrentProcessId()),
+               static_cast<int>(reinterpret_cast<uintptr_t>(event.Get())));
+    line[1023] = L'\0';
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, line, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si, &pi))
+        return false;
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return WaitForSingleObject(event.Get(), 100000) == WAIT_OBJECT_0;
+}
+
+}  // namespace crash
+
+using namespace crash;
+
+extern "C" {
+
+void __stdcall crash_ExcNotify(CONTEXT* context, EXCEPTION_RECORD* record) {
+    TZudAvizi* m = ZudAvizi();
+    if (!m || !context || !record) return;
+    if (record->ExceptionCode == 0xC0000027u || (record->ExceptionFlags & 6)) return;
+    TThreadSlots& slots = ThreadSlots();
+    std::memcpy(&slots.Context, context, sizeof(CONTEXT));
+    std::memcpy(&slots.Record, record, sizeof(TExceptionRecord));
+    if (m->LogHandled()) m->LogException();
+}
+
+BOOL __stdcall crash_ExcRaiseNotify(rtl::Exception*, TPushedRegisters*) { return TRUE; }
+
+void crash_ExcDoneNotify() {}
+}
