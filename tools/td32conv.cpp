@@ -15,6 +15,7 @@
 
 #include "../src/crash/Td32Format.h"
 #include "llvm/DebugInfo/DWARF/DWARFContext.h"
+#include "llvm/Demangle/Demangle.h"
 #include "llvm/Object/Binary.h"
 #include "llvm/Object/COFF.h"
 #include "llvm/Support/MemoryBuffer.h"
@@ -272,14 +273,43 @@ std::string JoinReadable(const std::vector<std::string>& parts) {
     return s;
 }
 
+// "name<...>" for "name<long argument list>": template arguments are what
+// make names of library code too long for the names table.
+std::string Abbreviate(const std::string& component) {
+    size_t open = component.find('<');
+    if (open == std::string::npos || component.rfind("operator", 0) == 0) return component;
+    int depth = 0;
+    for (size_t i = open; i < component.size(); ++i) {
+        if (component[i] == '<') ++depth;
+        else if (component[i] == '>' && --depth == 0)
+            return component.substr(0, open) + "<...>" + Abbreviate(component.substr(i + 1));
+    }
+    return component;
+}
+
+std::string MangleProcedure(DWARFDie die, bool abbreviate);
+
 // "@scope@name$qargs", or the readable name when the scheme cannot hold it.
+// Names too long for the unmangler lose their argument list first, then the
+// template arguments of their components.
 std::string MangleProcedure(DWARFDie die) {
+    std::string full = MangleProcedure(die, false);
+    if (full.empty() || (full.size() <= kMaxMangledChars && (full[0] == '@' || full.size() < 120))) return full;
+    std::string shorter = MangleProcedure(die, true);
+    return shorter.size() < full.size() ? shorter : full;
+}
+
+std::string MangleProcedure(DWARFDie die, bool abbreviate) {
     DWARFDie decl = Declaration(die);
     std::string name = DieName(decl);
     if (name.empty()) name = DieName(die);
     std::vector<std::string> scopes;
     bool named = Scopes(decl, scopes);
     if (!named) scopes = {"<lambda>"};
+    if (abbreviate) {
+        for (std::string& sc : scopes) sc = Abbreviate(sc);
+        name = Abbreviate(name);
+    }
     bool cplusplus = decl.getLinkageName() != nullptr || die.getLinkageName() != nullptr;
     if (name.empty()) return "";
     std::vector<std::string> readable = scopes;
@@ -366,9 +396,12 @@ private:
     uint32_t Logical(uint64_t va) const { return static_cast<uint32_t>(va - FImageBase - kCodeOffset); }
     void ReadUnit(DWARFContext& ctx, DWARFUnit& cu);
     void ReadLines(DWARFContext& ctx, DWARFUnit& cu, TUnit& unit);
+    void ReadSymbols(const object::COFFObjectFile& coff);
+    void AddSymbolProcs(TUnit& unit) const;
 
     uint64_t FImageBase = 0;
     std::vector<std::pair<uint64_t, uint64_t>> FCode;  // executable sections, VA
+    std::vector<std::pair<uint64_t, std::string>> FSymbols;  // code symbols, VA order
     std::vector<TUnit> FUnits;
     TNames FNames;
 };
@@ -390,6 +423,7 @@ bool TConverter::Load(const std::string& path, const Bytes& image) {
     for (const object::SectionRef& s : coff->sections())
         if (s.isText()) FCode.push_back({s.getAddress(), s.getAddress() + s.getSize()});
 
+    ReadSymbols(*coff);
     std::unique_ptr<DWARFContext> ctx = DWARFContext::create(*coff);
     for (const auto& cu : ctx->compile_units()) ReadUnit(*ctx, *cu);
     return true;
@@ -435,7 +469,8 @@ void TConverter::ReadUnit(DWARFContext& ctx, DWARFUnit& cu) {
             unit.Procs.push_back({Logical(r.LowPC), static_cast<uint32_t>(r.HighPC - r.LowPC), mangled});
         }
     }
-    std::sort(unit.Procs.begin(), unit.Procs.end(), [](auto& a, auto& b) { return a.Start < b.Start; });
+    AddSymbolProcs(unit);
+    std::stable_sort(unit.Procs.begin(), unit.Procs.end(), [](auto& a, auto& b) { return a.Start < b.Start; });
     // Packed ranges must ascend without overlap: a later overlapping entry goes.
     std::vector<TProc> procs;
     for (TProc& p : unit.Procs)
@@ -444,6 +479,65 @@ void TConverter::ReadUnit(DWARFContext& ctx, DWARFUnit& cu) {
 
     ReadLines(ctx, cu, unit);
     FUnits.push_back(std::move(unit));
+}
+
+// Code symbols of the COFF symbol table: the names of code that has no
+// procedure in the DWARF (assembly routines, functions whose entries the
+// compiler left out).
+void TConverter::ReadSymbols(const object::COFFObjectFile& coff) {
+    for (const object::SymbolRef& sym : coff.symbols()) {
+        Expected<StringRef> name = sym.getName();
+        Expected<uint64_t> address = sym.getAddress();
+        if (!name || !address) {
+            if (!name) consumeError(name.takeError());
+            if (!address) consumeError(address.takeError());
+            continue;
+        }
+        object::COFFSymbolRef coffSym = coff.getCOFFSymbol(sym);
+        if (coffSym.isSectionDefinition() || coffSym.isFileRecord() || coffSym.getSectionNumber() <= 0) continue;
+        std::string text = name->str();
+        if (text.empty() || text[0] == '.' || !InCode(*address, *address + 1)) continue;
+        FSymbols.push_back({*address, text});
+    }
+    std::stable_sort(FSymbols.begin(), FSymbols.end(), [](auto& a, auto& b) { return a.first < b.first; });
+}
+
+std::string SymbolName(std::string name) {
+    if (!name.empty() && name[0] == '_') name.erase(0, 1);  // the i386 COFF prefix
+    if (name.rfind("_Z", 0) == 0) name = demangle(name);
+    return ToAnsi(name);
+}
+
+void TConverter::AddSymbolProcs(TUnit& unit) const {
+    std::vector<TRange> covered;
+    for (const TProc& p : unit.Procs) covered.push_back({p.Start, p.Start + p.Length});
+    std::sort(covered.begin(), covered.end(), [](auto& a, auto& b) { return a.Start < b.Start; });
+    auto isCovered = [&](uint32_t a) {
+        auto it = std::upper_bound(covered.begin(), covered.end(), a, [](uint32_t v, const TRange& r) { return v < r.Start; });
+        return it != covered.begin() && a < std::prev(it)->End;
+    };
+    for (size_t i = 0; i < FSymbols.size(); ++i) {
+        if (i > 0 && FSymbols[i].first == FSymbols[i - 1].first) continue;  // one name per address
+        uint32_t start = Logical(FSymbols[i].first);
+        for (const TRange& r : unit.Code) {
+            if (start < r.Start || start >= r.End) continue;
+            if (isCovered(start)) break;
+            uint32_t end = r.End;
+            for (size_t j = i + 1; j < FSymbols.size(); ++j)
+                if (FSymbols[j].first != FSymbols[i].first) {
+                    end = std::min(end, Logical(FSymbols[j].first));
+                    break;
+                }
+            // Up to the next procedure the DWARF knows, too.
+            for (const TRange& c : covered)
+                if (c.Start > start) {
+                    end = std::min(end, c.Start);
+                    break;
+                }
+            if (end > start) unit.Procs.push_back({start, end - start, SymbolName(FSymbols[i].second)});
+            break;
+        }
+    }
 }
 
 void TConverter::ReadLines(DWARFContext& ctx, DWARFUnit& cu, TUnit& unit) {
