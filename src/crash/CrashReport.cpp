@@ -1,0 +1,279 @@
+#include "crash/CrashReport.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <vector>
+
+#include "crash/ZudAvizi.h"
+#include "env/DiagPaths.h"
+#include "rtl/Forms.h"
+#include "rtl/ScopedHandle.h"
+#include "rtl/Text.h"
+#include "rtl/Try.h"
+
+namespace crash {
+
+// --- message step ---
+
+std::wstring CustomInfoLine(const TExceptionMessageInfo& info) {
+    return rtl::Format(L"%ls (%ls, %ls)", info.miMessage.c_str(), info.miSrcFile.c_str(), info.miSrcLine.c_str());
+}
+
+std::wstring LocationMessage(const std::wstring& className, const TExceptionMessageInfo& info) {
+    return rtl::Format(L"Exception '%ls' in module %ls at %.8X\r\n%ls\r\n\r\nModule: %ls, Source: %ls, Line %ls\r\n"
+                       L"Procedure: %ls",
+                       className.c_str(), info.miModuleName, info.miModuleAddress, info.miMessage.c_str(),
+                       FileNamePart(info.miSrcModule).c_str(), FileNamePart(info.miSrcFile).c_str(),
+                       info.miSrcLine.c_str(), info.miSrcProc.c_str());
+}
+
+int32_t CopyToBuffer(const std::wstring& text, wchar_t* buffer, int32_t bufferSize) {
+    if (!buffer || bufferSize <= 0) return 0;
+    const size_t room = static_cast<size_t>(bufferSize) - 1;
+    const size_t n = text.size() < room ? text.size() : room;
+    text.copy(buffer, n);
+    buffer[n] = L'\0';
+    return static_cast<int32_t>(n);
+}
+
+std::wstring FileNamePart(const std::wstring& path) {
+    const size_t pos = path.find_last_of(L"\\/:");
+    return pos == std::wstring::npos ? path : path.substr(pos + 1);
+}
+
+// --- control dump ---
+
+namespace {
+
+std::wstring ControlLine(const rtl::TWinControl& control, const rtl::TWinControl* activeControl,
+                         const rtl::TForm* activeForm) {
+    std::wstring caption;
+    if (HWND wnd = control.Handle(); wnd && IsWindow(wnd)) {
+        // Read without sending the window a message: its thread may be the
+        // one that is crashing, or hung.
+        wchar_t text[260] = {};
+        if (InternalGetWindowText(wnd, text, 260) > 0 && text[0]) caption = L" \"" + std::wstring(text) + L"\"";
+    }
+    std::wstring name = control.Name().empty() ? std::wstring(L"<unnamed>") : control.Name();
+    std::wstring state;
+    if (&control == activeControl)
+        state = L" (ControlActive)";
+    else if (activeForm && &control == static_cast<const rtl::TWinControl*>(activeForm))
+        state = L" (FormActive)";
+    return name + L": " + control.ClassName() + caption + state;
+}
+
+}  // namespace
+
+void DumpControl(rtl::TStringList& out, const rtl::TWinControl& control, int level,
+                 const rtl::TWinControl* activeControl, const rtl::TForm* activeForm) {
+    const std::wstring indent(static_cast<size_t>(level) * 2, L' ');
+    rtl::Try([&] { out.Add(indent + ControlLine(control, activeControl, activeForm)); },
+             rtl::OnAny([&](rtl::Exception& e) { out.Add(indent + e.Message); }));
+    rtl::Try(
+        [&] {
+            // A copy: describing a child must not depend on the list staying put.
+            const std::vector<rtl::TWinControl*> children = control.Controls();
+            for (const rtl::TWinControl* child : children)
+                if (child) DumpControl(out, *child, level + 1, activeControl, activeForm);
+        },
+        rtl::OnAny([&](rtl::Exception& e) { out.Add(e.Message); }));
+}
+
+void DumpForms(rtl::TStringList& out) {
+    rtl::Try(
+        [&] {
+            if (!rtl::Screen) return;
+            const rtl::TWinControl* activeControl = rtl::Screen->ActiveControl();
+            const rtl::TForm* activeForm = rtl::Screen->ActiveForm();
+            const std::vector<rtl::TForm*> forms = rtl::Screen->Forms();
+            for (const rtl::TForm* form : forms)
+                if (form) DumpControl(out, *form, 0, activeControl, activeForm);
+        },
+        rtl::OnAny([](rtl::Exception&) {}));
+}
+
+// --- system information ---
+
+void AddSystemInfo(rtl::TStringList& out, const OSVERSIONINFOW& v) {
+    out.Add(L"");
+    out.Add(L"SYSTEM INFO");
+    out.Add(L"===========");
+    out.Add(L"Major Version: " + std::to_wstring(v.dwMajorVersion));
+    out.Add(L"Minor Version: " + std::to_wstring(v.dwMinorVersion));
+    out.Add(L"Build Number:  " + std::to_wstring(v.dwBuildNumber));
+    out.Add(L"Platform ID:   " + std::to_wstring(v.dwPlatformId));
+    // The service-pack text need not be terminated within its 128 characters.
+    size_t n = 0;
+    while (n < 128 && v.szCSDVersion[n]) ++n;
+    out.Add(L"CSDVersion:    " + std::wstring(v.szCSDVersion, n));
+}
+
+void AddSystemInfo(rtl::TStringList& out) {
+    OSVERSIONINFOW v{};
+    v.dwOSVersionInfoSize = sizeof(v);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    GetVersionExW(&v);
+#pragma GCC diagnostic pop
+    AddSystemInfo(out, v);
+}
+
+const TDriveQueries& SystemDriveQueries() {
+    static const TDriveQueries queries{&GetLogicalDriveStringsW, &GetDriveTypeW, &GetDiskFreeSpaceExW};
+    return queries;
+}
+
+void AddDriveInfo(rtl::TStringList& out, const TDriveQueries& q) {
+    rtl::Try(
+        [&] {
+            constexpr DWORD cBufferLength = 1024;
+            std::vector<wchar_t> buffer(cBufferLength + 1, L'\0');
+            const DWORD length = q.LogicalDriveStrings(cBufferLength, buffer.data());
+            if (length == 0 || length >= cBufferLength) return;
+            // Roots follow one another, each ended by a null; an empty one ends the list.
+            for (const wchar_t* root = buffer.data(); root < buffer.data() + length && *root;
+                 root += wcslen(root) + 1) {
+                if (q.DriveType(root) != DRIVE_FIXED) continue;
+                ULARGE_INTEGER quotaFree{}, total{}, totalFree{};
+                if (!q.DiskFreeSpace(root, &quotaFree, &total, &totalFree)) continue;
+                auto mb = [](const ULARGE_INTEGER& bytes) { return std::to_wstring(bytes.QuadPart / 1024 / 1024); };
+                const std::wstring prefix = L"Drive " + std::wstring(root);
+                out.Add(prefix + L" QuotaFreeSpace: " + mb(quotaFree) + L"MB");
+                out.Add(prefix + L" TotalSpace:     " + mb(total) + L"MB");
+                out.Add(prefix + L" TotalFreeSpace: " + mb(totalFree) + L"MB");
+            }
+        },
+        rtl::OnAny([](rtl::Exception&) {}));
+}
+
+void AddMemoryInfo(rtl::TStringList& out, const MEMORYSTATUS& s) {
+    auto mb = [](SIZE_T bytes) { return std::to_wstring(static_cast<uint32_t>(bytes) >> 20) + L"MB"; };
+    out.Add(L"Memory Load: " + std::to_wstring(s.dwMemoryLoad));
+    out.Add(L"Memory TotalPhysical: " + mb(s.dwTotalPhys));
+    out.Add(L"Memory FreePhysical:  " + mb(s.dwAvailPhys));
+    out.Add(L"Memory TotalPageFile: " + mb(s.dwTotalPageFile));
+    out.Add(L"Memory FreePageFile:  " + mb(s.dwAvailPageFile));
+    out.Add(L"Memory TotalVirtual:  " + mb(s.dwTotalVirtual));
+    out.Add(L"Memory FreeVirtual:   " + mb(s.dwAvailVirtual));
+}
+
+void AddMemoryInfo(rtl::TStringList& out) {
+    MEMORYSTATUS status{};
+    status.dwLength = sizeof(status);
+    GlobalMemoryStatus(&status);
+    AddMemoryInfo(out, status);
+}
+
+// --- report ---
+
+uint32_t ExceptionAddressOf(const TExceptionRecord& record) {
+    constexpr uint32_t cRuntimeMask = 0x0EEDFAC0;
+    if ((record.ExceptionCode & cRuntimeMask) == cRuntimeMask) return reinterpret_cast<uintptr_t>(record.ExceptAddr);
+    return reinterpret_cast<uintptr_t>(record.ExceptionAddress);
+}
+
+std::wstring CrashId(const std::wstring& programFileName, const std::wstring& version, uint32_t address,
+                     const std::wstring& className) {
+    return programFileName + L"_" + version + L"_" + rtl::IntToHex(address, 8) + L"_" + className;
+}
+
+std::wstring LogText(const std::wstring& callStackText, const std::wstring& registersText,
+                     const std::wstring& customInfoText, const std::wstring& systemText) {
+    return callStackText + L"\r\n" + registersText + L"\r\n" + customInfoText + L"\r\n" + systemText;
+}
+
+std::wstring EventText(const std::wstring& message, const std::wstring& detailText, const std::wstring& callStackText,
+                       const std::wstring& registersText, const std::wstring& customInfoText,
+                       const std::wstring& systemText) {
+    return message + detailText + L"\r\n" + LogText(callStackText, registersText, customInfoText, systemText);
+}
+
+rtl::TStringList CrashReportLines(const TCrashReportTexts& t) {
+    rtl::TStringList lines;
+    lines.Add(L"[System]");
+    lines.Add(L"Title=" + t.Title);
+    lines.Add(L"CrashID=" + t.CrashId);
+    lines.Add(L"Application=" + t.Application);
+    lines.Add(L"ProductID=1");
+    lines.Add(L"Version=" + t.Version);
+    lines.Add(L"[Message]");
+    lines.Add(t.Message);
+    lines.Add(L"[Detail]");
+    lines.Add(t.DetailText);
+    lines.Add(L"[Log]");
+    lines.Add(t.LogText);
+    return lines;
+}
+
+void SaveUtf8Lines(const std::wstring& path, const rtl::TStringList& lines) {
+    std::string bytes = "\xEF\xBB\xBF";
+    bytes += rtl::ToUtf8(lines.Text());
+    rtl::ScopedFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        rtl::RaiseNew<rtl::EInOutError>(L"Cannot create file \"" + path + L"\". " + rtl::SysErrorMessage(error),
+                                        static_cast<int>(error));
+    }
+    DWORD written = 0;
+    if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written != bytes.size()) {
+        const DWORD error = GetLastError();
+        rtl::RaiseNew<rtl::EInOutError>(L"Cannot write file \"" + path + L"\". " + rtl::SysErrorMessage(error),
+                                        static_cast<int>(error));
+    }
+}
+
+std::wstring ProgramFileName() {
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return FileNamePart(std::wstring(path, n));
+}
+
+void WriteEventLog(const std::wstring& source, const std::wstring& text) {
+    HANDLE log = RegisterEventSourceW(nullptr, source.c_str());
+    const wchar_t* strings[1] = {text.c_str()};
+    // The result is not checked: there is nothing left to report a failure to.
+    ReportEventW(log, EVENTLOG_ERROR_TYPE, 1, 1, nullptr, 1, 0, strings, nullptr);
+    if (log) DeregisterEventSource(log);
+}
+
+// --- the diagnostics program ---
+
+std::wstring DiagViewFolder() {
+    return env::GetShellFolderPath(CSIDL_PROGRAM_FILES_COMMON) + L"Quillfen\\Orvex Engine 9.0\\";
+}
+
+std::wstring DiagViewParameters(const std::wstring& reportPath) { return L"-c \"" + reportPath + L"\""; }
+
+bool LaunchDiagView(const std::wstring& reportPath) {
+    const std::wstring folder = DiagViewFolder();
+    const std::wstring program = folder + cDiagViewFileName;
+    const std::wstring parameters = DiagViewParameters(reportPath);
+    SetLastError(ERROR_SUCCESS);
+    HINSTANCE result =
+        ShellExecuteW(nullptr, L"open", program.c_str(), parameters.c_str(), folder.c_str(), SW_SHOWNORMAL);
+    const bool started = reinterpret_cast<INT_PTR>(result) > 32;
+    // Some shells report the failure only in the result; keep a reason for the message.
+    if (!started && GetLastError() == ERROR_SUCCESS) {
+        const INT_PTR code = reinterpret_cast<INT_PTR>(result);
+        SetLastError(code == SE_ERR_PNF ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND);
+    }
+    return started;
+}
+
+std::wstring FatalErrorText(const std::wstring& applicationTitle, const std::wstring& systemMessage,
+                            const std::wstring& reportPath) {
+    std::wstring reason = systemMessage;
+    while (!reason.empty() && (reason.back() == L' ' || reason.back() == L'\r' || reason.back() == L'\n' ||
+                               reason.back() == L'.'))
+        reason.pop_back();
+    return applicationTitle +
+           L" has had a fatal error.  An additional error was encountered starting the exception manager (" + reason +
+           L").  " + L"\r\nError log is stored in \r\n\r\n" + L"  " + reportPath + L"\r\n\r\n" +
+           L"Please send this information to Quillfen Support (" + cSupportAddress + L")";
+}
+
+}  // namespace crash
