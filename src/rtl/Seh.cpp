@@ -29,17 +29,49 @@ bool IsRuntimeException(const EXCEPTION_RECORD* rec) {
            rec->NumberParameters == rtl::cRuntimeExceptionArgs && rec->ExceptionInformation[1] != 0;
 }
 
+// Reads one stack word without faulting.
+bool ReadStackWord(uintptr_t address, uintptr_t& word) {
+    MEMORY_BASIC_INFORMATION info{};
+    if (!VirtualQuery(reinterpret_cast<void*>(address), &info, sizeof(info)) || info.State != MEM_COMMIT ||
+        (info.Protect & (PAGE_NOACCESS | PAGE_GUARD)))
+        return false;
+    word = *reinterpret_cast<const uintptr_t*>(address);
+    return true;
+}
+
 // Errors only: warnings and informational codes (debug output, breakpoints
 // handled by a debugger) are left to whoever raised them.
 bool IsErrorCode(DWORD code) { return (code & 0xC0000000u) == 0xC0000000u; }
 
+bool HasUnwindInfo(uintptr_t pc) {
+    DwarfEhBases bases{};
+    return _Unwind_Find_FDE(reinterpret_cast<void*>(pc), &bases) != nullptr;
+}
+
+// Where a continued fault resumes as a C++ throw: the fake return address
+// (the unwinder looks up address - 1) and the stack pointer of that frame.
+struct FaultResume {
+    uintptr_t ReturnAddress;
+    uintptr_t Esp;
+};
+
 // A fault can be continued into a C++ throw when it is continuable and the
 // faulting instruction lies in code the unwinder can walk (our own code,
-// built with -fnon-call-exceptions).
-bool IsCatchableFault(const EXCEPTION_RECORD* rec, const CONTEXT* ctx) {
+// built with -fnon-call-exceptions). A fault at the very start of code
+// without unwind information whose caller can be walked (a call through a
+// bad function pointer) resumes at that call instead.
+bool FindFaultResume(const EXCEPTION_RECORD* rec, const CONTEXT* ctx, FaultResume& resume) {
     if (!IsErrorCode(rec->ExceptionCode) || (rec->ExceptionFlags & EXCEPTION_NONCONTINUABLE)) return false;
-    DwarfEhBases bases{};
-    return _Unwind_Find_FDE(reinterpret_cast<void*>(ctx->Eip), &bases) != nullptr;
+    if (HasUnwindInfo(ctx->Eip)) {
+        resume = {ctx->Eip + 1, ctx->Esp};
+        return true;
+    }
+    uintptr_t returnAddress = 0;
+    if (rec->ExceptionCode != EXCEPTION_ACCESS_VIOLATION || !ReadStackWord(ctx->Esp, returnAddress))
+        return false;
+    if (returnAddress == 0 || !HasUnwindInfo(returnAddress - 1)) return false;
+    resume = {returnAddress, ctx->Esp + 4};
+    return true;
 }
 
 struct ChainRecord {
@@ -104,7 +136,7 @@ Exception* THandling::TakeCurrentForDone() { return TakeCurrentForReRaise(); }
 // for a raised exception, and for a fault it continues execution in the
 // throw trampoline.
 static EXCEPTION_DISPOSITION Accept(EXCEPTION_RECORD* rec, TScopeFrame* frame, CONTEXT* ctx, Exception* obj,
-                                    bool raised) {
+                                    bool raised, const FaultResume& resume) {
     if (raised) {
         // Remove the dispatcher's own records down to the innermost record
         // that was live at the raise point (never the accepting record
@@ -116,7 +148,8 @@ static EXCEPTION_DISPOSITION Accept(EXCEPTION_RECORD* rec, TScopeFrame* frame, C
         rtl_Unwind(r, rec);
         rtl_ResumeAtRaise(args, frame);
     }
-    ctx->Ecx = ctx->Eip + 1;  // fake return address: the unwinder looks up (address - 1)
+    ctx->Ecx = resume.ReturnAddress;
+    ctx->Esp = resume.Esp;
     ctx->Eip = reinterpret_cast<DWORD>(&rtl_FaultTrampoline);
     ctx->Eax = reinterpret_cast<DWORD>(frame);
     ctx->Edx = reinterpret_cast<DWORD>(obj);
@@ -126,13 +159,14 @@ static EXCEPTION_DISPOSITION Accept(EXCEPTION_RECORD* rec, TScopeFrame* frame, C
 static EXCEPTION_DISPOSITION HandleScope(EXCEPTION_RECORD* rec, TScopeFrame* frame, CONTEXT* ctx) {
     if (rec->ExceptionFlags & cUnwindFlags) return ExceptionContinueSearch;
     bool raised = IsRuntimeException(rec);
-    if (!raised && !IsCatchableFault(rec, ctx)) return ExceptionContinueSearch;
+    FaultResume resume{};
+    if (!raised && !FindFaultResume(rec, ctx, resume)) return ExceptionContinueSearch;
     Exception* obj = raised ? reinterpret_cast<Exception*>(rec->ExceptionInformation[1]) : ExceptObjFromRecord(rec);
     if (frame->Matches && !frame->Matches(frame->Handlers, *obj)) {
         if (!raised) ReleaseObject(obj);
         return ExceptionContinueSearch;
     }
-    return Accept(rec, frame, ctx, obj, raised);
+    return Accept(rec, frame, ctx, obj, raised, resume);
 }
 
 }  // namespace detail

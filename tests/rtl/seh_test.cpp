@@ -150,6 +150,20 @@ TEST(Seh, ProcessorFaultsBecomeExceptionsAndDestructorsRun) {
     EXPECT_EQ(cls, L"EAccessViolation");
 }
 
+TEST(Seh, CallThroughABadFunctionPointerIsCaught) {
+    std::vector<std::string> trace;
+    std::wstring msg;
+    Try(
+        [&] {
+            Tracer t{trace, "t"};
+            void (*volatile fn)() = nullptr;
+            fn();
+        },
+        On<EAccessViolation>([&](EAccessViolation& e) { msg = e.Message; }));
+    EXPECT_EQ(trace, std::vector<std::string>{"~t"});
+    EXPECT_NE(msg.find(L"Execution of address 00000000"), std::wstring::npos) << ToAnsi(msg);
+}
+
 TEST(Seh, ManyRaisesLeakNothingAndRestoreTheChain) {
     void* head = rtl_GetChainHead();
     int caught = 0;
