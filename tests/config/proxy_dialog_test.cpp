@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "ConfigTestUtil.h"
 #include "TestUtil.h"
 #include "config/GlobalProxySettings.h"
 #include "config/UfrmOnlineUpdateSetup.h"
@@ -17,6 +18,7 @@
 #include "rtl/Forms.h"
 
 using namespace config;
+using configtest::Describe;
 
 namespace {
 
@@ -101,7 +103,18 @@ protected:
         return result;
     }
 
+    // Presses a key that closes the dialog and waits until it has, so that
+    // no key is left in the input queue for the next dialog.
+    void PressToClose(WORD vk) {
+        Press(vk);
+        EXPECT_TRUE(WaitFor([&] { return !IsWindow(Dialog); }));
+    }
     HWND Item(int id) const { return GetDlgItem(Dialog, id); }
+    // The four boxes as "server|port|user name|password".
+    std::wstring Boxes() const {
+        return Text(Item(IDC_EDITPROXY)) + L"|" + Text(Item(IDC_EDITPORT)) + L"|" + Text(Item(IDC_EDITUSERNAME)) + L"|" +
+               Text(Item(IDC_EDITPASSWORD));
+    }
     HWND Focus() const {
         GUITHREADINFO info{};
         info.cbSize = sizeof(info);
@@ -130,15 +143,11 @@ private:
 
 TEST_F(ProxyDialogTest, EmptyStoreShowsZeroInThePortBoxAndEscDiscards) {
     int result = RunDialog([&] {
-        EXPECT_EQ(L"", Text(Item(IDC_EDITPROXY)));
-        EXPECT_EQ(L"0", Text(Item(IDC_EDITPORT)));
-        EXPECT_EQ(L"", Text(Item(IDC_EDITUSERNAME)));
-        EXPECT_EQ(L"", Text(Item(IDC_EDITPASSWORD)));
+        EXPECT_EQ(L"|0||", Boxes());
         EXPECT_EQ(Item(IDC_EDITPROXY), Focus()) << "the first box in tab order has the focus";
         Type(L"typed.but.discarded");
         EXPECT_TRUE(WaitFor([&] { return Text(Item(IDC_EDITPROXY)) == L"typed.but.discarded"; }));
-        Press(VK_ESCAPE);
-        EXPECT_TRUE(WaitFor([&] { return !IsWindow(Dialog); }));
+        PressToClose(VK_ESCAPE);
     });
     EXPECT_EQ(IDCANCEL, result);
     EXPECT_EQ(L"", GetProxySettings().Server());
@@ -148,10 +157,7 @@ TEST_F(ProxyDialogTest, EmptyStoreShowsZeroInThePortBoxAndEscDiscards) {
 TEST_F(ProxyDialogTest, ShowsTheStoreAndEnterSavesWhatWasTyped) {
     GetProxySettings().Save(L"old.proxy", 3128, L"olduser", L"oldpass");
     int result = RunDialog([&] {
-        EXPECT_EQ(L"old.proxy", Text(Item(IDC_EDITPROXY)));
-        EXPECT_EQ(L"3128", Text(Item(IDC_EDITPORT)));
-        EXPECT_EQ(L"olduser", Text(Item(IDC_EDITUSERNAME)));
-        EXPECT_EQ(L"oldpass", Text(Item(IDC_EDITPASSWORD)));
+        EXPECT_EQ(L"old.proxy|3128|olduser|oldpass", Boxes());
         EXPECT_EQ(L'*', SendMessageW(Item(IDC_EDITPASSWORD), EM_GETPASSWORDCHAR, 0, 0));
         // Tab selects the whole text of the box it enters, so typing replaces it.
         Type(L"x");  // the server box starts focused with its text selected
@@ -164,20 +170,11 @@ TEST_F(ProxyDialogTest, ShowsTheStoreAndEnterSavesWhatWasTyped) {
         Press(VK_TAB);
         ASSERT_TRUE(FocusBecomes(IDC_EDITPASSWORD));
         Type(L" se cret ");
-        Press(VK_RETURN);
-        EXPECT_TRUE(WaitFor([&] { return !IsWindow(Dialog); }));
+        PressToClose(VK_RETURN);
     });
     EXPECT_EQ(IDOK, result);
-    TProxySettings& s = GetProxySettings();
-    EXPECT_EQ(L"x", s.Server());
-    EXPECT_EQ(8080, s.Port());
-    EXPECT_EQ(L"J\u00f6rg", s.Username());
-    EXPECT_EQ(L" se cret ", s.Password());
-    TProxySettings stored;  // what the registry holds now
-    EXPECT_EQ(L"x", stored.Server());
-    EXPECT_EQ(8080, stored.Port());
-    EXPECT_EQ(L"J\u00f6rg", stored.Username());
-    EXPECT_EQ(L" se cret ", stored.Password());
+    EXPECT_EQ(L"x|8080|J\u00f6rg| se cret ", Describe(GetProxySettings()));
+    EXPECT_EQ(L"x|8080|J\u00f6rg| se cret ", Describe(TProxySettings())) << "what the registry holds";
 }
 
 TEST_F(ProxyDialogTest, LettersInThePortBoxSaveZeroAndTheServerIsKeptAsTyped) {
@@ -190,15 +187,10 @@ TEST_F(ProxyDialogTest, LettersInThePortBoxSaveZeroAndTheServerIsKeptAsTyped) {
         EXPECT_TRUE(WaitFor([&] { return Text(Item(IDC_EDITPORT)) == L"abc"; }));
         Alt(L'H');
         ASSERT_TRUE(FocusBecomes(IDC_EDITPROXY));
-        Press(VK_RETURN);  // Enter in the server box saves too
-        EXPECT_TRUE(WaitFor([&] { return !IsWindow(Dialog); }));
+        PressToClose(VK_RETURN);  // Enter in the server box saves too
     });
     EXPECT_EQ(IDOK, result);
-    TProxySettings stored;
-    EXPECT_EQ(L"  spaced host ", stored.Server());
-    EXPECT_EQ(0, stored.Port());
-    EXPECT_EQ(L"u", stored.Username());
-    EXPECT_EQ(L"p", stored.Password());
+    EXPECT_EQ(L"  spaced host |0|u|p", Describe(TProxySettings()));
 }
 
 TEST_F(ProxyDialogTest, CancelButtonAndSystemCloseSaveNothing) {
@@ -236,9 +228,8 @@ TEST_F(ProxyDialogTest, AltHAndAltPFocusTheirBoxesAltUAndAltAMoveNothing) {
         Type(L"2");
         EXPECT_TRUE(WaitFor([&] { return Text(Item(IDC_EDITPORT)) == L"12"; }));
         EXPECT_EQ(Item(IDC_EDITPORT), Focus());
-        EXPECT_EQ(L"", Text(Item(IDC_EDITUSERNAME)));
-        EXPECT_EQ(L"", Text(Item(IDC_EDITPASSWORD)));
-        Press(VK_ESCAPE);
+        EXPECT_EQ(L"|12||", Boxes());
+        PressToClose(VK_ESCAPE);
     });
     EXPECT_FALSE(KeyExists());
 }
@@ -307,7 +298,7 @@ TEST_F(ProxyDialogTest, LayoutTabOrderAndButtons) {
             Press(VK_TAB);
             EXPECT_TRUE(FocusBecomes(id)) << id;
         }
-        Press(VK_ESCAPE);
+        PressToClose(VK_ESCAPE);
     });
 }
 
@@ -319,11 +310,8 @@ TEST_F(ProxyDialogTest, RegistryFailureOnSaveKeepsTheDialogOpen) {
         // released here; the OK handler then reloads it and meets a port value
         // of the wrong type.
         DoneProxySettings();
-        HKEY h;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kProxySettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                                 nullptr, &h, nullptr));
         const wchar_t bad[] = L"8";
-        RegSetValueExW(h, kProxyPortValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(bad), sizeof(bad));
+        configtest::SetRawValue(kProxySettingsKey, kProxyPortValue, REG_SZ, bad, sizeof(bad));
         Type(L"new.host");
         Press(VK_RETURN);
         EXPECT_TRUE(WaitFor([&] { return !Seen().empty(); }));
@@ -332,13 +320,13 @@ TEST_F(ProxyDialogTest, RegistryFailureOnSaveKeepsTheDialogOpen) {
         EXPECT_EQ(L"new.host", Text(Item(IDC_EDITPROXY)));
 
         // Once the value is repaired, OK saves and closes.
-        RegDeleteValueW(h, kProxyPortValue);
-        RegCloseKey(h);
-        Press(VK_RETURN);
-        EXPECT_TRUE(WaitFor([&] { return !IsWindow(Dialog); }));
+        env::TRegistryErrorControlled reg;
+        ASSERT_TRUE(reg.OpenKey(kProxySettingsKey, false));
+        ASSERT_TRUE(reg.DeleteValue(kProxyPortValue));
+        PressToClose(VK_RETURN);
     });
     EXPECT_EQ(IDOK, result);
-    EXPECT_EQ(L"new.host", TProxySettings().Server());
+    EXPECT_EQ(L"new.host|0||", Describe(TProxySettings()));
     EXPECT_EQ(1u, Seen().size());
 }
 

@@ -3,12 +3,14 @@
 
 #include <string>
 
+#include "ConfigTestUtil.h"
 #include "TestUtil.h"
 #include "config/Base64.h"
 #include "config/GlobalProxySettings.h"
 #include "env/ErrorControlledRegistry.h"
 
 using namespace config;
+using configtest::Describe;
 using testutil::CaptureRaise;
 
 namespace {
@@ -32,20 +34,12 @@ protected:
         return reg.ReadString(kProxyLoginValue);
     }
     static void SetRaw(const wchar_t* name, DWORD type, const void* data, DWORD size) {
-        HKEY h;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kProxySettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                                 nullptr, &h, nullptr));
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(h, name, 0, type, static_cast<const BYTE*>(data), size));
-        RegCloseKey(h);
+        configtest::SetRawValue(kProxySettingsKey, name, type, data, size);
     }
 };
 
 TEST_F(ProxySettingsTest, NoKeyGivesEmptyValuesAndPortZero) {
-    TProxySettings& s = GetProxySettings();
-    EXPECT_EQ(L"", s.Server());
-    EXPECT_EQ(0, s.Port());
-    EXPECT_EQ(L"", s.Username());
-    EXPECT_EQ(L"", s.Password());
+    EXPECT_EQ(L"|0||", Describe(GetProxySettings()));
     env::TRegistryErrorControlled reg;
     EXPECT_FALSE(reg.OpenKeyReadOnly(kProxySettingsKey)) << "reading must not create the key";
 }
@@ -57,11 +51,7 @@ TEST_F(ProxySettingsTest, SaveRoundTripsThroughTheRegistry) {
     EXPECT_EQ(L" proxy.example.net ", reg.ReadString(kProxyServerValue));
     EXPECT_EQ(3128, reg.ReadInteger(kProxyPortValue));
 
-    TProxySettings loaded;
-    EXPECT_EQ(L" proxy.example.net ", loaded.Server());
-    EXPECT_EQ(3128, loaded.Port());
-    EXPECT_EQ(L"J\u00f6rg", loaded.Username());
-    EXPECT_EQ(L"p\u00e4ss w\u20acrd", loaded.Password());
+    EXPECT_EQ(L" proxy.example.net |3128|J\u00f6rg|p\u00e4ss w\u20acrd", Describe(TProxySettings()));
 
     // The shared object is loaded once; a new one appears after shutdown.
     TProxySettings& shared = GetProxySettings();
@@ -70,8 +60,7 @@ TEST_F(ProxySettingsTest, SaveRoundTripsThroughTheRegistry) {
     other.Save(L"elsewhere", 8080, L"", L"");
     EXPECT_EQ(L" proxy.example.net ", GetProxySettings().Server());
     DoneProxySettings();
-    EXPECT_EQ(L"elsewhere", GetProxySettings().Server());
-    EXPECT_EQ(L"", GetProxySettings().Username());
+    EXPECT_EQ(L"elsewhere|8080||", Describe(GetProxySettings()));
 }
 
 TEST_F(ProxySettingsTest, StoredLoginLengths) {
@@ -83,9 +72,7 @@ TEST_F(ProxySettingsTest, StoredLoginLengths) {
     std::string bytes;
     ASSERT_TRUE(Base64Decode(stored, bytes));
     EXPECT_EQ(6u, bytes.size());
-    TProxySettings one;
-    EXPECT_EQ(L"u", one.Username());
-    EXPECT_EQ(L"p", one.Password());
+    EXPECT_EQ(L"host|1|u|p", Describe(TProxySettings()));
 
     // Empty credentials still store the enciphered carriage return.
     s.Save(L"host", 1, L"", L"");
@@ -95,22 +82,16 @@ TEST_F(ProxySettingsTest, StoredLoginLengths) {
     EXPECT_NE(L'=', stored[2]);
     ASSERT_TRUE(Base64Decode(stored, bytes));
     EXPECT_EQ(2u, bytes.size());
-    TProxySettings none;
-    EXPECT_EQ(L"", none.Username());
-    EXPECT_EQ(L"", none.Password());
+    EXPECT_EQ(L"host|1||", Describe(TProxySettings()));
 }
 
 TEST_F(ProxySettingsTest, CarriageReturnsInCredentials) {
     TProxySettings s;
     s.Save(L"host", 1, L"user", L"line1\rline2\r");
-    TProxySettings kept;
-    EXPECT_EQ(L"user", kept.Username());
-    EXPECT_EQ(L"line1\rline2\r", kept.Password());
+    EXPECT_EQ(L"host|1|user|line1\rline2\r", Describe(TProxySettings()));
 
     s.Save(L"host", 1, L"ab\rcd", L"pw");
-    TProxySettings split;
-    EXPECT_EQ(L"ab", split.Username());
-    EXPECT_EQ(L"cd\rpw", split.Password());
+    EXPECT_EQ(L"host|1|ab|cd\rpw", Describe(TProxySettings()));
 }
 
 // Values written by earlier builds must stay readable: the stored form is
@@ -145,10 +126,7 @@ TEST_F(ProxySettingsTest, UnreadableLoginsGiveEmptyCredentials) {
     SetRaw(kProxyLoginValue, REG_SZ, garbage, sizeof(garbage));
     const wchar_t server[] = L"kept";
     SetRaw(kProxyServerValue, REG_SZ, server, sizeof(server));
-    TProxySettings s;
-    EXPECT_EQ(L"kept", s.Server());
-    EXPECT_EQ(L"", s.Username());
-    EXPECT_EQ(L"", s.Password());
+    EXPECT_EQ(L"kept|0||", Describe(TProxySettings()));
 }
 
 TEST_F(ProxySettingsTest, PortOfTheWrongTypeFailsTheFirstUse) {
@@ -181,10 +159,7 @@ TEST_F(ProxySettingsTest, KeyThatCannotBeCreatedKeepsTheNewValuesInTheObject) {
     TProxySettings& s = GetProxySettings();
     auto raised = CaptureRaise([&] { s.Save(L"new.host", 81, L"nu", L"np"); });
     EXPECT_FALSE(raised) << (raised ? testing::PrintToString(raised->Message) : "");
-    EXPECT_EQ(L"new.host", s.Server());
-    EXPECT_EQ(81, s.Port());
-    EXPECT_EQ(L"nu", s.Username());
-    EXPECT_EQ(L"np", s.Password());
+    EXPECT_EQ(L"new.host|81|nu|np", Describe(s));
     env::TRegistryErrorControlled reg;
     EXPECT_FALSE(reg.OpenKeyReadOnly(kProxySettingsKey));
     EXPECT_EQ(L"new.host", GetProxySettings().Server());

@@ -1,6 +1,7 @@
 // Upload endpoint overrides in the registry of the test prefix.
 #include <gtest/gtest.h>
 
+#include "ConfigTestUtil.h"
 #include "TestUtil.h"
 #include "config/Upload_Settings.h"
 #include "env/ErrorControlledRegistry.h"
@@ -16,11 +17,7 @@ protected:
     void TearDown() override { env::TRegistryErrorControlled().DeleteKey(kUploadSettingsKey); }
 
     static void SetRaw(const wchar_t* name, DWORD type, const void* data, DWORD size) {
-        HKEY h;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kUploadSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                                 nullptr, &h, nullptr));
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(h, name, 0, type, static_cast<const BYTE*>(data), size));
-        RegCloseKey(h);
+        configtest::SetRawValue(kUploadSettingsKey, name, type, data, size);
     }
     static void SetString(const wchar_t* name, const std::wstring& value) {
         SetRaw(name, REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
