@@ -35,8 +35,10 @@ std::wstring WindowText(HWND h) {
 // Labels whose mnemonic names no control: answering WM_GETDLGCODE without
 // DLGC_STATIC keeps the dialog manager from moving the focus on it.
 LRESULT CALLBACK PlainLabelProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_GETDLGCODE) return 0;
-    return CallWindowProcW(reinterpret_cast<WNDPROC>(GetWindowLongPtrW(h, GWLP_USERDATA)), h, msg, wp, lp);
+    return rtl::TryResult<LRESULT>(0, [&]() -> LRESULT {
+        if (msg == WM_GETDLGCODE) return 0;
+        return CallWindowProcW(reinterpret_cast<WNDPROC>(GetWindowLongPtrW(h, GWLP_USERDATA)), h, msg, wp, lp);
+    });
 }
 
 void MakePlainLabel(HWND label) {
