@@ -1,6 +1,7 @@
 // RC4 and Base64 against their published test vectors.
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,16 @@ TEST(Rc4, StreamContinuesAcrossCallsAndDeciphersWithAFreshSchedule) {
     EXPECT_NE(plain, whole);
     TRc4(key.data(), key.size()).Apply(reinterpret_cast<uint8_t*>(whole.data()), whole.size());
     EXPECT_EQ(plain, whole);
+}
+
+TEST(Rc4, StateIsWipedWhenTheCipherIsDestroyed) {
+    alignas(TRc4) unsigned char storage[sizeof(TRc4)];
+    const uint8_t key[] = {1, 2, 3, 4, 5, 6, 7, 8};
+    auto* cipher = new (storage) TRc4(key, sizeof(key));
+    uint8_t data[4] = {};
+    cipher->Apply(data, sizeof(data));
+    cipher->~TRc4();
+    EXPECT_EQ(std::vector<unsigned char>(sizeof(storage), 0), std::vector<unsigned char>(storage, storage + sizeof(storage)));
 }
 
 // RFC 4648, section 10, and bytes that use "+" and "/".
