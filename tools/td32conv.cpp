@@ -680,20 +680,38 @@ Bytes TConverter::Build() {
             }
             procs.push_back({td32::sstProcRanges, unitNumber, std::move(b)});
         }
-        // Counts in the line subsection are 16-bit: split where they would overflow.
-        std::vector<const TSequence*> batch;
-        size_t runs = 0;
-        for (const TSequence& s : unit.Sequences) {
-            if (!batch.empty() && (batch.size() >= 0xFFFF || runs + s.Runs.size() >= 0xFFFF)) {
-                lines.push_back({td32::sstSrcModule, unitNumber, LinesSub(batch)});
-                batch.clear();
-                runs = 0;
-            }
-            batch.push_back(&s);
-            runs += s.Runs.size();
-        }
-        if (!batch.empty()) lines.push_back({td32::sstSrcModule, unitNumber, LinesSub(batch)});
     }
+
+    // Source lines of all units go into as few subsections as the 16-bit
+    // counts allow: a lookup maps each line subsection it searches, so one
+    // large subsection costs one view where one per unit costs a walk
+    // through the whole file. (The reader searches line subsections in
+    // directory order whatever unit they name; 0 stands for all.)
+    std::vector<const TSequence*> sequences;
+    for (const TUnit& unit : FUnits)
+        for (const TSequence& s : unit.Sequences) sequences.push_back(&s);
+    std::stable_sort(sequences.begin(), sequences.end(), [](auto* a, auto* b) { return a->Start < b->Start; });
+    std::vector<const TSequence*> batch;
+    std::map<uint32_t, size_t> runsPerFile;
+    auto fits = [&](const TSequence& s) {
+        if (batch.size() >= 0xFFFF) return false;
+        std::map<uint32_t, size_t> added;
+        for (const TFileRun& r : s.Runs) ++added[r.File];
+        if (runsPerFile.size() + added.size() >= 0xFFFF) return false;
+        for (auto& [file, n] : added)
+            if (runsPerFile[file] + n >= 0xFFFF) return false;
+        return true;
+    };
+    for (const TSequence* s : sequences) {
+        if (!batch.empty() && !fits(*s)) {
+            lines.push_back({td32::sstSrcModule, 0, LinesSub(batch)});
+            batch.clear();
+            runsPerFile.clear();
+        }
+        batch.push_back(s);
+        for (const TFileRun& r : s->Runs) ++runsPerFile[r.File];
+    }
+    if (!batch.empty()) lines.push_back({td32::sstSrcModule, 0, LinesSub(batch)});
 
     std::vector<TSub> all;
     for (auto* group : {&modules, &procs, &lines})
