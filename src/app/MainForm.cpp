@@ -6,8 +6,15 @@
 
 namespace app {
 
-TMainForm::TMainForm(rtl::TComponent* owner) : TForm(owner, L"Orvex Diagnostics", 560, 200) {
+namespace {
+const UINT WM_SELFTEST = WM_APP + 1;
+}
+
+TMainForm::TMainForm(rtl::TComponent* owner, TSelfTest selfTest)
+    : TForm(owner, L"Orvex Diagnostics", 560, 200), FSelfTest(selfTest) {
     SetName(L"frmMain");
+    if (selfTest == TSelfTest::CreateRaise) FireSelfTest(selfTest);
+    if (FiresInMessageLoop(selfTest)) PostMessageW(Handle(), WM_SELFTEST, 0, 0);
     std::wstring folder;
     rtl::Try([&] { folder = env::GetDiagFolder(); },
              rtl::OnAny([&](rtl::Exception& e) { folder = L"(unavailable: " + e.Message + L")"; }));
@@ -15,6 +22,10 @@ TMainForm::TMainForm(rtl::TComponent* owner) : TForm(owner, L"Orvex Diagnostics"
 }
 
 LRESULT TMainForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_SELFTEST) {
+        FireSelfTest(FSelfTest);
+        return 0;
+    }
     if (msg == WM_PAINT) {
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(Handle(), &ps);

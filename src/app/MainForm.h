@@ -1,12 +1,14 @@
 // The program's main window.
 #pragma once
+#include "app/SelfTest.h"
 #include "rtl/Controls.h"
 
 namespace app {
 
 class TMainForm : public rtl::TForm {
 public:
-    explicit TMainForm(rtl::TComponent* owner);
+    // `selfTest` names a failure to provoke once the window exists.
+    explicit TMainForm(rtl::TComponent* owner, TSelfTest selfTest = TSelfTest::None);
     std::wstring ClassName() const override { return L"TMainForm"; }
 
 protected:
@@ -14,6 +16,7 @@ protected:
 
 private:
     std::wstring FStatusText;
+    TSelfTest FSelfTest;
 };
 
 }  // namespace app

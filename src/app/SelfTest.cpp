@@ -1,0 +1,81 @@
+#include "app/SelfTest.h"
+
+#include <thread>
+
+#include "rtl/Halt.h"
+#include "rtl/Raise.h"
+
+namespace app {
+
+namespace {
+
+// Faults are provoked through volatile accesses so the compiler keeps them.
+__attribute__((noipa)) int ReadFrom(uintptr_t address) { return *reinterpret_cast<volatile int*>(address); }
+__attribute__((noipa)) void WriteTo(uintptr_t address) { *reinterpret_cast<volatile int*>(address) = 0; }
+__attribute__((noipa)) int Divide(int a, int b) {
+    volatile int divisor = b;
+    return a / divisor;
+}
+#pragma GCC diagnostic ignored "-Winfinite-recursion"
+__attribute__((noipa)) int Recurse(int depth) {
+    volatile char block[4096];
+    block[0] = static_cast<char>(depth);
+    return Recurse(depth + 1) + block[0];
+}
+
+}  // namespace
+
+const std::vector<TSelfTestInfo>& SelfTests() {
+    static const std::vector<TSelfTestInfo> tests = {
+        {TSelfTest::HandlerRaise, L"raise-in-handler", L"an exception raised in a message handler"},
+        {TSelfTest::OutsideRaise, L"raise-outside-loop", L"an exception raised outside the message loop"},
+        {TSelfTest::ReadViolation, L"access-read", L"an access violation reading address 0"},
+        {TSelfTest::WriteViolation, L"access-write", L"an access violation writing address 0"},
+        {TSelfTest::ExecViolation, L"access-execute", L"a call through a null function pointer"},
+        {TSelfTest::DivideByZero, L"divide-by-zero", L"an integer division by zero"},
+        {TSelfTest::StackOverflow, L"stack-overflow", L"endless recursion until the stack overflows"},
+        {TSelfTest::ThreadRaise, L"raise-in-thread", L"an exception raised in a second thread"},
+        {TSelfTest::CreateRaise, L"raise-on-create", L"an exception raised while the main window is created"},
+    };
+    return tests;
+}
+
+TSelfTest SelfTestByName(const std::wstring& name) {
+    for (const TSelfTestInfo& t : SelfTests())
+        if (name == t.Name) return t.Test;
+    return TSelfTest::None;
+}
+
+bool FiresInMessageLoop(TSelfTest test) {
+    return test != TSelfTest::None && test != TSelfTest::OutsideRaise && test != TSelfTest::CreateRaise;
+}
+
+void FireSelfTest(TSelfTest test) {
+    switch (test) {
+        case TSelfTest::None: return;
+        case TSelfTest::HandlerRaise:
+            rtl::RaiseNew<rtl::Exception>(L"Self-test: exception raised in a message handler");
+        case TSelfTest::OutsideRaise:
+            rtl::RaiseNew<rtl::Exception>(L"Self-test: exception raised outside the message loop");
+        case TSelfTest::CreateRaise:
+            rtl::RaiseNew<rtl::Exception>(L"Self-test: exception raised while the main window is created");
+        case TSelfTest::ReadViolation: ReadFrom(0); return;
+        case TSelfTest::WriteViolation: WriteTo(0); return;
+        case TSelfTest::ExecViolation: {
+            void (*volatile fn)() = nullptr;
+            fn();
+            return;
+        }
+        case TSelfTest::DivideByZero: Divide(1, 0); return;
+        case TSelfTest::StackOverflow: Recurse(0); return;
+        case TSelfTest::ThreadRaise: {
+            // The thread runs under the outermost handler like the program body.
+            std::thread([] {
+                rtl::RunGuarded([] { rtl::RaiseNew<rtl::Exception>(L"Self-test: exception raised in a second thread"); });
+            }).detach();
+            return;
+        }
+    }
+}
+
+}  // namespace app
