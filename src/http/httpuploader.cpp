@@ -221,8 +221,13 @@ void THTTPUploader::Upload() {
         if (!net.HttpSendRequestExW(t.Request.Get(), &buffers, nullptr, HSR_INITIATE, context))
             FailLast(L"HttpSendRequestEx failed");
 
-        // A proxy may refuse before it reads the body.
-        if (QueryStatusCode(t, status) && status == HTTP_STATUS_PROXY_AUTH_REQ && ProxyLogin(t)) {
+        // A proxy may refuse before it reads the body. When WinInet already
+        // holds that answer (it reads it at once when no body is announced)
+        // and we stop asking, the 407 is the answer: writing a body and
+        // ending the request would only read past it.
+        if (QueryStatusCode(t, status) && status == HTTP_STATUS_PROXY_AUTH_REQ) {
+            if (!ProxyLogin(t)) break;
+            DiscardAnswer(t);
             ++t.Attempt;
             continue;
         }
@@ -237,6 +242,7 @@ void THTTPUploader::Upload() {
         if (!QueryStatusCode(t, status)) FailLast(L"ReadStatusCode failed");
         if (status != HTTP_STATUS_PROXY_AUTH_REQ) break;
         if (!ProxyLogin(t)) break;
+        DiscardAnswer(t);
         ++t.Attempt;
     }
 
@@ -272,6 +278,15 @@ bool THTTPUploader::ProxyLogin(TTransfer& t) {
         return answer == ERROR_INTERNET_FORCE_RETRY;
     }
     Fail(L"Proxy login required but no UI specified", 0);
+}
+
+// Reads the rest of a refused answer before the request is sent again, as
+// WinInet expects: otherwise the old body could be taken for the new answer.
+void THTTPUploader::DiscardAnswer(TTransfer& t) {
+    char buffer[4096];
+    DWORD read = 0;
+    for (int blocks = 0; blocks < 256; ++blocks)
+        if (!t.Platform.InternetReadFile(t.Request.Get(), buffer, sizeof(buffer), &read) || read == 0) return;
 }
 
 void THTTPUploader::Write(TTransfer& t, const void* data, uint32_t length) {

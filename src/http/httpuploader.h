@@ -105,6 +105,7 @@ private:
     void SendFileData(TTransfer& t, HANDLE fileHandle, const std::wstring& pathName);
     void Write(TTransfer& t, const void* data, uint32_t length);
     bool ProxyLogin(TTransfer& t);
+    void DiscardAnswer(TTransfer& t);
     bool QueryStatusCode(TTransfer& t, uint32_t& status);
     void ReadHeaders(TTransfer& t);
     void ReadBody(TTransfer& t);

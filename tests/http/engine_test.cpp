@@ -210,6 +210,20 @@ TEST_F(EngineTest, A407BeforeTheBodyIsResentWithoutWritingIt) {
     EXPECT_EQ(200, up.Response().StatusCode);
 }
 
+TEST_F(EngineTest, A407AlreadyReadBeforeTheBodyIsTheAnswerOnceTheAttemptsAreUsedUp) {
+    up.Proxy().Server = L"proxy.test";
+    up.Proxy().Username = L"quill";
+    up.Fields().Add("a", "1");
+    net.StatusAfterSend = {407};
+    net.StatusAfterEnd = {200};  // never asked for: the request is not ended
+    net.Body = "refused";
+    up.Upload();
+    EXPECT_EQ(5, net.Sends());
+    for (const auto& body : net.Bodies) EXPECT_EQ("", body);
+    EXPECT_EQ(407, up.Response().StatusCode);
+    EXPECT_EQ("refused", up.Response().MessageBodyAsString());
+}
+
 TEST_F(EngineTest, WithoutStoredUserTheLoginDialogDecides) {
     net.StatusAfterEnd = {407, 200};
     net.ErrorDlgAnswer = ERROR_INTERNET_FORCE_RETRY;
