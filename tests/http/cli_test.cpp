@@ -1,0 +1,90 @@
+// The command-line uploader as scripts use it: exit codes, the body in a
+// file, status events and the status code on stderr.
+#include <gtest/gtest.h>
+
+#include "NetTestUtil.h"
+#include "TestUtil.h"
+#include "rtl/Text.h"
+
+using testhttp::TServers;
+using testhttp::TSummary;
+
+namespace {
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(servers.Running()); }
+    // Runs httpupload with `args`; stdout and stderr together in `output`.
+    DWORD Run(const std::wstring& args, std::string& output) {
+        std::wstring exe = testutil::ExeFolder() + L"..\\..\\src\\tools\\httpupload.exe";
+        return testutil::RunAndWait(L"\"" + exe + L"\" " + args, &output, 120000);
+    }
+    std::string LastLine(const std::string& text) {
+        std::string t = text;
+        while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
+        return t.substr(t.find_last_of('\n') + 1);
+    }
+    const TServers& servers = TServers::Get();
+    testutil::TempDir dir;
+};
+
+TEST_F(CliTest, UploadsFieldsAndFilesAndWritesTheBodyToAFile) {
+    std::wstring file = dir.Path() + L"report.log";
+    uint32_t crc = testhttp::WritePatternFile(file, 300000, 21);
+    std::wstring body = dir.Path() + L"answer.txt";
+    std::string out;
+    DWORD code = Run(L"--field \"comment=two words\" --field empty= --file \"log=" + file +
+                         L";text/plain\" --output \"" + body + L"\" " + servers.Url("http", L"/cli?status=201"),
+                     out);
+    EXPECT_EQ(0u, code) << out;
+    EXPECT_EQ("HTTP status 201", LastLine(out)) << out;
+    EXPECT_NE(std::string::npos, out.find("Uploading report.log: 0 B of 292 KiB")) << out;
+    EXPECT_NE(std::string::npos, out.find("File report.log complete")) << out;
+    TSummary s(testhttp::ReadWholeFile(body));
+    EXPECT_EQ("ok", s.Check);
+    ASSERT_EQ(3u, s.Items.size());
+    EXPECT_EQ("comment", s.Items[0].Name);
+    EXPECT_EQ(testhttp::Crc32("two words", 9), s.Items[0].Crc);
+    EXPECT_EQ(0u, s.Items[1].Length);
+    EXPECT_EQ("report.log", s.Items[2].FileName);
+    EXPECT_EQ("text/plain", s.Items[2].ContentType);
+    EXPECT_EQ(crc, s.Items[2].Crc);
+}
+
+TEST_F(CliTest, HeadersAndBodyGoToStdoutAndAnErrorStatusStillExitsZero) {
+    std::string out;
+    DWORD code = Run(L"--headers " + servers.Url("http", L"/x?status=404&body=big:100"), out);
+    EXPECT_EQ(0u, code) << out;
+    // stdout and stderr share one pipe here: the header block, then the
+    // 100 body bytes, then the status line.
+    size_t head = out.find("HTTP/1.1 404 ");
+    ASSERT_NE(std::string::npos, head) << out;
+    size_t bodyStart = out.find("\r\n\r\n", head) + 4;
+    EXPECT_EQ(std::string("\0\1\2\3", 4), out.substr(bodyStart, 4));
+    EXPECT_NE(std::string::npos, out.find("X-Check: ok")) << out;
+    EXPECT_EQ(out.size() - 16, out.rfind("HTTP status 404\n"));
+}
+
+TEST_F(CliTest, FailuresHaveTheirOwnExitCodesAndMessages) {
+    std::string out;
+    EXPECT_EQ(3u, Run(L"--file f=" + dir.Path() + L"missing.bin " + servers.Url("http", L"/m"), out)) << out;
+    EXPECT_NE(std::string::npos, out.find("httpupload: CreateFile failed, error = 2 ()")) << out;
+
+    out.clear();
+    EXPECT_EQ(2u, Run(L"--field novalue " + servers.Url("http", L"/m"), out));
+    EXPECT_NE(std::string::npos, out.find("--field needs NAME=VALUE")) << out;
+    out.clear();
+    EXPECT_EQ(2u, Run(L"--proxy nohost", out));
+    out.clear();
+    EXPECT_EQ(2u, Run(L"ftp://host/x", out));
+    out.clear();
+    EXPECT_EQ(5u, Run(L"--output " + dir.Path() + L"no\\such\\dir\\x " + servers.Url("http", L"/m"), out)) << out;
+
+    out.clear();
+    EXPECT_EQ(0u, Run(L"--help", out));
+    for (const char* option : {"--field", "--file", "--proxy", "--proxy-user", "--proxy-password", "--no-ui",
+                               "--output", "--headers", "Exit codes"})
+        EXPECT_NE(std::string::npos, out.find(option)) << option;
+}
+
+}  // namespace
