@@ -210,6 +210,11 @@ int Run(int argc, wchar_t** argv) {
                         Size(sent).c_str(), Size(size).c_str(), Size(rate).c_str(), TimeLeft(fileSeconds).c_str(),
                         Size(overallSent).c_str(), Size(overallTotal).c_str(), TimeLeft(overallSeconds).c_str()));
     };
+    up.OnFileComplete = [](http::THTTPUploader&, const std::wstring& fileName, bool successful) {
+        size_t cut = fileName.find_last_of(L"\\:/");
+        Err(L"File " + (cut == std::wstring::npos ? fileName : fileName.substr(cut + 1)) +
+            (successful ? L" complete\n" : L" not sent completely\n"));
+    };
     up.OnCheckCancel = [](http::THTTPUploader&, bool& cancel) { cancel = gCancelRequested.load(); };
     SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
 

@@ -87,4 +87,32 @@ TEST_F(CliTest, FailuresHaveTheirOwnExitCodesAndMessages) {
         EXPECT_NE(std::string::npos, out.find(option)) << option;
 }
 
+TEST_F(CliTest, CtrlBreakCancelsTheTransfer_WineSkipsWhenConsoleEventsAreNotDelivered) {
+    std::wstring file = dir.Path() + L"slow.bin";
+    testhttp::WritePatternFile(file, 64u << 20, 22);
+    std::wstring cmd = L"\"" + testutil::ExeFolder() + L"..\\..\\src\\tools\\httpupload.exe\" --file f=" + file + L" " +
+                       servers.Url("http", L"/slow");
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_NEW_PROCESS_GROUP, nullptr, nullptr,
+                               &si, &pi));
+    Sleep(1500);
+    DWORD early = STILL_ACTIVE;
+    GetExitCodeProcess(pi.hProcess, &early);
+    BOOL sent = GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, pi.dwProcessId);
+    DWORD sendError = GetLastError();
+    DWORD wait = WaitForSingleObject(pi.hProcess, 60000);
+    DWORD code = ~0u;
+    GetExitCodeProcess(pi.hProcess, &code);
+    if (wait != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    ASSERT_EQ(static_cast<DWORD>(STILL_ACTIVE), early) << "the upload ended before the break was sent";
+    if (code != 4 && GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"))
+        GTEST_SKIP() << "Wine deviation: GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT) answered " << sent << " (error "
+                     << sendError << ") and the uploader ended with " << code << " instead of being cancelled";
+    EXPECT_EQ(4u, code);
+}
+
 }  // namespace
