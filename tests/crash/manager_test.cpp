@@ -297,6 +297,39 @@ TEST(CallStack, MergesRepeatsAndDumpsModules) {
     EXPECT_EQ(untouched.CallAddress, 7u);
 }
 
+__attribute__((noipa)) void Innermost(TExcCallStack& stack) {
+    stack.Generate(100, true);
+    asm volatile("" ::: "memory");
+}
+__attribute__((noipa)) void Middle(TExcCallStack& stack) {
+    Innermost(stack);
+    asm volatile("" ::: "memory");
+}
+__attribute__((noipa)) void Outer(TExcCallStack& stack) {
+    Middle(stack);
+    asm volatile("" ::: "memory");
+}
+
+TEST(CallStack, KnownChainOfOurFunctionsWithSourceLines) {
+    ManagerScope m;
+    TExcCallStack stack;
+    Outer(stack);
+    rtl::TStringList dump;
+    stack.Dump(dump);
+    std::wstring text = dump.Text();
+    TModuleDebugInfo* own = m->FindModule(reinterpret_cast<void*>(&Outer));
+    ASSERT_NE(own, nullptr);
+    ASSERT_TRUE(own->Loaded()) << "the test executable carries its debug information";
+    size_t inner = text.find(L"Innermost (manager_test.cpp, line ");
+    size_t middle = text.find(L"Middle (manager_test.cpp, line ");
+    size_t outer = text.find(L"Outer (manager_test.cpp, line ");
+    ASSERT_NE(inner, std::wstring::npos) << rtl::ToAnsi(text);
+    ASSERT_NE(middle, std::wstring::npos) << rtl::ToAnsi(text);
+    ASSERT_NE(outer, std::wstring::npos) << rtl::ToAnsi(text);
+    EXPECT_LT(inner, middle);
+    EXPECT_LT(middle, outer);
+}
+
 TEST(CallStack, ReturnAddressTest) {
     // Executable scratch code: a relative call into the buffer, a return
     // byte, and plain data.
@@ -331,6 +364,14 @@ TEST(Registers, DumpLayout) {
     EXPECT_EQ(d[7].size(), 48u);
     EXPECT_EQ(d[8], L"Stack:");
     EXPECT_EQ(d[9].size(), 45u);
+    // Near the end of readable stack memory fewer than 80 bytes remain: no "Stack:".
+    auto* region = static_cast<uint8_t*>(VirtualAlloc(nullptr, 2 * 4096, MEM_RESERVE, PAGE_NOACCESS));
+    ASSERT_NE(VirtualAlloc(region, 4096, MEM_COMMIT, PAGE_READWRITE), nullptr);
+    c.Esp = reinterpret_cast<DWORD>(region + 4096 - 40);
+    DumpRegisters(c, d);
+    VirtualFree(region, 0, MEM_RELEASE);
+    EXPECT_EQ(d.Count(), 8);
+    EXPECT_EQ(d[6], L"Code at CS:EIP");
     // Unreadable code and stack leave their sections out.
     c.Eip = 16;
     c.Esp = 16;
@@ -472,6 +513,10 @@ TEST(InterceptionChild, UnhandledExceptionsAreDescribedLoggedAndShown) {
     EXPECT_NE(log.find("handled one"), std::string::npos) << log;
     size_t first = log.find("nobody handles logged-handled");
     ASSERT_NE(first, std::string::npos) << log;
+    // One patched handler (the catching scope) saw the handled exception.
+    size_t handled = log.find("handled one");
+    EXPECT_EQ(log.find("handled one", handled + 1), std::string::npos) << log;
+    EXPECT_EQ(log.find("nobody handles logged-handled", first + 1), std::string::npos) << log;
 }
 
 }  // namespace
