@@ -320,7 +320,6 @@ TEST_F(NetworkTest, ChosenStatusHeadersAndBodiesComeBackAsTheServerSentThem) {
             EXPECT_EQ(0, memcmp("ab\0cd\0", u.Response().PMessageBody(), 6)) << q;
             EXPECT_EQ("ab", u.Response().MessageBodyAsString());
         } else {
-            std::string expected = testhttp::Pattern(0, 0);
             for (uint32_t i = 0; i < c.Length; ++i)
                 ASSERT_EQ(static_cast<char>(i & 0xFF), u.Response().PMessageBody()[i]) << q << " at " << i;
         }
