@@ -8,6 +8,7 @@
 #include "crash/ZudAviziHooks.h"
 #include "crash/ZudAviziPatch.h"
 #include "env/TextUtils.h"
+#include "rtl/Halt.h"
 #include "rtl/Raise.h"
 #include "rtl/Text.h"
 
@@ -99,9 +100,12 @@ TZudAvizi::TZudAvizi(TZudAviziEnvironment environment, const TZudAviziSystemAddr
     FModules.push_back(std::make_unique<TModuleDebugInfo>(ModuleFileName(FInstance), FInstance));
     FDefaultFilter = TFilterRef(NewDefaultZudAviziFilter());
     RegisterExceptionFilter(nullptr, FDefaultFilter.Get(), false);
+    rtl::SetThreadStateTransfer({[]() -> void* { return &ThreadSlots(); },
+                                 [](void* state) { ThreadSlots() = *static_cast<TThreadSlots*>(state); }});
 }
 
 TZudAvizi::~TZudAvizi() {
+    rtl::SetThreadStateTransfer({nullptr, nullptr});
     SetEnabled(false);
     UnRegisterExceptionFilter(FDefaultFilter.Get());
     FDefaultFilter = TFilterRef();

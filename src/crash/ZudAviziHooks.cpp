@@ -167,6 +167,9 @@ int __stdcall ExcErrorMessage(rtl::Exception* exceptObject, void* exceptAddr, wc
     TThreadSlots& slots = ThreadSlots();
     TExceptionMessageInfo info = slots.Info;
     TModuleDebugInfo* module = m->FindModule(exceptAddr);
+    // An address in no module is described by the program's own module, but
+    // looked up nowhere: it would otherwise name whatever code starts there.
+    const bool inModule = module != nullptr;
     if (!module) module = m->FindModule(reinterpret_cast<const void*>(&ExcErrorMessage));
     info.miDebugModule = module;
     info.miModuleName[0] = L'\0';
@@ -178,8 +181,17 @@ int __stdcall ExcErrorMessage(rtl::Exception* exceptObject, void* exceptAddr, wc
     if (module) {
         module->GetAddressModuleFileName(exceptAddr, info.miModuleName, 261);
         info.miModuleAddress = module->GetConvertedAddress(exceptAddr);
-        module->FindSourceLine(info.miModuleAddress, info.miSrcNameIndex, info.miSrcLineNum, info.miSrcLineOffset);
-        module->FindModuleProc(info.miModuleAddress, info.miModuleNameIndex, info.miProcNameIndex);
+    }
+    if (inModule) {
+        // A raised exception's address is the return address of the call
+        // that raised it; the call itself (one byte back) holds the source
+        // location, since a call that never returns may be the last
+        // instruction of its line or procedure.
+        uint32_t lookup = info.miModuleAddress;
+        if (IsRuntimeCode(slots.Record.ExceptionCode) && slots.Record.ExceptAddr == exceptAddr && lookup > 0)
+            --lookup;
+        module->FindSourceLine(lookup, info.miSrcNameIndex, info.miSrcLineNum, info.miSrcLineOffset);
+        module->FindModuleProc(lookup, info.miModuleNameIndex, info.miProcNameIndex);
     }
     auto nameOr = [&](int32_t index, bool bare) -> std::wstring {
         if (index == -1 || !module) return L"UNKNOWN";

@@ -12,6 +12,18 @@ void SetExitProc(void (*proc)());
 // the process with `code`.
 [[noreturn]] void Halt(int code);
 
+// How per-thread state that describes an exception moves to another
+// thread. An unhandled stack overflow is shown from a new thread (the
+// failing thread has no stack left); whoever keeps such state (the
+// exception manager) captures it on the failing thread and adopts it on the
+// new one.
+struct TThreadStateTransfer {
+    void* (*Capture)();
+    void (*Adopt)(void* state);
+};
+void SetThreadStateTransfer(const TThreadStateTransfer& transfer);
+const TThreadStateTransfer& ThreadStateTransfer();
+
 // Runs `body` with the outermost handler linked into the thread's chain: an
 // exception nobody handles is shown by the last-chance display and the
 // process halts with exit code 1. Use it for the program body and for the

@@ -10,15 +10,15 @@ namespace rtl {
 
 // Raises `e` (taking ownership). A null object stops the program with
 // runtime error 216. Inlined so that the raise address is the caller's.
-[[noreturn]] inline __attribute__((always_inline)) void Raise(Exception* e) { rtl_RaiseExcept(e); }
+[[noreturn]] inline __attribute__((always_inline, artificial)) void Raise(Exception* e) { rtl_RaiseExcept(e); }
 
 // Inside a handler: raises the exception being handled again, unchanged.
-[[noreturn]] inline __attribute__((always_inline)) void ReRaise() {
+[[noreturn]] inline __attribute__((always_inline, artificial)) void ReRaise() {
     rtl_RaiseExcept(detail::THandling::TakeCurrentForReRaise());
 }
 
 template <class E, class... Args>
-[[noreturn]] inline __attribute__((always_inline)) void RaiseNew(Args&&... args) {
+[[noreturn]] inline __attribute__((always_inline, artificial)) void RaiseNew(Args&&... args) {
     Raise(new E(std::forward<Args>(args)...));
 }
 

@@ -159,6 +159,9 @@ static EXCEPTION_DISPOSITION Accept(EXCEPTION_RECORD* rec, TScopeFrame* frame, C
 static EXCEPTION_DISPOSITION HandleScope(EXCEPTION_RECORD* rec, TScopeFrame* frame, CONTEXT* ctx) {
     if (rec->ExceptionFlags & cUnwindFlags) return ExceptionContinueSearch;
     bool raised = IsRuntimeException(rec);
+    // Unwinding needs stack that an overflowing thread no longer has: a
+    // stack overflow is left to the outermost handler.
+    if (rec->ExceptionCode == EXCEPTION_STACK_OVERFLOW) return ExceptionContinueSearch;
     FaultResume resume{};
     if (!raised && !FindFaultResume(rec, ctx, resume)) return ExceptionContinueSearch;
     Exception* obj = raised ? reinterpret_cast<Exception*>(rec->ExceptionInformation[1]) : ExceptObjFromRecord(rec);
@@ -173,6 +176,35 @@ static EXCEPTION_DISPOSITION HandleScope(EXCEPTION_RECORD* rec, TScopeFrame* fra
 }  // namespace rtl
 
 using rtl::detail::TScopeFrame;
+
+namespace {
+
+struct FreshStackReport {
+    rtl::Exception* Object;
+    void* Address;
+    void* State;
+};
+
+DWORD WINAPI ReportOnFreshStack(void* p) {
+    auto* report = static_cast<FreshStackReport*>(p);
+    const rtl::TThreadStateTransfer& transfer = rtl::ThreadStateTransfer();
+    if (transfer.Adopt && report->State) transfer.Adopt(report->State);
+    rtl_ShowError(report->Object, report->Address);
+    return 0;
+}
+
+// Shows an unhandled exception from a new thread and waits for it: the
+// failing thread's stack is used up.
+void ShowErrorOnFreshStack(rtl::Exception* obj, void* address) {
+    const rtl::TThreadStateTransfer& transfer = rtl::ThreadStateTransfer();
+    FreshStackReport report{obj, address, transfer.Capture ? transfer.Capture() : nullptr};
+    HANDLE thread = CreateThread(nullptr, 256 * 1024, &ReportOnFreshStack, &report, 0, nullptr);
+    if (!thread) return;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -198,7 +230,8 @@ EXCEPTION_DISPOSITION rtl_ExceptionHandlerImpl(EXCEPTION_RECORD* rec, void*, CON
     rtl::Exception* obj = raised ? reinterpret_cast<rtl::Exception*>(rec->ExceptionInformation[1])
                                  : rtl::ExceptObjFromRecord(rec);
     void* address = raised ? reinterpret_cast<void*>(rec->ExceptionInformation[0]) : rec->ExceptionAddress;
-    rtl_ShowError(obj, address);
+    if (rec->ExceptionCode == EXCEPTION_STACK_OVERFLOW) ShowErrorOnFreshStack(obj, address);
+    else rtl_ShowError(obj, address);
     rtl::Halt(1);
 }
 
