@@ -6,7 +6,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake >/dev/null
-cmake --build build -j"$(nproc)" --target orvex
+cmake --build build -j"$(nproc)" --target orvex diagview
+# The diagnostics program goes where the crash report filter starts it.
+bash scripts/install-diagview.sh build build/src/tools/diagview/diagview.exe
 source scripts/wine-env.sh build
 if [ -n "${DISPLAY:-}" ]; then
   qf_session_ensure

@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include "crash/ExternalExceptionHandler.h"
 #include "crash/ZudAvizi.h"
 #include "env/Version.h"
 #include "env/klog.h"
@@ -44,7 +45,7 @@ const std::vector<TModuleStep> gSteps = {
     {L"Exception manager support", &crash::StartupExceptionManagerSupport, &crash::ShutdownExceptionManagerSupport},
     {L"Exception manager installation", &InstallExceptionManager, &UninstallExceptionManager},
     {L"Logging", &env::InitKLog, &env::DoneKLog},
-    {L"Crash report filter", nullptr, nullptr},
+    {L"Crash report filter", &crash::StartupCrashReportFilter, &crash::ShutdownCrashReportFilter},
 };
 
 bool gStarted = false;

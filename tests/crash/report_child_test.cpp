@@ -1,0 +1,490 @@
+// Real crashes in child processes with the exception manager armed and the
+// crash report filter registered: the report file, the error log, the
+// event-log text, the start of the diagnostics program (a recording stand-in
+// takes its place), the fallback message box when it is missing, and the
+// exit code 200 of a crash while the report is written. Then the real
+// diagnostics program, installed by the test set-up, showing reports.
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "TestUtil.h"
+#include "crash/CrashReport.h"
+#include "crash/ExternalExceptionHandler.h"
+#include "crash/ZudAvizi.h"
+#include "env/DiagPaths.h"
+#include "env/Version.h"
+#include "rtl/Forms.h"
+#include "rtl/Halt.h"
+#include "rtl/Raise.h"
+#include "rtl/ScopedHandle.h"
+#include "rtl/Text.h"
+
+namespace {
+
+using namespace crash;
+
+constexpr wchar_t cChildTitle[] = L"Report Child";
+constexpr DWORD cRuntimeExceptionCode = 0x0EEDFADE;
+
+// --- the child ---
+
+class TChildForm : public rtl::TForm {
+public:
+    explicit TChildForm(rtl::TComponent* owner) : rtl::TForm(owner, L"Child Main", 320, 200) {}
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override {
+        if (msg == WM_USER) rtl::RaiseNew<rtl::EConvertError>(L"'abc' is not a valid integer value");
+        return rtl::TForm::WndProc(msg, wp, lp);
+    }
+};
+
+SYSTEMTIME AddSeconds(const SYSTEMTIME& t, int seconds) {
+    FILETIME ft;
+    SystemTimeToFileTime(&t, &ft);
+    ULARGE_INTEGER v{{ft.dwLowDateTime, ft.dwHighDateTime}};
+    v.QuadPart += static_cast<ULONGLONG>(static_cast<LONGLONG>(seconds) * 10000000LL);
+    ft = {v.LowPart, v.HighPart};
+    SYSTEMTIME out;
+    FileTimeToSystemTime(&ft, &out);
+    return out;
+}
+
+// Holds every report name this process could use in the next seconds, so
+// that writing the report fails.
+void HoldReportNames() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    for (int s = -1; s <= 20; ++s) {
+        const std::wstring name = env::FormatDebugLogFileName(env::GetDiagFolder(), L"scripterror",
+                                                              GetCurrentProcessId(), AddSeconds(now, s));
+        CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);  // kept open
+    }
+}
+
+// The program's start-up as it matters here, a main form with controls and a
+// second form, and an exception raised in the main form's message handler.
+int RunChild(const std::string& scenario) {
+    return rtl::RunGuarded([&]() -> int {
+        rtl::FormsStartup();
+        env::InitVersionInfo();
+        TZudAviziSystemAddresses table{};
+        rtl::FillSystemAddresses(table);
+        auto* manager = new TZudAvizi(emeDelphiGUI, table);
+        SetZudAvizi(manager);
+        manager->SetEnabled(true);
+        StartupCrashReportFilter();
+
+        rtl::Application->Initialize();
+        rtl::Application->SetTitle(cChildTitle);
+        auto* form = new TChildForm(rtl::Application);
+        form->SetName(L"ChildMainForm");
+        (new rtl::TButton(form, L"Crash", 10, 10, 80, 24))->SetName(L"CrashButton");
+        (new rtl::TEdit(form, L"", 10, 40, 120, 22))->SetName(L"AmountEdit");
+        (new rtl::TForm(rtl::Application, L"Tools", 200, 100))->SetName(L"ToolsForm");
+        rtl::Application->CreateForm(form);
+        if (scenario == "reentry") {
+            // Outside the message loop, so that the second exception travels
+            // from the filter to the runtime's outermost handler.
+            HoldReportNames();
+            rtl::RaiseNew<rtl::EConvertError>(L"'abc' is not a valid integer value");
+        }
+        PostMessageW(form->Handle(), WM_USER, 0, 0);
+        rtl::Application->Run();
+        return 0;  // only when the crash did not end the process
+    });
+}
+
+// --- helpers of the tests ---
+
+std::string ReadBytes(const std::wstring& path) {
+    std::string bytes;
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return bytes;
+    char buf[4096];
+    DWORD n = 0;
+    while (ReadFile(f, buf, sizeof(buf), &n, nullptr) && n > 0) bytes.append(buf, n);
+    CloseHandle(f);
+    return bytes;
+}
+
+std::wstring ThisExe() { return testutil::ExeFolder() + L"crash_report_tests.exe"; }
+
+std::wstring InstalledDiagView() { return DiagViewFolder() + cDiagViewFileName; }
+
+// Swaps the installed diagnostics program for the recording stand-in, or
+// takes it away, for the life of the object.
+class TDiagViewSwap {
+public:
+    enum TKind { kRecorder, kMissing };
+    explicit TDiagViewSwap(TKind kind) : FSaved(InstalledDiagView() + L".saved") {
+        DeleteFileW(Calls().c_str());
+        FMoved = MoveFileExW(InstalledDiagView().c_str(), FSaved.c_str(), MOVEFILE_REPLACE_EXISTING);
+        if (kind == kRecorder)
+            CopyFileW((testutil::ExeFolder() + L"report_recorder.exe").c_str(), InstalledDiagView().c_str(), FALSE);
+    }
+    ~TDiagViewSwap() {
+        DeleteFileW(InstalledDiagView().c_str());
+        if (FMoved) MoveFileExW(FSaved.c_str(), InstalledDiagView().c_str(), MOVEFILE_REPLACE_EXISTING);
+        DeleteFileW(Calls().c_str());
+    }
+    static std::wstring Calls() { return DiagViewFolder() + L"diagview-calls.txt"; }
+    // The stand-in's record once it appears (it runs on after the crash).
+    static std::string WaitForCalls(DWORD timeoutMs = 30000) {
+        for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
+            std::string calls = ReadBytes(Calls());
+            if (calls.find("\r\n", calls.find("\r\n") + 2) != std::string::npos) return calls;
+            Sleep(100);
+        }
+        return ReadBytes(Calls());
+    }
+
+private:
+    std::wstring FSaved;
+    bool FMoved = false;
+};
+
+// A child started without waiting for it.
+class TChildProcess {
+public:
+    explicit TChildProcess(const std::wstring& commandLine) {
+        STARTUPINFOW si{};
+        si.cb = sizeof(si);
+        std::vector<wchar_t> cmd(commandLine.begin(), commandLine.end());
+        cmd.push_back(0);
+        FStarted = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &FInfo);
+    }
+    ~TChildProcess() {
+        if (!FStarted) return;
+        if (WaitForSingleObject(FInfo.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(FInfo.hProcess, 9999);
+        CloseHandle(FInfo.hThread);
+        CloseHandle(FInfo.hProcess);
+    }
+    bool Started() const { return FStarted; }
+    DWORD Id() const { return FInfo.dwProcessId; }
+    DWORD Wait(DWORD timeoutMs = 60000) {
+        DWORD code = ~0u;
+        if (WaitForSingleObject(FInfo.hProcess, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(FInfo.hProcess, &code);
+        return code;
+    }
+
+private:
+    PROCESS_INFORMATION FInfo{};
+    BOOL FStarted = FALSE;
+};
+
+// A visible top-level window of process `pid` whose caption starts with `title`.
+struct TWindowSearch {
+    DWORD Pid;
+    const std::wstring* Title;
+    HWND Found;
+};
+
+BOOL CALLBACK MatchWindow(HWND wnd, LPARAM lp) {
+    auto* s = reinterpret_cast<TWindowSearch*>(lp);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(wnd, &owner);
+    wchar_t caption[256] = {};
+    GetWindowTextW(wnd, caption, 256);
+    if (owner != s->Pid || !IsWindowVisible(wnd) || std::wstring(caption).rfind(*s->Title, 0) != 0) return TRUE;
+    s->Found = wnd;
+    return FALSE;
+}
+
+HWND WaitForWindow(DWORD pid, const std::wstring& title, DWORD timeoutMs = 60000) {
+    for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
+        TWindowSearch s{pid, &title, nullptr};
+        EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&s));
+        if (s.Found) return s.Found;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+std::wstring TextOf(HWND wnd) {
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(wnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(wnd, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG, 5000,
+                        &copied);
+    text.resize(copied);
+    return text;
+}
+
+std::vector<std::string> SplitCrLf(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
+}
+
+std::string ReportPathFromCalls(const std::string& calls) {
+    const size_t c = calls.find(" -c \"");
+    if (c == std::string::npos) return {};
+    const size_t end = calls.find('"', c + 5);
+    return calls.substr(c + 5, end - (c + 5));
+}
+
+// Wine prints the insertion strings of ReportEventW on its "eventlog" debug
+// channel, on the Unix standard error of the process. A Windows pipe does not
+// receive that stream, so the child runs under /bin/sh with the stream sent
+// to a file; the shell also records Wine's exit status (the low byte of the
+// exit code) when the child has ended.
+using UnixFileNameFn = char*(CDECL*)(const wchar_t*);
+
+std::string UnixPath(const std::wstring& dosPath) {
+    static auto fn = rtl::BindProc<UnixFileNameFn>(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
+    if (!fn) return {};
+    char* path = fn(dosPath.c_str());
+    if (!path) return {};
+    std::string result(path);
+    HeapFree(GetProcessHeap(), 0, path);
+    return result;
+}
+
+struct TShellRun {
+    int Status = -1;
+    std::string Stderr;
+};
+
+TShellRun RunChildWithEventLogChannel(const std::string& scenario, const testutil::TempDir& dir) {
+    TShellRun run;
+    const std::wstring err = dir.Path() + L"stderr-" + rtl::FromAnsi(scenario) + L".txt";
+    const std::wstring status = dir.Path() + L"status-" + rtl::FromAnsi(scenario) + L".txt";
+    const std::string script = "WINEDEBUG=err+eventlog wine '" + UnixPath(ThisExe()) + "' --child=" + scenario +
+                               " 2>'" + UnixPath(err) + "'; echo $? >'" + UnixPath(status) + ".tmp'; mv '" +
+                               UnixPath(status) + ".tmp' '" + UnixPath(status) + "'";
+    std::wstring cmd = L"/bin/sh -c \"" + rtl::FromAnsi(script) + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(L"Z:\\bin\\sh", cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return run;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    // The handle of a Unix process does not wait for it: wait for the status file.
+    for (int i = 0; i < 1200 && GetFileAttributesW(status.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(100);
+    const std::string text = ReadBytes(status);
+    if (!text.empty()) run.Status = std::atoi(text.c_str());
+    run.Stderr = ReadBytes(err);
+    return run;
+}
+
+std::vector<std::string> EventEntries(const std::string& stderrText) {
+    std::vector<std::string> entries;
+    const std::string marker = "err:eventlog:ReportEventW L\"";
+    for (size_t pos = stderrText.find(marker); pos != std::string::npos; pos = stderrText.find(marker, pos + 1))
+        entries.push_back(stderrText.substr(pos + marker.size(), stderrText.find('\n', pos) - pos - marker.size()));
+    return entries;
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// --- tests ---
+
+TEST(ReportSetUp, TheDiagnosticsProgramIsInstalledWhereTheFilterStartsIt) {
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(InstalledDiagView().c_str()))
+        << "run scripts/install-diagview.sh <build dir> <diagview.exe> (the CTest fixture does)";
+}
+
+TEST(ReportChild, ACrashWritesTheReportLogAndStartsTheDiagnosticsProgram) {
+    TDiagViewSwap swap(TDiagViewSwap::kRecorder);
+    const std::wstring errorLog = env::GetDiagFolder() + L"crash_report_tests.errlog";
+    DeleteFileW(errorLog.c_str());
+    TChildProcess child(L"\"" + ThisExe() + L"\" --child=crash");
+    ASSERT_TRUE(child.Started());
+    // Ended by the termination path with the exception code.
+    EXPECT_EQ(cRuntimeExceptionCode, child.Wait());
+
+    // The diagnostics program was started with -c and the quoted report path,
+    // in its own folder.
+    const std::string calls = TDiagViewSwap::WaitForCalls();
+    const std::vector<std::string> call = SplitCrLf(calls);
+    ASSERT_EQ(2u, call.size()) << calls;
+    const std::string reportPath = ReportPathFromCalls(call[0]);
+    const std::string prefix = rtl::ToUtf8(env::GetDiagFolder()) + "scripterror-" + std::to_string(child.Id()) + "-";
+    EXPECT_EQ(prefix, reportPath.substr(0, prefix.size())) << call[0];
+    EXPECT_EQ(" -c \"" + reportPath + "\"", call[0].substr(call[0].size() - reportPath.size() - 6)) << call[0];
+    std::string folder = rtl::ToUtf8(DiagViewFolder());
+    EXPECT_EQ(folder.substr(0, folder.size() - 1), call[1].back() == '\\' ? call[1].substr(0, call[1].size() - 1)
+                                                                          : call[1]);
+
+    // The report: BOM, CR LF, sections in order, five keys, the CrashID layout.
+    const std::string report = ReadBytes(rtl::FromUtf8(reportPath));
+    ASSERT_EQ("\xEF\xBB\xBF", report.substr(0, 3));
+    for (size_t i = report.find('\n'); i != std::string::npos; i = report.find('\n', i + 1))
+        ASSERT_EQ('\r', report[i - 1]) << "bare LF at " << i;
+    const std::vector<std::string> lines = SplitCrLf(report.substr(3));
+    ASSERT_GT(lines.size(), 12u);
+    EXPECT_EQ("[System]", lines[0]);
+    EXPECT_EQ("Title=Report Child", lines[1]);
+    EXPECT_EQ("CrashID=crash_report_tests.exe_0.0.0.0_", lines[2].substr(0, 39));
+    EXPECT_EQ(8u + 14u, lines[2].size() - 39);  // eight hex digits, "_EConvertError"
+    EXPECT_EQ("_EConvertError", lines[2].substr(47));
+    EXPECT_EQ("Application=crash_report_tests.exe", lines[3]);
+    EXPECT_EQ("ProductID=1", lines[4]);
+    EXPECT_EQ("Version=0.0.0.0", lines[5]);
+    EXPECT_EQ("[Message]", lines[6]);
+    EXPECT_EQ("Exception 'EConvertError' in module crash_report_tests.exe at ", lines[7].substr(0, 62));
+    EXPECT_EQ("'abc' is not a valid integer value", lines[8]);
+    size_t detail = 0, log = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i] == "[Detail]" && !detail) detail = i;
+        if (lines[i] == "[Log]" && !log) log = i;
+    }
+    ASSERT_GT(detail, 8u);
+    EXPECT_EQ(detail + 2, log);
+    EXPECT_EQ("", lines[detail + 1]);  // no detail: one empty line
+    const std::string logText = report.substr(report.find("[Log]\r\n") + 7);
+    const size_t regs = logText.find("Main Thread ID = ");
+    const size_t custom = logText.find("'abc' is not a valid integer value (");
+    const size_t controls = logText.find("\r\nCONTROLS\r\n========\r\n");
+    const size_t sysInfo = logText.find("\r\nSYSTEM INFO\r\n===========\r\n");
+    ASSERT_NE(std::string::npos, regs) << logText;
+    EXPECT_LT(regs, custom);
+    EXPECT_LT(custom, controls);
+    EXPECT_LT(controls, sysInfo);
+    EXPECT_NE(std::string::npos, sysInfo);
+    // The open forms and their controls, in creation order.
+    EXPECT_TRUE(Contains(logText, "========\r\nChildMainForm: TForm \"Child Main\"")) << logText;
+    EXPECT_TRUE(Contains(logText, "\r\n  CrashButton: TButton \"Crash\"\r\n  AmountEdit: TEdit"));
+    EXPECT_TRUE(Contains(logText, "\r\nToolsForm: TForm \"Tools\"\r\n\r\nSYSTEM INFO"));
+    EXPECT_TRUE(Contains(logText, "\r\nMinor Version: "));
+    EXPECT_TRUE(Contains(logText, "\r\nDrive C:\\ TotalSpace:     "));
+    EXPECT_TRUE(Contains(logText, "\r\nMemory FreeVirtual:   "));
+    EXPECT_EQ("MB\r\n\r\n", logText.substr(logText.size() - 6));
+
+    // The default filter wrote the error log named after the program.
+    const std::string entry = ReadBytes(errorLog);
+    EXPECT_EQ(std::string(27, '-'), entry.substr(0, 27));
+    EXPECT_TRUE(Contains(entry, "'abc' is not a valid integer value")) << entry;
+    EXPECT_TRUE(Contains(entry, "\r\nAdditional info:\r\n'abc' is not a valid integer value (")) << entry;
+    DeleteFileW(rtl::FromUtf8(reportPath).c_str());
+}
+
+TEST(ReportChild, TheEventTextReachesWinesEventLogChannel) {
+    if (UnixPath(ThisExe()).empty()) GTEST_SKIP() << "not running under Wine";
+    TDiagViewSwap swap(TDiagViewSwap::kRecorder);
+    testutil::TempDir dir;
+    const TShellRun run = RunChildWithEventLogChannel("crash", dir);
+    EXPECT_EQ(static_cast<int>(cRuntimeExceptionCode & 0xFF), run.Status);
+    const std::vector<std::string> entries = EventEntries(run.Stderr);
+    ASSERT_EQ(1u, entries.size()) << run.Stderr;
+    // The event text starts with the message; Wine escapes the line breaks
+    // and shortens long strings.
+    EXPECT_EQ("Exception 'EConvertError' in module crash_report_tests.exe at ", entries[0].substr(0, 62));
+    EXPECT_TRUE(Contains(entries[0], "\\r\\n'abc' is not a valid integer value")) << entries[0];
+    const std::string report = ReportPathFromCalls(TDiagViewSwap::WaitForCalls());
+    if (!report.empty()) DeleteFileW(rtl::FromUtf8(report).c_str());
+}
+
+TEST(ReportChild, ACrashWhileTheReportIsWrittenEndsWith200AfterOneMoreEvent) {
+    if (UnixPath(ThisExe()).empty()) GTEST_SKIP() << "not running under Wine";
+    TDiagViewSwap swap(TDiagViewSwap::kRecorder);
+    testutil::TempDir dir;
+    const TShellRun run = RunChildWithEventLogChannel("reentry", dir);
+    EXPECT_EQ(static_cast<int>(cCrashDuringReportExitCode), run.Status);
+    const std::vector<std::string> entries = EventEntries(run.Stderr);
+    ASSERT_EQ(2u, entries.size()) << run.Stderr;
+    EXPECT_EQ("Exception 'EConvertError' in module ", entries[0].substr(0, 36));
+    // The second crash: the report file could not be created.
+    EXPECT_EQ("Exception 'EInOutError' in module ", entries[1].substr(0, 34)) << entries[1];
+    EXPECT_TRUE(Contains(entries[1], "Cannot create file")) << entries[1];
+    // Nothing was started.
+    Sleep(500);
+    EXPECT_EQ("", ReadBytes(TDiagViewSwap::Calls()));
+}
+
+TEST(ReportChild, WithoutTheDiagnosticsProgramAMessageBoxNamesTheReport) {
+    TDiagViewSwap swap(TDiagViewSwap::kMissing);
+    TChildProcess child(L"\"" + ThisExe() + L"\" --child=crash");
+    ASSERT_TRUE(child.Started());
+    HWND box = WaitForWindow(child.Id(), L"Error");
+    ASSERT_NE(nullptr, box) << "no message box";
+    const std::wstring text = TextOf(GetDlgItem(box, 0xFFFF));
+    const std::wstring marker = L"\r\n\r\n  ";
+    const size_t at = text.find(marker);
+    ASSERT_NE(std::wstring::npos, at) << rtl::ToAnsi(text);
+    const std::wstring path = text.substr(at + marker.size(), text.find(L"\r\n", at + marker.size()) - at - marker.size());
+    const std::wstring prefix = env::GetDiagFolder() + L"scripterror-" + std::to_wstring(child.Id()) + L"-";
+    EXPECT_EQ(prefix, path.substr(0, prefix.size()));
+    EXPECT_EQ(prefix.size() + 23, path.size());  // yyyy-mm-dd-hh-nn-ss.log
+    EXPECT_EQ(FatalErrorText(cChildTitle, rtl::SysErrorMessage(ERROR_FILE_NOT_FOUND), path), text);
+    EXPECT_EQ("[System]\r\n", ReadBytes(path).substr(3, 10));  // the report stays for the user to send
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(cRuntimeExceptionCode, child.Wait());
+    DeleteFileW(path.c_str());
+}
+
+// --- the real diagnostics program ---
+
+// Starts the installed diagview.exe with `arguments` and answers the text of
+// its report view; closes it and checks that it ends normally.
+std::wstring ShowInDiagView(const std::wstring& arguments, std::wstring* caption = nullptr) {
+    TChildProcess viewer(L"\"" + InstalledDiagView() + L"\" " + arguments);
+    if (!viewer.Started()) return L"<not started>";
+    HWND wnd = WaitForWindow(viewer.Id(), L"Crash Report Viewer");
+    if (!wnd) return L"<no window>";
+    if (caption) *caption = TextOf(wnd);
+    const std::wstring text = TextOf(FindWindowExW(wnd, nullptr, L"Edit", nullptr));
+    PostMessageW(wnd, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0u, viewer.Wait());
+    return text;
+}
+
+TEST(DiagViewProgram, ShowsAReportReadably) {
+    testutil::TempDir dir;
+    const std::wstring path = dir.Path() + L"scripterror-7-2024-01-02-03-04-05.log";
+    SaveUtf8Lines(path, CrashReportLines({L"Orvex", L"orvex.exe_9.0.2.1_0040A1B2_EConvertError", L"orvex.exe",
+                                          L"9.0.2.1", L"Exception 'EConvertError'\r\nbad value", L"",
+                                          L"Call stack:\r\n(0040A1B2) here\r\n\r\nMain Thread ID = 1\r\nRegisters:"
+                                          L"\r\n\r\nbad value (x.cpp, 1)\r\n\r\nbad value (x.cpp, 1)\r\n\r\n"
+                                          L"CONTROLS\r\n========\r\nMainForm: TForm\r\n\r\nSYSTEM INFO\r\n"
+                                          L"===========\r\nMajor Version: 6\r\n"}));
+    std::wstring caption;
+    const std::wstring shown = ShowInDiagView(L"-c \"" + path + L"\"", &caption);
+    EXPECT_EQ(L"Crash Report Viewer - scripterror-7-2024-01-02-03-04-05.log", caption);
+    for (const wchar_t* part : {L"Program:   Orvex (orvex.exe, version 9.0.2.1)",
+                                L"Crash ID:  orvex.exe_9.0.2.1_0040A1B2_EConvertError",
+                                L"Message\r\n-------\r\nException 'EConvertError'\r\nbad value",
+                                L"Call stack\r\n----------\r\nCall stack:\r\n(0040A1B2) here",
+                                L"Registers\r\n---------\r\nMain Thread ID = 1\r\nRegisters:",
+                                L"Windows and controls\r\n--------------------\r\nMainForm: TForm",
+                                L"System information\r\n------------------\r\nMajor Version: 6"})
+        EXPECT_NE(std::wstring::npos, shown.find(part)) << rtl::ToAnsi(part) << "\n" << rtl::ToAnsi(shown);
+}
+
+TEST(DiagViewProgram, SaysWhatIsWrongWithAMissingOrForeignReport) {
+    testutil::TempDir dir;
+    const std::wstring missing = dir.Path() + L"gone.log";
+    EXPECT_EQ(L"The crash report \"" + missing + L"\" cannot be shown.\r\n\r\nThe crash report cannot be opened: " +
+                  rtl::SysErrorMessage(ERROR_FILE_NOT_FOUND),
+              ShowInDiagView(L"-c \"" + missing + L"\""));
+    const std::wstring foreign = dir.Path() + L"program.exe";
+    HANDLE f = CreateFileW(foreign.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(f, "MZ\x90\0\3\0\0\0\4\0", 10, &written, nullptr);
+    CloseHandle(f);
+    EXPECT_EQ(L"The crash report \"" + foreign +
+                  L"\" cannot be shown.\r\n\r\nThe file does not start with a [System] section, so it is not a "
+                  L"crash report.",
+              ShowInDiagView(L"-c \"" + foreign + L"\""));
+    EXPECT_EQ(L"No crash report was given. Start the program as: diagview -c \"report path\"", ShowInDiagView(L""));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], "--child=", 8) == 0) return RunChild(argv[i] + 8);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
