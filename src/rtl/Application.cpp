@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "rtl/ErrorMessage.h"
 #include "rtl/Try.h"
 
 namespace rtl {
@@ -73,7 +74,7 @@ void TApplication::Run() {
                 MSG msg;
                 if (!ProcessMessage(msg)) WaitMessage();
             },
-            OnAny([&](Exception& e) { HandleException(e); }));
+            OnAny([&](Exception& e) { HandleExceptionGuarded(e); }));
     }
 }
 
@@ -90,6 +91,14 @@ void TApplication::HandleException(Exception& e) {
         OnException(e);
     else
         ShowException(&e);
+}
+
+void TApplication::HandleExceptionGuarded(Exception& e) {
+    Try([&] { HandleException(e); },
+        OnAny([&](Exception& second) {
+            Try([&] { HandleException(second); },
+                OnAny([&](Exception& third) { rtl_ShowError(&third, nullptr); }));
+        }));
 }
 
 __attribute__((noipa)) void TApplication::ShowException(Exception* e) {

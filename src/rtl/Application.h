@@ -42,6 +42,11 @@ public:
     // handler: silent aborts are ignored; otherwise OnException when it is
     // set, else ShowException.
     void HandleException(Exception& e);
+    // HandleException for callers that nothing may escape from (window
+    // procedures, the loop): an exception raised while handling is handled
+    // once more the same way (so a reporting step can see that it failed),
+    // and one raised during that goes to the last-chance display.
+    void HandleExceptionGuarded(Exception& e);
     // Shows `e` to the user in a message box titled with the application
     // title. Replaced in memory by the exception manager while it is
     // enabled, so it is a plain (thiscall) member function that is never

@@ -207,7 +207,7 @@ LRESULT CALLBACK TForm::StaticWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) 
     LRESULT result = 0;
     Try([&] { result = form->WndProc(msg, wp, lp); },
         OnAny([&](Exception& e) {
-            if (Application) Application->HandleException(e);
+            if (Application) Application->HandleExceptionGuarded(e);
         }));
     return result;
 }

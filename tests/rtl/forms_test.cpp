@@ -64,6 +64,26 @@ TEST_F(FormsTest, ExceptionsInWindowProceduresReachTheApplication) {
     EXPECT_EQ(Seen[2], L"EListError: List index out of bounds (3)");
 }
 
+TEST_F(FormsTest, AnExceptionRaisedWhileHandlingStaysInsideTheWindowProcedure) {
+    auto* form = new FailingForm(Application);
+    Application->CreateForm(form);
+    int calls = 0;
+    Application->OnException = [&](Exception& e) {
+        ++calls;
+        Seen.push_back(e.Message);
+        if (calls == 1) RaiseNew<EConvertError>(L"first handling failed");  // handled once more
+        if (calls == 2) RaiseNew<EListError>(L"second handling failed");
+    };
+    // The first failure's handling raises, the second handling raises again:
+    // that one goes to the last-chance display (standard error here) and
+    // nothing crosses the system's frames.
+    SendMessageW(form->Handle(), WM_USER, 0, 0);
+    EXPECT_EQ(calls, 2);
+    ASSERT_EQ(Seen.size(), 2u);
+    EXPECT_EQ(Seen[0], L"bad value");
+    EXPECT_EQ(Seen[1], L"first handling failed");
+}
+
 TEST_F(FormsTest, MessageLoopHandlesExceptionsAndEndsOnTerminate) {
     auto* form = new FailingForm(Application);
     Application->CreateForm(form);
