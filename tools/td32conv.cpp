@@ -554,6 +554,35 @@ void TConverter::ReadLines(DWARFContext& ctx, DWARFUnit& cu, TUnit& unit) {
         fileNames[file] = index;
         return index;
     };
+    // Code inlined from helpers marked artificial (the runtime's raise
+    // helpers) is attributed to the line that called the helper, so a report
+    // names the raising line rather than the helper's header.
+    struct TCallSite {
+        uint64_t Low, High, File, Line;
+    };
+    std::vector<TCallSite> callSites;
+    for (const DWARFDebugInfoEntry& entry : cu.dies()) {
+        DWARFDie die(&cu, &entry);
+        if (die.getTag() != dwarf::DW_TAG_inlined_subroutine) continue;
+        DWARFDie origin = die.getAttributeValueAsReferencedDie(dwarf::DW_AT_abstract_origin);
+        if (!origin || !dwarf::toUnsigned(origin.find(dwarf::DW_AT_artificial), 0)) continue;
+        auto callFile = dwarf::toUnsigned(die.find(dwarf::DW_AT_call_file));
+        auto callLine = dwarf::toUnsigned(die.find(dwarf::DW_AT_call_line));
+        if (!callFile || !callLine) continue;
+        auto ranges = die.getAddressRanges();
+        if (!ranges) {
+            llvm::consumeError(ranges.takeError());
+            continue;
+        }
+        for (const DWARFAddressRange& r : *ranges) callSites.push_back({r.LowPC, r.HighPC, *callFile, *callLine});
+    }
+    auto callSiteOf = [&](uint64_t address) -> const TCallSite* {
+        const TCallSite* best = nullptr;  // the outermost call site covering the address
+        for (const TCallSite& c : callSites)
+            if (address >= c.Low && address < c.High && (!best || (c.High - c.Low) > (best->High - best->Low)))
+                best = &c;
+        return best;
+    };
     for (const DWARFDebugLine::Sequence& seq : table->Sequences) {
         if (!InCode(seq.LowPC, seq.HighPC))
             continue;
@@ -569,10 +598,15 @@ void TConverter::ReadLines(DWARFContext& ctx, DWARFUnit& cu, TUnit& unit) {
             else rows.push_back(&row);
         }
         for (size_t i = 0; i < rows.size(); ++i) {
-            uint32_t file = fileIndex(rows[i]->File);
+            uint64_t rowFile = rows[i]->File, rowLine = rows[i]->Line;
+            if (const TCallSite* site = callSiteOf(rows[i]->Address.Address)) {
+                rowFile = site->File;
+                rowLine = site->Line;
+            }
+            uint32_t file = fileIndex(rowFile);
             uint32_t address = Logical(rows[i]->Address.Address);
             uint32_t next = i + 1 < rows.size() ? Logical(rows[i + 1]->Address.Address) : out.End + 1;
-            uint16_t line = rows[i]->Line <= 0xFFFF ? static_cast<uint16_t>(rows[i]->Line) : 0;
+            uint16_t line = rowLine <= 0xFFFF ? static_cast<uint16_t>(rowLine) : 0;
             if (out.Runs.empty() || out.Runs.back().File != file || out.Runs.back().Lines.size() >= 0xFFFF)
                 out.Runs.push_back({file, address, address, {}});
             out.Runs.back().Lines.push_back({address, line});
