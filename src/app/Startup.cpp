@@ -1,7 +1,10 @@
 #include "app/Startup.h"
 
 #include "crash/ExternalExceptionHandler.h"
+#include "config/GlobalProxySettings.h"
 #include "crash/ZudAvizi.h"
+#include "http/httpuploader_messageprocessor_forms.h"
+#include "shell/ShellFolderNames.h"
 #include "env/Version.h"
 #include "env/klog.h"
 
@@ -34,13 +37,14 @@ void UninstallExceptionManager() {
 }
 
 // Modules in dependency order. Shutdown-only modules sit where their
-// release belongs in the reverse walk. Entries without routines are modules
-// whose facilities are not part of the program yet.
+// release belongs in the reverse walk; the default filter's module keeps no
+// process-wide state of its own.
 const std::vector<TModuleStep> gSteps = {
-    {L"Shell folder facility", nullptr, nullptr},
-    {L"Proxy settings store", nullptr, nullptr},
+    {L"Shell folder facility", &shell::InitShellFolderNames, &shell::DoneShellFolderNames},
+    {L"Proxy settings store", nullptr, &config::DoneProxySettings},
     {L"Version information", &ReadVersionInfo, nullptr},
-    {L"Transfer message processing", nullptr, nullptr},
+    {L"Transfer message processing", &http::HTTPUploaderMessageProcessorFormsStartup,
+     &http::HTTPUploaderMessageProcessorFormsShutdown},
     {L"Default filter and exception-manager utilities", nullptr, nullptr},
     {L"Exception manager support", &crash::StartupExceptionManagerSupport, &crash::ShutdownExceptionManagerSupport},
     {L"Exception manager installation", &InstallExceptionManager, &UninstallExceptionManager},
