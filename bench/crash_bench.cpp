@@ -39,14 +39,6 @@ public:
         std::fflush(stdout);
         ExitProcess(0);
     }
-    BOOL __stdcall LogException(rtl::Exception*, wchar_t*, int32_t, rtl::TStringList*, rtl::TStringList*,
-                                rtl::TStringList*) override {
-        return TRUE;
-    }
-    BOOL __stdcall ExceptionMessage(rtl::Exception*, TExceptionMessageInfo*, wchar_t*, int32_t,
-                                    rtl::TStringList*) override {
-        return TRUE;
-    }
 };
 
 __attribute__((noipa)) int Deep(int depth) {

@@ -36,6 +36,10 @@ private:
 // Runs a program and waits for it; answers its exit code (or ~0u).
 DWORD RunAndWait(const std::wstring& commandLine, std::string* output = nullptr, DWORD timeoutMs = 60000);
 
+// The whole content of a file (empty when it cannot be read); others may
+// hold it open meanwhile.
+std::string ReadFileBytes(const std::wstring& path);
+
 // Folder of the running test executable, with trailing backslash.
 std::wstring ExeFolder();
 

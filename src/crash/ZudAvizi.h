@@ -135,11 +135,24 @@ private:
     IZudAviziFilter* FFilter = nullptr;
 };
 
-// Base for filter implementations: IUnknown with a reference count; the
-// object deletes itself when the last reference goes.
+// Base for filter implementations: IUnknown with a reference count (the
+// object deletes itself when the last reference goes), and operations that
+// let every walk go on, for filters that take part in only some of them.
 class TZudAviziFilterBase : public IZudAviziFilter {
 public:
     virtual ~TZudAviziFilterBase() = default;
+    BOOL __stdcall ShowException(rtl::Exception*, const wchar_t*, const wchar_t*, rtl::TStringList*,
+                                 rtl::TStringList*, rtl::TStringList*) override {
+        return TRUE;
+    }
+    BOOL __stdcall LogException(rtl::Exception*, wchar_t*, int32_t, rtl::TStringList*, rtl::TStringList*,
+                                rtl::TStringList*) override {
+        return TRUE;
+    }
+    BOOL __stdcall ExceptionMessage(rtl::Exception*, TExceptionMessageInfo*, wchar_t*, int32_t,
+                                    rtl::TStringList*) override {
+        return TRUE;
+    }
     HRESULT __stdcall QueryInterface(REFIID riid, void** out) override;
     ULONG __stdcall AddRef() override;
     ULONG __stdcall Release() override;

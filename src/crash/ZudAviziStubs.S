@@ -1,6 +1,7 @@
 // Stubs the exception manager's code patches lead to (i386, GAS).
     .intel_syntax noprefix
     .text
+#include "rtl/RaiseSequence.inc"
 
 // Entry stub: called by the `call` planted at the start of a frame handler.
 // [esp] = back into the handler, [esp+4] = the handler's return address,
@@ -65,21 +66,7 @@ _crash_RaiseStub:
     ret
 1:  test eax, eax
     jz   2f
-    pop  ecx                        // R
-    push esp
-    push ebp
-    push edi
-    push esi
-    push ebx
-    push eax
-    push ecx
-    mov  edx, esp
-    push edx
-    push 7
-    push 1
-    push 0x0EEDFADE
-    push ecx
-    jmp  dword ptr [__imp__RaiseException@16]
+    RAISE_RUNTIME_EXCEPTION
 2:  push dword ptr [esp]
     push 216
     call _rtl_RunError

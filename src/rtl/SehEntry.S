@@ -7,6 +7,7 @@
 
     .intel_syntax noprefix
     .text
+#include "RaiseSequence.inc"
 
 // Frame-handler entries. The operating system calls a handler as
 //   EXCEPTION_DISPOSITION __cdecl handler(EXCEPTION_RECORD*, void* frame,
@@ -41,21 +42,7 @@
 _rtl_RaiseExcept:
     test eax, eax
     jz   1f
-    pop  ecx                    // R; esp is now the raiser's esp after return
-    push esp
-    push ebp
-    push edi
-    push esi
-    push ebx
-    push eax
-    push ecx
-    mov  edx, esp
-    push edx                    // lpArguments
-    push 7                      // nNumberOfArguments
-    push 1                      // EXCEPTION_NONCONTINUABLE
-    push 0x0EEDFADE             // the runtime's exception code
-    push ecx                    // return address seen by RaiseException
-    jmp  dword ptr [__imp__RaiseException@16]
+    RAISE_RUNTIME_EXCEPTION
 1:  // No object: runtime error 216 at the raiser's address.
     push dword ptr [esp]
     push 216

@@ -31,14 +31,6 @@ public:
         std::fflush(stdout);
         return TRUE;
     }
-    BOOL __stdcall LogException(rtl::Exception*, wchar_t*, int32_t, rtl::TStringList*, rtl::TStringList*,
-                                rtl::TStringList*) override {
-        return TRUE;
-    }
-    BOOL __stdcall ExceptionMessage(rtl::Exception*, TExceptionMessageInfo*, wchar_t*, int32_t,
-                                    rtl::TStringList*) override {
-        return TRUE;
-    }
 };
 
 const UINT WM_FIRE = WM_APP + 7;

@@ -464,11 +464,6 @@ int RunChild(const std::string& scenario, const std::wstring& log) {
     });
 }
 
-std::string ReadFile(const std::wstring& path) {
-    std::ifstream in(rtl::ToAnsi(path), std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 TEST(InterceptionChild, UnhandledExceptionsAreDescribedLoggedAndShown) {
     testutil::TempDir dir;
     std::wstring exe = L"\"" + testutil::ExeFolder() + L"crash_core_tests.exe\" ";
@@ -476,7 +471,7 @@ TEST(InterceptionChild, UnhandledExceptionsAreDescribedLoggedAndShown) {
         std::wstring log = dir.Path() + rtl::FromAnsi(scenario) + L".errlog";
         out.clear();
         DWORD code = testutil::RunAndWait(exe + L"--child=" + rtl::FromAnsi(scenario) + L" \"--log=" + log + L"\"", &out);
-        return std::make_pair(code, ReadFile(log));
+        return std::make_pair(code, testutil::ReadFileBytes(log));
     };
     std::string out;
     auto [code, log] = run("plain", out);

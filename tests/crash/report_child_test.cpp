@@ -102,18 +102,6 @@ int RunChild(const std::string& scenario) {
 
 // --- helpers of the tests ---
 
-std::string ReadBytes(const std::wstring& path) {
-    std::string bytes;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return bytes;
-    char buf[4096];
-    DWORD n = 0;
-    while (ReadFile(f, buf, sizeof(buf), &n, nullptr) && n > 0) bytes.append(buf, n);
-    CloseHandle(f);
-    return bytes;
-}
-
 std::wstring ThisExe() { return testutil::ExeFolder() + L"crash_report_tests.exe"; }
 
 std::wstring InstalledDiagView() { return DiagViewFolder() + cDiagViewFileName; }
@@ -138,11 +126,11 @@ public:
     // The stand-in's record once it appears (it runs on after the crash).
     static std::string WaitForCalls(DWORD timeoutMs = 30000) {
         for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
-            std::string calls = ReadBytes(Calls());
+            std::string calls = testutil::ReadFileBytes(Calls());
             if (calls.find("\r\n", calls.find("\r\n") + 2) != std::string::npos) return calls;
             Sleep(100);
         }
-        return ReadBytes(Calls());
+        return testutil::ReadFileBytes(Calls());
     }
 
 private:
@@ -272,9 +260,9 @@ TShellRun RunChildWithEventLogChannel(const std::string& scenario, const testuti
     CloseHandle(pi.hProcess);
     // The handle of a Unix process does not wait for it: wait for the status file.
     for (int i = 0; i < 1200 && GetFileAttributesW(status.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(100);
-    const std::string text = ReadBytes(status);
+    const std::string text = testutil::ReadFileBytes(status);
     if (!text.empty()) run.Status = std::atoi(text.c_str());
-    run.Stderr = ReadBytes(err);
+    run.Stderr = testutil::ReadFileBytes(err);
     return run;
 }
 
@@ -318,7 +306,7 @@ TEST(ReportChild, ACrashWritesTheReportLogAndStartsTheDiagnosticsProgram) {
                                                                           : call[1]);
 
     // The report: BOM, CR LF, sections in order, five keys, the CrashID layout.
-    const std::string report = ReadBytes(rtl::FromUtf8(reportPath));
+    const std::string report = testutil::ReadFileBytes(rtl::FromUtf8(reportPath));
     ASSERT_EQ("\xEF\xBB\xBF", report.substr(0, 3));
     for (size_t i = report.find('\n'); i != std::string::npos; i = report.find('\n', i + 1))
         ASSERT_EQ('\r', report[i - 1]) << "bare LF at " << i;
@@ -363,7 +351,7 @@ TEST(ReportChild, ACrashWritesTheReportLogAndStartsTheDiagnosticsProgram) {
     EXPECT_EQ("MB\r\n\r\n", logText.substr(logText.size() - 6));
 
     // The default filter wrote the error log named after the program.
-    const std::string entry = ReadBytes(errorLog);
+    const std::string entry = testutil::ReadFileBytes(errorLog);
     EXPECT_EQ(std::string(27, '-'), entry.substr(0, 27));
     EXPECT_TRUE(Contains(entry, "'abc' is not a valid integer value")) << entry;
     EXPECT_TRUE(Contains(entry, "\r\nAdditional info:\r\n'abc' is not a valid integer value (")) << entry;
@@ -400,7 +388,7 @@ TEST(ReportChild, ACrashWhileTheReportIsWrittenEndsWith200AfterOneMoreEvent) {
     EXPECT_TRUE(Contains(entries[1], "Cannot create file")) << entries[1];
     // Nothing was started.
     Sleep(500);
-    EXPECT_EQ("", ReadBytes(TDiagViewSwap::Calls()));
+    EXPECT_EQ("", testutil::ReadFileBytes(TDiagViewSwap::Calls()));
 }
 
 TEST(ReportChild, WithoutTheDiagnosticsProgramAMessageBoxNamesTheReport) {
@@ -418,7 +406,7 @@ TEST(ReportChild, WithoutTheDiagnosticsProgramAMessageBoxNamesTheReport) {
     EXPECT_EQ(prefix, path.substr(0, prefix.size()));
     EXPECT_EQ(prefix.size() + 23, path.size());  // yyyy-mm-dd-hh-nn-ss.log
     EXPECT_EQ(FatalErrorText(cChildTitle, rtl::SysErrorMessage(ERROR_FILE_NOT_FOUND), path), text);
-    EXPECT_EQ("[System]\r\n", ReadBytes(path).substr(3, 10));  // the report stays for the user to send
+    EXPECT_EQ("[System]\r\n", testutil::ReadFileBytes(path).substr(3, 10));  // the report stays for the user to send
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(cRuntimeExceptionCode, child.Wait());
     DeleteFileW(path.c_str());

@@ -299,17 +299,6 @@ TEST(Report, EventAndLogTextsJoinTheListsInOrder) {
                         system.Text()));
 }
 
-std::string ReadFileBytes(const std::wstring& path) {
-    std::string bytes;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return bytes;
-    char buf[4096];
-    DWORD n = 0;
-    while (ReadFile(f, buf, sizeof(buf), &n, nullptr) && n > 0) bytes.append(buf, n);
-    CloseHandle(f);
-    return bytes;
-}
-
 TEST(Report, FileIsUtf8WithBomAndCrLfInSectionOrder) {
     testutil::TempDir dir;
     const std::wstring path = dir.Path() + L"scripterror-1-2024-01-01-00-00-00.log";
@@ -336,12 +325,12 @@ TEST(Report, FileIsUtf8WithBomAndCrLfInSectionOrder) {
         "\r\n"  // an empty detail text is one empty line
         "[Log]\r\n"
         "stack\r\n\r\nregs\r\n\r\n";
-    EXPECT_EQ(expected, ReadFileBytes(path));
+    EXPECT_EQ(expected, testutil::ReadFileBytes(path));
 
     // Writing again replaces the report instead of appending to it.
     texts.LogText = L"x";
     SaveUtf8Lines(path, CrashReportLines(texts));
-    const std::string again = ReadFileBytes(path);
+    const std::string again = testutil::ReadFileBytes(path);
     EXPECT_EQ("[Log]\r\nx\r\n", again.substr(again.size() - 10));
 }
 

@@ -9,18 +9,6 @@
 
 namespace {
 
-std::string ReadAll(const std::wstring& path) {
-    std::string bytes;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (f == INVALID_HANDLE_VALUE) return bytes;
-    char buf[4096];
-    DWORD n = 0;
-    while (ReadFile(f, buf, sizeof(buf), &n, nullptr) && n > 0) bytes.append(buf, n);
-    CloseHandle(f);
-    return bytes;
-}
-
 // Another writer: opens the log without sharing, signals, holds it for
 // `holdMs`, appends its own entry and closes.
 class OtherWriter {
@@ -60,7 +48,7 @@ TEST(ErrorLogFile, AnEntryWaitsForAWriterThatHoldsTheLogBriefly) {
         env::WriteAnsiText(log.Get(), L"our entry\r\n");
     }
     // Both entries are there, ours appended after the other writer's.
-    EXPECT_EQ("other entry\r\nour entry\r\n", ReadAll(path));
+    EXPECT_EQ("other entry\r\nour entry\r\n", testutil::ReadFileBytes(path));
 }
 
 TEST(ErrorLogFile, AWriterThatHoldsTheLogTooLongCostsABoundedWait) {
@@ -89,7 +77,7 @@ TEST(ErrorLogFile, CreatesTheLogAppendsAndHoldsItExclusively) {
         if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
         env::WriteAnsiText(log.Get(), entry);
     }
-    EXPECT_EQ("one\r\ntwo\r\n", ReadAll(path));
+    EXPECT_EQ("one\r\ntwo\r\n", testutil::ReadFileBytes(path));
 }
 
 TEST(ErrorLogFile, OtherFailuresGiveUpAtOnce) {

@@ -31,11 +31,15 @@ TEST(DiagFolder, IsCreatedUnderRoamingAppData) {
     std::wstring folder = env::GetDiagFolder();
     EXPECT_EQ(env::GetShellFolderPath(CSIDL_APPDATA) + L"Quillfen\\Diag\\", folder);
     EXPECT_TRUE(IsDir(folder));
-    // Removed folders come back on the next call.
-    RemoveDirectoryW(folder.c_str());
+    // A removed folder comes back on the next call. Other programs of the
+    // test prefix may have left files in it, so it is moved aside and back.
+    std::wstring saved = folder.substr(0, folder.size() - 1) + L".saved";
+    ASSERT_TRUE(MoveFileW(folder.c_str(), saved.c_str()));
     EXPECT_FALSE(IsDir(folder));
     EXPECT_EQ(folder, env::GetDiagFolder());
     EXPECT_TRUE(IsDir(folder));
+    RemoveDirectoryW(folder.c_str());
+    EXPECT_TRUE(MoveFileW(saved.c_str(), folder.substr(0, folder.size() - 1).c_str()));
 }
 
 TEST(DebugLogFileName, FollowsTheNamingRule) {
