@@ -111,7 +111,9 @@ TEST(SelfTest, EveryTriggerReachesTheFiltersWithItsClassAndLocation) {
         std::string rest = out.substr(at, out.find('\n', at) - at);
         if (!c.Proc) {
         } else if (*c.Proc) {
-            if (c.CheckFile) EXPECT_NE(rest.find("file=SelfTest.cpp"), std::string::npos) << c.Trigger << ": " << rest;
+            if (c.CheckFile) {
+                EXPECT_NE(rest.find("file=SelfTest.cpp"), std::string::npos) << c.Trigger << ": " << rest;
+            }
             EXPECT_NE(rest.find(c.Proc), std::string::npos) << c.Trigger << ": " << rest;
         } else {
             EXPECT_NE(rest.find("file=UNKNOWN"), std::string::npos) << c.Trigger << ": " << rest;
