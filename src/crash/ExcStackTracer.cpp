@@ -12,7 +12,12 @@ namespace crash {
 
 namespace {
 
-bool ReadWord(uintptr_t p, uint32_t& w) { return env::ReadOwnMemory(reinterpret_cast<void*>(p), &w, 4); }
+thread_local const TStackSnapshot* tSnapshot = nullptr;
+
+bool ReadWord(uintptr_t p, uint32_t& w) {
+    if (tSnapshot && tSnapshot->Read(static_cast<uint32_t>(p), &w, 4)) return true;
+    return env::ReadOwnMemory(reinterpret_cast<void*>(p), &w, 4);
+}
 
 std::wstring BareFileName(const std::wstring& path) {
     size_t slash = path.find_last_of(L"\\/");
@@ -20,6 +25,28 @@ std::wstring BareFileName(const std::wstring& path) {
 }
 
 }  // namespace
+
+// --- stack snapshot ---
+
+void TStackSnapshot::Take(uint32_t esp, uint32_t stackTop) {
+    Base = esp;
+    Size = 0;
+    StackTop = stackTop;
+    if (stackTop <= esp) return;
+    uint32_t n = stackTop - esp < cCapacity ? stackTop - esp : cCapacity;
+    // The top of the stack may end in a page that cannot be read: halve
+    // until a read succeeds.
+    while (n >= 4 && !env::ReadOwnMemory(reinterpret_cast<void*>(static_cast<uintptr_t>(esp)), Bytes, n)) n /= 2;
+    Size = n >= 4 ? n : 0;
+}
+
+bool TStackSnapshot::Read(uint32_t address, void* buffer, uint32_t count) const {
+    if (address < Base || count > Size || address - Base > Size - count) return false;
+    std::memcpy(buffer, Bytes + (address - Base), count);
+    return true;
+}
+
+void SetStackSnapshot(const TStackSnapshot* snapshot) { tSnapshot = snapshot; }
 
 // --- tracer ---
 
@@ -141,7 +168,8 @@ void TExcCallStack::GenerateFromAddr(const void* address, const void* stackPtr, 
     uint32_t last = 0;
     AddAddress(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address)), last);
     TExcGenericStackTracer tracer;
-    tracer.Initialize(traceParanoid, suppressRecursion, const_cast<void*>(stackPtr), env::GetStackTop());
+    void* top = tSnapshot ? reinterpret_cast<void*>(static_cast<uintptr_t>(tSnapshot->StackTop)) : env::GetStackTop();
+    tracer.Initialize(traceParanoid, suppressRecursion, const_cast<void*>(stackPtr), top);
     TExcCallStackItem item{};
     while (Count() < maxSize && tracer.Next(item)) AddAddress(item.ReturnAddress, last);
 }

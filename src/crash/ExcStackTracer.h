@@ -11,6 +11,28 @@ namespace crash {
 
 class TModuleDebugInfo;
 
+// A copy of the top of a thread's stack taken while an exception was
+// dispatched. An exception that is shown after it was handled is shown
+// when the stack below the handler has been reused; stack words inside the
+// copy are read from it instead of from the live stack.
+struct TStackSnapshot {
+    static constexpr uint32_t cCapacity = 16384;
+    uint32_t Base = 0;      // stack address of Bytes[0]
+    uint32_t Size = 0;
+    uint32_t StackTop = 0;  // the top of the stack the copy was taken from
+    uint8_t Bytes[cCapacity];
+
+    // Copies up to cCapacity bytes from `esp` towards the stack top.
+    void Take(uint32_t esp, uint32_t stackTop);
+    // Reads `count` bytes at `address`, from the copy where it holds them.
+    bool Read(uint32_t address, void* buffer, uint32_t count) const;
+};
+
+// The snapshot the call stack reads instead of live memory while it is set
+// (for the calling thread; null for live memory). The walk then ends at the
+// top of the stack the snapshot came from, which may be another thread's.
+void SetStackSnapshot(const TStackSnapshot* snapshot);
+
 struct TExcStackFrame {
     TExcStackFrame* PrevEBP;
     uint32_t ReturnAddress;

@@ -117,7 +117,7 @@ void AppendToErrorLog(const std::wstring& path, const std::wstring& text) {
     env::WriteAnsiText(file.Get(), text);
 }
 
-void DumpRegisters(const CONTEXT& c, rtl::TStringList& d) {
+void DumpRegisters(const CONTEXT& c, rtl::TStringList& d, const TStackSnapshot* stack) {
     using rtl::Format;
     d.Clear();
     d.Add(Format(L"Main Thread ID = %.8X, Current Thread ID = %.8X", static_cast<unsigned>(gMainThreadId),
@@ -135,7 +135,9 @@ void DumpRegisters(const CONTEXT& c, rtl::TStringList& d) {
         d.Add(line);
     }
     uint32_t words[20];
-    if (!env::ReadOwnMemory(reinterpret_cast<void*>(static_cast<uintptr_t>(c.Esp)), words, sizeof(words))) return;
+    if (!(stack && stack->Read(c.Esp, words, sizeof(words))) &&
+        !env::ReadOwnMemory(reinterpret_cast<void*>(static_cast<uintptr_t>(c.Esp)), words, sizeof(words)))
+        return;
     d.Add(L"Stack:");
     for (int row = 0; row < 4; ++row) {
         const uint32_t* w = words + row * 5;
@@ -147,9 +149,12 @@ void GatherDiagnostics(TZudAvizi& m) {
     const TThreadSlots& s = ThreadSlots();
     void* address = IsRuntimeCode(s.Record.ExceptionCode) ? s.Record.ExceptAddr : s.Record.ExceptionAddress;
     void* stackPtr = reinterpret_cast<void*>(static_cast<uintptr_t>(s.Context.Esp));
+    const TStackSnapshot* snapshot = s.Stack.Base == s.Context.Esp && s.Stack.Size ? &s.Stack : nullptr;
+    SetStackSnapshot(snapshot);
     m.CallStack().GenerateFromAddr(address, stackPtr, m.MaxCallStack(), m.SuppressRecursion());
+    SetStackSnapshot(nullptr);
     m.CallStack().Dump(m.CallStackStrings());
-    DumpRegisters(s.Context, m.ContextStrings());
+    DumpRegisters(s.Context, m.ContextStrings(), snapshot);
 }
 
 void RunLogFilters(TZudAvizi& m, rtl::Exception* exceptObject, wchar_t* buffer, int length) {
@@ -300,6 +305,7 @@ void __stdcall crash_ExcNotify(CONTEXT* context, EXCEPTION_RECORD* record) {
     TThreadSlots& slots = ThreadSlots();
     std::memcpy(&slots.Context, context, sizeof(CONTEXT));
     std::memcpy(&slots.Record, record, sizeof(TExceptionRecord));
+    slots.Stack.Take(context->Esp, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(env::GetStackTop())));
     if (m->LogHandled()) m->LogException();
 }
 

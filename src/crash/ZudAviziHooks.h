@@ -15,6 +15,7 @@ struct TThreadSlots {
     CONTEXT Context;
     TExceptionRecord Record;
     TExceptionMessageInfo Info;
+    TStackSnapshot Stack;  // the stack as it was at that dispatch
 };
 TThreadSlots& ThreadSlots();
 
@@ -29,7 +30,7 @@ void GatherDiagnostics(TZudAvizi& m);
 void RunLogFilters(TZudAvizi& m, rtl::Exception* exceptObject, wchar_t* buffer, int length);
 // The register dump of `ctx` (main and current thread ids, registers, code
 // bytes at EIP, 20 stack words).
-void DumpRegisters(const CONTEXT& ctx, rtl::TStringList& dest);
+void DumpRegisters(const CONTEXT& ctx, rtl::TStringList& dest, const TStackSnapshot* stack = nullptr);
 // Starts the debugger named by the AeDebug key; true when it signalled its
 // attach within the time allowed.
 bool StartSystemDebugger();

@@ -330,6 +330,53 @@ TEST(CallStack, KnownChainOfOurFunctionsWithSourceLines) {
     EXPECT_LT(middle, outer);
 }
 
+__attribute__((noipa)) void RaiseDeep() {
+    rtl::RaiseNew<ERecorded>(L"deep");
+    asm volatile("" ::: "memory");
+}
+__attribute__((noipa)) void CallsRaiseDeep() {
+    RaiseDeep();
+    asm volatile("" ::: "memory");
+}
+
+// Keeps the call stack that the show step hands to the filters.
+class StackKeepingFilter : public TZudAviziFilterBase {
+public:
+    explicit StackKeepingFilter(std::wstring& text) : FText(text) {}
+    BOOL __stdcall ShowException(rtl::Exception*, const wchar_t*, const wchar_t*, rtl::TStringList* stack,
+                                 rtl::TStringList*, rtl::TStringList*) override {
+        FText = stack->Text();
+        return TRUE;
+    }
+
+private:
+    std::wstring& FText;
+};
+
+__attribute__((noipa)) void OverwriteStack() {
+    volatile char junk[8192];
+    for (size_t i = 0; i < sizeof(junk); ++i) junk[i] = static_cast<char>(0xAB);
+}
+
+// An exception shown after it was handled (as the application does) gets
+// the call stack of its raise, although the stack has been reused since.
+TEST(CallStack, AHandledExceptionKeepsTheStackOfItsRaise) {
+    ManagerScope m;
+    std::wstring text;
+    m->EnableExceptionFilter(m->DefaultExceptionFilter(), false);
+    m->RegisterExceptionFilter(nullptr, new StackKeepingFilter(text), false);
+    rtl::Try([] { CallsRaiseDeep(); },
+             rtl::OnAny([&](rtl::Exception&) {
+                 OverwriteStack();
+                 ExcAppShowException(nullptr, nullptr);
+             }));
+    size_t raise = text.find(L"RaiseDeep (manager_test.cpp");
+    size_t caller = text.find(L"CallsRaiseDeep (manager_test.cpp");
+    ASSERT_NE(raise, std::wstring::npos) << rtl::ToAnsi(text);
+    ASSERT_NE(caller, std::wstring::npos) << rtl::ToAnsi(text);
+    EXPECT_LT(raise, caller);
+}
+
 TEST(CallStack, ReturnAddressTest) {
     // Executable scratch code: a relative call into the buffer, a return
     // byte, and plain data.
