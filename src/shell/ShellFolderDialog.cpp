@@ -24,6 +24,8 @@ constexpr int kOwnNewFolderId = 255;
 // Posted to the dialog itself after it was moved or restored: the position
 // is remembered and the path label redrawn once the move is complete.
 constexpr UINT kRepositionedMessage = 6657;
+// Posted to the dialog itself to select the target of a chosen shortcut.
+constexpr UINT kFollowShortcutMessage = WM_APP + 0x51;
 constexpr UINT_PTR kSubclassId = 1;
 
 TDialogHostQuery gHostQuery = nullptr;
@@ -84,6 +86,26 @@ HWND FindStatusText(HWND dialog) {
             return child;
     }
     return nullptr;
+}
+
+// Reads each folder from the drive root down to `path` once. Wine's item
+// lists carry a folder time that moves on the first read after a change
+// (the file system's relatime rule): a dialog builds a tree item from its
+// parent's listing and then reads the folder itself, so lists made later no
+// longer match that item. Read before the tree is built, the times stay.
+void SettleFolderTimes(const std::wstring& path) {
+    for (size_t pos = 0;; ++pos) {
+        pos = path.find(L'\\', pos);
+        const std::wstring folder = pos == std::wstring::npos ? path : path.substr(0, pos + 1);
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW((AddTrailingBackslash(folder) + L"*").c_str(), &data);
+        if (find != INVALID_HANDLE_VALUE) {
+            while (FindNextFileW(find, &data)) {
+            }
+            FindClose(find);
+        }
+        if (pos == std::wstring::npos) break;
+    }
 }
 
 // The primary button went down since the last query and is up again.
@@ -167,7 +189,33 @@ void TShellFolderDialog::SetTitles(const TCaptionList& value) {
 
 void TShellFolderDialog::SetSelectedFolder(const std::wstring& value) {
     FSelectedFolder = value;
-    if (FDialog && IsWindow(FDialog)) SetSelectionPath(FDialog, value);
+    if (FDialog && IsWindow(FDialog)) SelectFolder(FDialog, value);
+}
+
+void TShellFolderDialog::SelectFolder(HWND dialog, const std::wstring& path) {
+    // By item list: some shells (Wine) match the path form of the request
+    // with the case of each name, and our paths are pretty-cased.
+    if (ScopedPidl item = ParseShellPath(path))
+        SelectItem(dialog, item.Get());
+    else
+        SetSelectionPath(dialog, path);
+}
+
+bool TShellFolderDialog::SelectionIs(const std::wstring& path) const {
+    return lstrcmpiW(NormalizeFolderPath(FSelectedFolder).c_str(), path.c_str()) == 0;
+}
+
+void TShellFolderDialog::SelectItem(HWND dialog, LPCITEMIDLIST item) {
+    // The dialog reports the new selection through the callback while the
+    // request is being sent.
+    SetSelectionPIDL(dialog, item);
+    const std::wstring path = PIDLToPath(item, false).Path;
+    if (path.empty() || SelectionIs(path)) return;
+    // Item lists carry the time stamps of the folders on their way, and some
+    // shells (Wine) compare them byte for byte with the items of the tree: a
+    // list parsed from a path, or made before a folder on the way changed,
+    // may name nothing in it. A list built the way the tree was built does.
+    if (ScopedPidl enumerated = EnumeratedPIDL(path)) SetSelectionPIDL(dialog, enumerated.Get());
 }
 
 void TShellFolderDialog::EnableOK(HWND dialog, bool value) { SendMessageW(dialog, BFFM_ENABLEOK, 0, value); }
@@ -215,6 +263,7 @@ void TShellFolderDialog::ResetRunState() {
     FSelectedDisplayName.clear();
     FRestart = false;
     FHiddenWithMainWindow = false;
+    FShortcutTarget.Reset();
 }
 
 bool TShellFolderDialog::Execute(LPCITEMIDLIST startList, ScopedPidl& chosen) {
@@ -223,6 +272,11 @@ bool TShellFolderDialog::Execute(LPCITEMIDLIST startList, ScopedPidl& chosen) {
     ScopedPidl folderList;
     if (!startList) {
         folderList = PathToPIDL(FFolder, true, !FNewStyle);
+        const std::wstring path = PIDLToPath(folderList.Get(), false).Path;
+        if (!path.empty()) {
+            SettleFolderTimes(path);
+            if (ScopedPidl settled = ParseShellPath(path)) folderList = std::move(settled);
+        }
         startList = folderList.Get();
     }
     ScopedPidl root = PathToPIDL(FRootFolder, true, !FNewStyle);
@@ -295,9 +349,9 @@ void TShellFolderDialog::Initialized(HWND dialog) {
     SetWindowSubclass(dialog, DialogSubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
     FInitialized = true;
     if (FStartList) {
-        SetSelectionPIDL(dialog, std::exchange(FStartList, nullptr));
+        SelectItem(dialog, std::exchange(FStartList, nullptr));
     } else if (!FRestartFolder.empty()) {
-        SetSelectionPath(dialog, FRestartFolder);
+        SelectFolder(dialog, FRestartFolder);
         FRestartFolder.clear();
     }
     if (FTree)
@@ -312,7 +366,10 @@ void TShellFolderDialog::SelectionChanged(HWND dialog, LPCITEMIDLIST item) {
     if (!FFlags.Contains(bfDontBrowseShortcuts)) {
         ScopedPidl target;
         if (ResolveFolderShortcut(item, target)) {
-            SetSelectionPIDL(dialog, target.Get());
+            // Selecting from inside the selection notice fails in some
+            // shells (Wine); the dialog moves on once the notice is done.
+            FShortcutTarget = std::move(target);
+            PostMessageW(dialog, kFollowShortcutMessage, 0, 0);
             return;
         }
     }
@@ -459,6 +516,9 @@ void TShellFolderDialog::HandleDialogMessage(UINT msg, WPARAM wp, LPARAM lp) {
             UpdatePathLabel();
             break;
         }
+        case kFollowShortcutMessage:
+            if (ScopedPidl target = std::move(FShortcutTarget)) SelectItem(FDialog, target.Get());
+            break;
         case WM_COMMAND:
             if (!FNewStyle && LOWORD(wp) == kOwnNewFolderId && HIWORD(wp) == BN_CLICKED) NewFolderClicked();
             break;
@@ -517,7 +577,9 @@ void TShellFolderDialog::NewFolderClicked() {
     FRestartFolder = FSelectedFolder + name;
     bool created = false;
     rtl::Try([&] { created = env::EnsureDirectory(FRestartFolder); }, rtl::OnAny([](rtl::Exception&) {}));
-    if (!created || !DirectoryExists(FRestartFolder)) {
+    if (created && DirectoryExists(FRestartFolder)) {
+        SettleFolderTimes(FRestartFolder);
+    } else {
         // Reopen where the user was.
         FRestartFolder = FSelectedFolder;
         FInitialized = false;

@@ -170,6 +170,9 @@ private:
     void HandleMainWindowMessage(UINT msg, WPARAM wp);
     void DialogShown();
     void NewFolderClicked();
+    void SelectFolder(HWND dialog, const std::wstring& path);
+    void SelectItem(HWND dialog, LPCITEMIDLIST item);
+    bool SelectionIs(const std::wstring& path) const;
     void CreateNewFolderButton();
     void LayoutPathLabel();
     void UpdatePathLabel();
@@ -214,6 +217,7 @@ private:
     std::wstring FRestartFolder;
     bool FRestart = false;
     LPCITEMIDLIST FStartList = nullptr;
+    ScopedPidl FShortcutTarget;  // selected once the selection notice is done
     bool FInitialized = false;
     bool FValidPath = false;
 };

@@ -198,6 +198,44 @@ ScopedPidl ParseShellPath(const std::wstring& text) {
     return pidl;
 }
 
+ScopedPidl EnumeratedPIDL(const std::wstring& path) {
+    const std::wstring drive = DrivePart(path);
+    ScopedPidl current = ParseShellPath(AddTrailingBackslash(drive));
+    TComPtr<IShellFolder> desktop = DesktopFolder();
+    TComPtr<IShellFolder> folder;
+    if (drive.empty() || !current || !desktop ||
+        FAILED(desktop->BindToObject(current.Get(), nullptr, IID_IShellFolder, folder.ReceiveVoid())))
+        return {};
+    std::wstring walked = AddTrailingBackslash(drive);
+    const std::wstring full = NormalizeFolderPath(path);
+    const std::wstring rest = full.size() > walked.size() ? full.substr(walked.size()) : std::wstring();
+    for (size_t start = 0; start < rest.size();) {
+        size_t end = rest.find(L'\\', start);
+        if (end == std::wstring::npos) end = rest.size();
+        const std::wstring name = rest.substr(start, end - start);
+        start = end + 1;
+        if (name.empty()) continue;
+        walked = AddTrailingBackslash(walked) + name;
+        TComPtr<IEnumIDList> items;
+        if (folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN,
+                                items.Receive()) != S_OK || !items)
+            return {};
+        ScopedPidl child;
+        bool found = false;
+        while (!found && items->Next(1, child.Receive(), nullptr) == S_OK)
+            found = SameText(GetDisplayNameText(folder.Get(), child.Get(), dnForParsing), walked);
+        if (!found) return {};
+        current.Reset(ILCombine(current.Get(), child.Get()));
+        TComPtr<IShellFolder> next;
+        if (!current) return {};
+        if (start < rest.size() &&
+            FAILED(folder->BindToObject(child.Get(), nullptr, IID_IShellFolder, next.ReceiveVoid())))
+            return {};
+        folder = std::move(next);
+    }
+    return current;
+}
+
 ScopedPidl MyDocumentsPIDL(bool classic) {
     const std::wstring documents = ShellFolderIdToPath(kPersonalId, true);
     TComPtr<IShellFolder> desktop = DesktopFolder();

@@ -108,6 +108,12 @@ TFolderAttributeSet GetItemAttributes(IShellFolder* folder, LPCITEMIDLIST child)
 // Parses a path or a namespace name ("::{CLSID}") with the desktop folder.
 ScopedPidl ParseShellPath(const std::wstring& text);
 
+// The item list of a file-system path built as an enumeration of each folder
+// on the way builds it (the way a browse dialog fills its tree); null when a
+// part of the path is not found. Lists parsed from a path carry the same
+// items, but some shells (Wine) store their time stamps differently.
+ScopedPidl EnumeratedPIDL(const std::wstring& path);
+
 // The desktop folder, or null when the shell cannot give it.
 TComPtr<IShellFolder> DesktopFolder();
 
