@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "env/DiagPaths.h"
+#include "rtl/Application.h"
 #include "rtl/Text.h"
 #include "rtl/Try.h"
 #include "shell/InputBox.h"
@@ -28,11 +29,12 @@ constexpr UINT kRepositionedMessage = 6657;
 constexpr UINT kFollowShortcutMessage = WM_APP + 0x51;
 constexpr UINT_PTR kSubclassId = 1;
 
-TDialogHostQuery gHostQuery = nullptr;
 // Where the last dialog of this process was; the next one opens there.
 std::optional<RECT> gLastDialogRect;
 
-TDialogHostWindows HostWindows() { return gHostQuery ? gHostQuery() : TDialogHostWindows{}; }
+HWND MainFormWindow() {
+    return rtl::Application && rtl::Application->MainForm() ? rtl::Application->MainForm()->Handle() : nullptr;
+}
 
 bool DirectoryExists(const std::wstring& path) {
     DWORD a = GetFileAttributesW(path.c_str());
@@ -145,9 +147,7 @@ TNewFolderButtonMetrics NewFolderButtonMetrics(int ppi, int captionWidth) {
     return m;
 }
 
-void SetDialogHostQuery(TDialogHostQuery query) { gHostQuery = query; }
-
-TShellFolderDialog::TShellFolderDialog(HWND ownerWindow, LANGID language) : FOwnerWindow(ownerWindow) {
+TShellFolderDialog::TShellFolderDialog(rtl::TComponent* owner, LANGID language) : rtl::TComponent(owner) {
     FComInitialized = SUCCEEDED(CoInitialize(nullptr));
     if (language == 0) language = ShellLanguage();
     FLanguageId = LanguageKey(language);
@@ -242,11 +242,10 @@ void TShellFolderDialog::SetExpanded(HWND dialog, LPCITEMIDLIST item, bool expan
 
 HWND TShellFolderDialog::OwnerWindow() const {
     if (FParentHandle && IsWindow(FParentHandle)) return FParentHandle;
-    if (FOwnerWindow && IsWindow(FOwnerWindow)) return FOwnerWindow;
-    const TDialogHostWindows host = HostWindows();
-    if (host.MainWindow && IsWindow(host.MainWindow)) return host.MainWindow;
-    if (host.ApplicationWindow && IsWindow(host.ApplicationWindow)) return host.ApplicationWindow;
-    return nullptr;
+    if (auto* control = dynamic_cast<rtl::TWinControl*>(Owner()))
+        if (IsWindow(control->Handle())) return control->Handle();
+    if (HWND main = MainFormWindow(); main && IsWindow(main)) return main;
+    return rtl::Application ? rtl::Application->Handle() : nullptr;
 }
 
 bool TShellFolderDialog::Execute() {
@@ -451,7 +450,7 @@ void TShellFolderDialog::UpdatePathLabel() {
 }
 
 void TShellFolderDialog::HookMainWindow() {
-    HWND main = HostWindows().MainWindow;
+    HWND main = MainFormWindow();
     if (main && IsWindow(main) &&
         SetWindowSubclass(main, MainWindowSubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this)))
         FHookedMainWindow = main;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "rtl/Controls.h"
 #include "rtl/Win.h"
 
 #include <commctrl.h>
@@ -47,16 +48,6 @@ struct TNewFolderButtonMetrics {
 };
 TNewFolderButtonMetrics NewFolderButtonMetrics(int pixelsPerInch, int captionWidth);
 
-// The program's main window and application window: the dialog's owner when
-// no other is given, and the window whose minimising hides the dialog. The
-// program installs the query at start-up; without one there are none.
-struct TDialogHostWindows {
-    HWND MainWindow = nullptr;
-    HWND ApplicationWindow = nullptr;
-};
-using TDialogHostQuery = TDialogHostWindows (*)();
-void SetDialogHostQuery(TDialogHostQuery query);
-
 class TShellFolderDialog;
 using TBrowserInitializedEvent = std::function<void(TShellFolderDialog& sender, HWND dialog)>;
 using TSelectionChangedEvent = std::function<void(TShellFolderDialog& sender, HWND dialog, LPCITEMIDLIST item,
@@ -69,15 +60,18 @@ using TXPIncludeItemEvent = std::function<void(
 // The component is also the dialog's item filter (IFolderFilter) on systems
 // before major version 6. It is not reference-counted: its owner keeps it
 // alive for longer than any dialog it runs.
-class TShellFolderDialog : public IFolderFilter {
+//
+// The dialog's owner window is ParentHandle, else the owner component's
+// window when that is a windowed control, else the application's main form,
+// else the application window. While it runs, minimising the main form hides
+// it and restoring the main form shows it again.
+class TShellFolderDialog : public rtl::TComponent, public IFolderFilter {
 public:
-    // `ownerWindow`: the window of the control that owns the component, if
-    // any. `language`: the language the captions are chosen for; 0 means the
+    // `language`: the language the captions are chosen for; 0 means the
     // shell's language.
-    explicit TShellFolderDialog(HWND ownerWindow = nullptr, LANGID language = 0);
-    virtual ~TShellFolderDialog();
-    TShellFolderDialog(const TShellFolderDialog&) = delete;
-    TShellFolderDialog& operator=(const TShellFolderDialog&) = delete;
+    explicit TShellFolderDialog(rtl::TComponent* owner = nullptr, LANGID language = 0);
+    ~TShellFolderDialog() override;
+    std::wstring ClassName() const override { return L"TShellFolderDialog"; }
 
     // Runs the dialog on `Folder`. True: the user chose an item, and
     // Folder, DisplayName, FolderAttributes and ImageIndex describe it.
@@ -183,7 +177,6 @@ private:
     void UpdateCaptions();
     HWND OwnerWindow() const;
 
-    HWND FOwnerWindow;
     bool FComInitialized = false;
     TBrowseFor FBrowseFor = bfOnlyFileSystem;
     TBrowseInfoFlagSet FFlags{bfShowPath, bfNewDialogStyle};
