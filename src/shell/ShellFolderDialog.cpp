@@ -574,9 +574,7 @@ void TShellFolderDialog::NewFolderClicked() {
     FRestart = true;
     if (name[0] != L'\\' && FSelectedFolder.back() != L'\\') name = L"\\" + name;
     FRestartFolder = FSelectedFolder + name;
-    bool created = false;
-    rtl::Try([&] { created = env::EnsureDirectory(FRestartFolder); }, rtl::OnAny([](rtl::Exception&) {}));
-    if (created && DirectoryExists(FRestartFolder)) {
+    if (env::EnsureDirectory(FRestartFolder) && DirectoryExists(FRestartFolder)) {
         SettleFolderTimes(FRestartFolder);
     } else {
         // Reopen where the user was.

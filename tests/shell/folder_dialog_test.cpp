@@ -13,6 +13,7 @@
 
 #include "TestUtil.h"
 #include "rtl/Application.h"
+#include "rtl/Text.h"
 #include "shell/ShellFolderDialog.h"
 
 using namespace shell;
@@ -285,11 +286,31 @@ TEST_F(FolderDialogTest, OwnNewFolderButtonCreatesAFolderAndReopensOnIt) {
         d.Check(!IsWindow(first), "the first dialog is still open");
         d.Check(IsDir(made), "the new folder was not created");
         d.Check(d.WaitSelection(made), "the reopened dialog is not on the new folder: " + Narrow(d.AllSelections()));
-        TDialogDriver::Press(second, IDOK);
+        // A name the file system refuses: the system's text for "cannot
+        // make", then the dialog reopens where it was.
+        TDialogDriver::Press(second, kOwnNewFolderButton);
+        AnswerNewFolderPrompt(d, second, L"Neuer Ordner", L"bad|name");
+        HWND message = nullptr;
+        d.WaitFor([&] {
+            message = FindWindowW(L"#32770", L"Neuer Ordner");
+            return message && GetWindow(message, GW_OWNER) == second;
+        });
+        d.Check(message != nullptr, "no message for a folder that cannot be made");
+        if (!message) return;
+        std::wstring text;
+        for (HWND child = GetWindow(message, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+            text += WindowText(child);
+        d.Check(text.find(rtl::SysErrorMessage(ERROR_CANNOT_MAKE)) != std::wstring::npos,
+                "message: " + Narrow(text));
+        TDialogDriver::Press(message, IDOK);
+        HWND third = d.WaitOpened(3);
+        if (!third) return;
+        d.Check(d.WaitSelection(made), "not reopened on the same folder: " + Narrow(d.AllSelections()));
+        TDialogDriver::Press(third, IDOK);
     });
     ASSERT_TRUE(result);
     EXPECT_EQ(Upper(made), Upper(dialog.Folder()));
-    EXPECT_EQ(2u, driver.OpenedCount());
+    EXPECT_EQ(3u, driver.OpenedCount());
 }
 
 void ReadFolder(const std::wstring& folder) {
