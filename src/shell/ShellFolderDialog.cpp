@@ -36,11 +36,6 @@ HWND MainFormWindow() {
     return rtl::Application && rtl::Application->MainForm() ? rtl::Application->MainForm()->Handle() : nullptr;
 }
 
-bool DirectoryExists(const std::wstring& path) {
-    DWORD a = GetFileAttributesW(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // A child's rectangle in its parent's client coordinates.
 RECT ChildRect(HWND child) {
     RECT r{};

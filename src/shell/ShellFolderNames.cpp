@@ -82,11 +82,6 @@ std::wstring DrivePart(const std::wstring& path) {
     return {};
 }
 
-bool DirectoryExists(const std::wstring& path) {
-    DWORD a = GetFileAttributesW(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 bool FileExists(const std::wstring& path) {
     DWORD a = GetFileAttributesW(path.c_str());
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
@@ -148,6 +143,11 @@ std::wstring ShellFolderIdToPath(int id, bool create) {
     }
     if (result.empty() && id == kMyDocumentsId) return ShellFolderIdToPath(kPersonalId, create);
     return result;
+}
+
+bool DirectoryExists(const std::wstring& path) {
+    DWORD a = GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 void ForceFolder(const std::wstring& path) {

@@ -11,28 +11,20 @@
 #include <thread>
 #include <vector>
 
+#include "ShellTestUtil.h"
 #include "TestUtil.h"
 #include "rtl/Application.h"
 #include "rtl/Text.h"
 #include "shell/ShellFolderDialog.h"
 
 using namespace shell;
+using namespace shelltest;
 
 namespace {
 
 constexpr int kOwnNewFolderButton = 255;
 constexpr int kStatusText = 14147;
 constexpr DWORD kPatienceMs = 30000;  // Wine's 32-bit side may run emulated
-
-std::wstring Upper(std::wstring s) {
-    CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
-    return s;
-}
-
-bool IsDir(const std::wstring& p) {
-    DWORD a = GetFileAttributesW(p.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 std::wstring WindowText(HWND wnd) {
     wchar_t buf[512] = {};
@@ -442,15 +434,7 @@ TEST_F(FolderDialogTest, ShortcutsToFoldersAreFollowedUnlessTurnedOff) {
     const std::wstring target = Folder(L"target");
     const std::wstring linkFile = Folder(L"jump.lnk");
     CreateDirectoryW(target.c_str(), nullptr);
-    {
-        TComPtr<IShellLinkW> link;
-        ASSERT_HRESULT_SUCCEEDED(
-            CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.ReceiveVoid()));
-        link->SetPath(target.c_str());
-        TComPtr<IPersistFile> file;
-        ASSERT_HRESULT_SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.ReceiveVoid()));
-        ASSERT_HRESULT_SUCCEEDED(file->Save(linkFile.c_str(), TRUE));
-    }
+    MakeLink(linkFile, target);
     // Wine's item lists carry a folder time that moves on the first read
     // after a change (relatime); read the new folders before a dialog's tree
     // is built from them, or the target chosen later may not match it.

@@ -2,23 +2,15 @@
 
 #include <shlobj.h>
 
+#include "ShellTestUtil.h"
 #include "TestUtil.h"
 #include "shell/ShellFolderNames.h"
 
 using namespace shell;
+using namespace shelltest;
 using testutil::CaptureRaise;
 
 namespace {
-
-bool IsDir(const std::wstring& p) {
-    DWORD a = GetFileAttributesW(p.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::wstring Upper(std::wstring s) {
-    CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
-    return s;
-}
 
 std::wstring SystemFolder(int csidl) {
     wchar_t buf[MAX_PATH] = {};
@@ -270,17 +262,6 @@ TEST_F(ShellNamespaceTest, MissingFoldersAreCreatedOnRequest) {
     EXPECT_TRUE(made);
     EXPECT_TRUE(IsDir(missing));
     EXPECT_EQ(Upper(missing), Upper(PIDLToPath(made.Get(), false).Path));
-}
-
-// Writes a shell link at `linkPath` to `target`.
-void MakeLink(const std::wstring& linkPath, const std::wstring& target) {
-    TComPtr<IShellLinkW> link;
-    ASSERT_HRESULT_SUCCEEDED(
-        CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.ReceiveVoid()));
-    ASSERT_HRESULT_SUCCEEDED(link->SetPath(target.c_str()));
-    TComPtr<IPersistFile> file;
-    ASSERT_HRESULT_SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.ReceiveVoid()));
-    ASSERT_HRESULT_SUCCEEDED(file->Save(linkPath.c_str(), TRUE));
 }
 
 TEST_F(ShellNamespaceTest, ShortcutsToFoldersAreFollowed) {
