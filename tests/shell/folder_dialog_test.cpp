@@ -218,6 +218,9 @@ TEST_F(FolderDialogTest, ClassicStyleEnablesOkOnlyForFileSystemFolders) {
         const std::wstring label = WindowText(GetDlgItem(wnd, kStatusText));
         d.Check(Upper(label) == Upper(start) || label.find(L"...") != std::wstring::npos,
                 "path label: " + Narrow(label));
+        // Let the dialog paint itself before the picture is taken.
+        RedrawWindow(wnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        Sleep(1500);
         SaveWindowPicture(wnd, testutil::ExeFolder() + L"..\\..\\shell-folder-dialog.bmp");
 
         TShellFolderDialog::SetSelectionPIDL(wnd, computer.Get());
