@@ -256,11 +256,14 @@ bool MangleType(DWARFDie type, std::string& out, int depth) {
     }
 }
 
+// DW_AT 0x47: the declaration that an out-of-line definition completes.
+constexpr auto kCompletedDeclaration = static_cast<dwarf::Attribute>(0x47);
+
 // The declaration that carries a procedure's name, scope and parameters.
 DWARFDie Declaration(DWARFDie die) {
     for (int i = 0; i < 8; ++i) {
         DWARFDie next = die.getAttributeValueAsReferencedDie(dwarf::DW_AT_abstract_origin);
-        if (!next) next = die.getAttributeValueAsReferencedDie(dwarf::DW_AT_specification);
+        if (!next) next = die.getAttributeValueAsReferencedDie(kCompletedDeclaration);
         if (!next) break;
         die = next;
     }

@@ -24,7 +24,7 @@ std::wstring LocationMessage(const std::wstring& className, const TExceptionMess
     return rtl::Format(L"Exception '%ls' in module %ls at %.8X\r\n%ls\r\n\r\nModule: %ls, Source: %ls, Line %ls\r\n"
                        L"Procedure: %ls",
                        className.c_str(), info.miModuleName, info.miModuleAddress, info.miMessage.c_str(),
-                       FileNamePart(info.miSrcModule).c_str(), FileNamePart(info.miSrcFile).c_str(),
+                       rtl::ExtractFileName(info.miSrcModule).c_str(), rtl::ExtractFileName(info.miSrcFile).c_str(),
                        info.miSrcLine.c_str(), info.miSrcProc.c_str());
 }
 
@@ -35,11 +35,6 @@ int32_t CopyToBuffer(const std::wstring& text, wchar_t* buffer, int32_t bufferSi
     text.copy(buffer, n);
     buffer[n] = L'\0';
     return static_cast<int32_t>(n);
-}
-
-std::wstring FileNamePart(const std::wstring& path) {
-    const size_t pos = path.find_last_of(L"\\/:");
-    return pos == std::wstring::npos ? path : path.substr(pos + 1);
 }
 
 // --- control dump ---
@@ -229,7 +224,7 @@ void SaveUtf8Lines(const std::wstring& path, const rtl::TStringList& lines) {
 std::wstring ProgramFileName() {
     wchar_t path[MAX_PATH + 1] = {};
     const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return FileNamePart(std::wstring(path, n));
+    return rtl::ExtractFileName(std::wstring(path, n));
 }
 
 void WriteEventLog(const std::wstring& source, const std::wstring& text) {

@@ -34,8 +34,6 @@ std::wstring LocationMessage(const std::wstring& className, const TExceptionMess
 // the terminating null still fits; answers the number of characters copied.
 int32_t CopyToBuffer(const std::wstring& text, wchar_t* buffer, int32_t bufferSize);
 
-// The part of a path after its last '\', '/' or ':'.
-std::wstring FileNamePart(const std::wstring& path);
 
 // --- system text ---
 

@@ -19,11 +19,6 @@ bool ReadWord(uintptr_t p, uint32_t& w) {
     return env::ReadOwnMemory(reinterpret_cast<void*>(p), &w, 4);
 }
 
-std::wstring BareFileName(const std::wstring& path) {
-    size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 // --- stack snapshot ---
@@ -186,14 +181,14 @@ void TExcCallStack::Dump(rtl::TStringList& dest) const {
     for (const TCallStackItem& item : FItems) {
         if (item.NestingLevel > 1) dest.Add(rtl::Format(L"Recursive call (%d times):", item.NestingLevel));
         std::wstring line = rtl::Format(L":%.8X [%ls]", item.CallAddress,
-                                        BareFileName(item.DebugModule->ModuleName()).c_str());
+                                        rtl::ExtractFileName(item.DebugModule->ModuleName()).c_str());
         if (item.ProcNameIndex != -1) {
             std::wstring name = item.DebugModule->GetName(item.ProcNameIndex);
             if (m) name = m->UnMangle(name, item.DebugModule->IsDelphiModule());
             line += L" " + name;
         }
         if (item.FileLineNumber != -1)
-            line += rtl::Format(L" (%ls, line %d)", BareFileName(item.DebugModule->GetName(item.FileNameIndex)).c_str(),
+            line += rtl::Format(L" (%ls, line %d)", rtl::ExtractFileName(item.DebugModule->GetName(item.FileNameIndex)).c_str(),
                                 item.FileLineNumber);
         dest.Add(line);
     }

@@ -67,11 +67,6 @@ std::wstring ChangeFileExt(const std::wstring& path, const std::wstring& ext) {
     return path + ext;
 }
 
-std::wstring ExtractFileName(const std::wstring& path) {
-    size_t slash = path.find_last_of(L"\\/:");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 bool Inside(uint32_t a, uint32_t start, uint32_t endInclusive) { return start <= a && a <= endInclusive; }
 
 // Searches one full-form line subsection (see Td32Format.h for the layout).
@@ -294,7 +289,7 @@ bool TModuleDebugInfo::LoadFromSymbolPath(const std::wstring& moduleFileName) {
     }
     if (gSymbolFolder == L"!") return false;
     std::wstring candidate = gSymbolFolder + GetProductVersionText(moduleFileName) + L"\\" +
-                             ChangeFileExt(ExtractFileName(moduleFileName), L".tds");
+                             ChangeFileExt(rtl::ExtractFileName(moduleFileName), L".tds");
     return LoadFromFile(candidate);
 }
 

@@ -36,11 +36,6 @@ std::wstring ModuleFileName(HMODULE module) {
     return std::wstring(path, n);
 }
 
-std::wstring FileNamePart(const std::wstring& path) {
-    size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 void* AsPtr(uint32_t a) { return reinterpret_cast<void*>(static_cast<uintptr_t>(a)); }
 
 }  // namespace
@@ -95,7 +90,7 @@ TZudAvizi::TZudAvizi(TZudAviziEnvironment environment, const TZudAviziSystemAddr
         fields[i] = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ResolveJumpThunk(AsPtr(fields[i]))));
     CreatePatches();
     std::wstring program = ModuleFileName(GetModuleHandleW(nullptr));
-    FLogFile = program.substr(0, program.size() - FileNamePart(program).size()) + L"ZudAvizi.Log";
+    FLogFile = program.substr(0, program.size() - rtl::ExtractFileName(program).size()) + L"ZudAvizi.Log";
     FCallStack = std::make_unique<TExcCallStack>();
     FModules.push_back(std::make_unique<TModuleDebugInfo>(ModuleFileName(FInstance), FInstance));
     FDefaultFilter = TFilterRef(NewDefaultZudAviziFilter());

@@ -11,11 +11,6 @@ namespace crash {
 
 namespace {
 
-std::wstring BareFileName(const std::wstring& path) {
-    size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 std::wstring TextOf(const rtl::TStringList* list) { return list ? list->Text() : std::wstring(); }
 
 }  // namespace
@@ -31,7 +26,7 @@ void ComposeExceptionMessage(const rtl::Exception* e, const TExceptionMessageInf
                                     info.miModuleName, address, info.miMessage.c_str());
     if (options & excDlgLocation)
         text += rtl::Format(L"\r\n\r\nModule: %ls, Source: %ls, Line %ls\r\nProcedure: %ls",
-                            BareFileName(info.miSrcModule).c_str(), BareFileName(info.miSrcFile).c_str(),
+                            rtl::ExtractFileName(info.miSrcModule).c_str(), rtl::ExtractFileName(info.miSrcFile).c_str(),
                             info.miSrcLine.c_str(), info.miSrcProc.c_str());
     // The callers' buffers hold bufferSize characters in all, terminator
     // included, so the text is cut one short of that.

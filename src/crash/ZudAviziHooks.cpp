@@ -28,11 +28,6 @@ ReportFaultFn gReportFault = nullptr;
 // Runtime exceptions have every bit of 0x0EEDFAC0 set in their code.
 bool IsRuntimeCode(uint32_t code) { return (code & 0x0EEDFAC0u) == 0x0EEDFAC0u; }
 
-std::wstring BareFileName(const std::wstring& path) {
-    size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
 // The exception recorded for the calling thread: its object (made by the
 // factory for operating-system exceptions, then owned here), its address and
 // the stack pointer of its context.
@@ -201,7 +196,7 @@ int __stdcall ExcErrorMessage(rtl::Exception* exceptObject, void* exceptAddr, wc
     auto nameOr = [&](int32_t index, bool bare) -> std::wstring {
         if (index == -1 || !module) return L"UNKNOWN";
         std::wstring name = module->GetName(index);
-        return bare ? BareFileName(name) : name;
+        return bare ? rtl::ExtractFileName(name) : name;
     };
     info.miSrcModule = nameOr(info.miModuleNameIndex, false);
     info.miSrcFile = nameOr(info.miSrcNameIndex, true);

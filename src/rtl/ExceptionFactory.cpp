@@ -47,9 +47,7 @@ std::wstring ModuleNameOfAddress(const void* address) {
     wchar_t path[MAX_PATH];
     DWORD n = GetModuleFileNameW(module, path, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return {};
-    std::wstring full(path, n);
-    size_t slash = full.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? full : full.substr(slash + 1);
+    return ExtractFileName(std::wstring(path, n));
 }
 
 Exception* ExceptObjFromRecord(const EXCEPTION_RECORD* rec) {

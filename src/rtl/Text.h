@@ -18,6 +18,9 @@ std::wstring FromUtf8(const std::string& bytes);
 // plain %s means different things to different C runtimes.
 std::wstring Format(const wchar_t* fmt, ...);
 
+// The file name part of a path: what follows the last '\\', '/' or ':'.
+std::wstring ExtractFileName(const std::wstring& path);
+
 // Upper-case hexadecimal with at least `digits` digits ("%.8X" for 8).
 std::wstring IntToHex(uint32_t value, int digits);
 

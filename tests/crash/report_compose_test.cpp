@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "TestUtil.h"
+#include "rtl/Text.h"
 #include "crash/CrashReport.h"
 #include "crash/ZudAvizi.h"
 #include "rtl/Forms.h"
@@ -56,11 +57,11 @@ TEST(ReportMessage, CopyToBufferCutsAndNeverOverruns) {
 }
 
 TEST(ReportMessage, FileNamePart) {
-    EXPECT_EQ(L"MainForm.cpp", FileNamePart(L"C:\\src\\app\\MainForm.cpp"));
-    EXPECT_EQ(L"b.cpp", FileNamePart(L"a/b.cpp"));
-    EXPECT_EQ(L"x.exe", FileNamePart(L"C:x.exe"));
-    EXPECT_EQ(L"UNKNOWN", FileNamePart(L"UNKNOWN"));
-    EXPECT_EQ(L"", FileNamePart(L"C:\\dir\\"));
+    EXPECT_EQ(L"MainForm.cpp", rtl::ExtractFileName(L"C:\\src\\app\\MainForm.cpp"));
+    EXPECT_EQ(L"b.cpp", rtl::ExtractFileName(L"a/b.cpp"));
+    EXPECT_EQ(L"x.exe", rtl::ExtractFileName(L"C:x.exe"));
+    EXPECT_EQ(L"UNKNOWN", rtl::ExtractFileName(L"UNKNOWN"));
+    EXPECT_EQ(L"", rtl::ExtractFileName(L"C:\\dir\\"));
 }
 
 // --- control dump ---
