@@ -4,6 +4,13 @@
 // registers, the additional information, the windows and controls and the
 // system information. A report that is missing or damaged is not a reason to
 // fail: the window says what is wrong and shows what could be read.
+//
+// "Send to support" sends the report (and the crashed program's error log
+// beside it) to the support server the same way the main program sends its
+// files. The window stays live while it sends: the status line shows the
+// progress, Cancel or Esc ends the upload, and the outcome and the server's
+// answer are shown when it is over. No failure of sending ends the viewer.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -11,14 +18,20 @@
 
 #include <shellapi.h>
 
+#include "app/SupportUpload.h"
 #include "diagview/CrashReportFile.h"
+#include "diagview/DiagViewIds.h"
+#include "diagview/SendReport.h"
+#include "env/Version.h"
+#include "http/httpuploader_messageprocessor_forms.h"
 #include "rtl/Forms.h"
 #include "rtl/Halt.h"
 #include "rtl/ScopedHandle.h"
+#include "rtl/Try.h"
 
 namespace {
 
-constexpr wchar_t cViewerTitle[] = L"Crash Report Viewer";
+using namespace diagview;
 
 struct FontTraits {
     using Handle = HFONT;
@@ -27,39 +40,179 @@ struct FontTraits {
 };
 using ScopedFont = rtl::ScopedHandle<FontTraits>;
 
+// What the window was started on.
+struct TShownReport {
+    std::wstring Path;      // empty when the command line named none
+    bool Readable = false;  // the file is a crash report that could be read
+    TCrashReport Report;
+    std::wstring Text;      // what the report box shows
+};
+
+void SetControlId(rtl::TWinControl* control, int id) {
+    SetWindowLongPtrW(control->Handle(), GWLP_ID, id);
+}
+
 class TViewerForm : public rtl::TForm {
 public:
-    TViewerForm(rtl::TComponent* owner, const std::wstring& caption, const std::wstring& text)
-        : rtl::TForm(owner, caption, 760, 540) {
+    TViewerForm(rtl::TComponent* owner, const std::wstring& caption, TShownReport shown)
+        : rtl::TForm(owner, caption, 760, 600), FShown(std::move(shown)) {
         SetName(L"ViewerForm");
-        FText = new rtl::TEdit(this, L"", 8, 8, 744, 488,
+        FText = new rtl::TEdit(this, L"", 0, 0, 10, 10,
                                ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_HSCROLL);
         FText->SetName(L"ReportText");
+        SetControlId(FText, idReportText);
         FFont.Reset(CreateFontW(-13, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                                 CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, L"Courier New"));
         if (FFont) SendMessageW(FText->Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(FFont.Get()), FALSE);
         // Reports can be longer than an edit control takes by default.
         SendMessageW(FText->Handle(), EM_SETLIMITTEXT, 0, 0);
-        FText->SetText(text);
-        FClose = new rtl::TButton(this, L"Close", 672, 504, 80, 26, true);
+        FText->SetText(FShown.Text);
+
+        FAnswerLabel = new rtl::TLabel(this, L"Answer of the support server:", 0, 0, 10, 10);
+        SetControlId(FAnswerLabel, idAnswerLabel);
+        FAnswer = new rtl::TEdit(this, L"", 0, 0, 10, 10,
+                                 ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_HSCROLL);
+        FAnswer->SetName(L"AnswerText");
+        SetControlId(FAnswer, idAnswer);
+        SendMessageW(FAnswer->Handle(), EM_SETLIMITTEXT, 0, 0);
+        FStatus = new rtl::TLabel(this, L"", 0, 0, 10, 10);
+        FStatus->SetName(L"StatusText");
+        SetControlId(FStatus, idStatus);
+
+        FSend = new rtl::TButton(this, L"&Send to support", 0, 0, 10, 10);
+        FSend->SetName(L"SendButton");
+        SetControlId(FSend, idSend);
+        FSend->OnClick = [this] { SendReport(); };
+        FCancel = new rtl::TButton(this, L"Cancel", 0, 0, 10, 10);
+        FCancel->SetName(L"CancelButton");
+        SetControlId(FCancel, idCancel);
+        FCancel->OnClick = [this] { RequestCancel(); };
+        FCancel->SetEnabled(false);
+        FClose = new rtl::TButton(this, L"Close", 0, 0, 10, 10, true);
         FClose->SetName(L"CloseButton");
+        SetControlId(FClose, idClose);
         FClose->OnClick = [this] { Close(); };
+
+        FSend->SetEnabled(FShown.Readable);
+        FStatus->SetText(FShown.Readable ? ReadyText() : L"There is no crash report to send.");
+        RECT client{};
+        GetClientRect(Handle(), &client);
+        Arrange(client.right, client.bottom);
     }
 
 protected:
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override {
-        if (msg == WM_SIZE && FText && FClose) {
-            const int w = LOWORD(lp), h = HIWORD(lp);
-            FText->SetBounds(8, 8, w > 16 ? w - 16 : 0, h > 52 ? h - 52 : 0);
-            FClose->SetBounds(w > 88 ? w - 88 : 0, h > 36 ? h - 36 : 0, 80, 26);
+        switch (msg) {
+            case WM_SIZE:
+                if (FClose) Arrange(LOWORD(lp), HIWORD(lp));
+                break;
+            case WM_GETMINMAXINFO: {
+                // Small enough for any screen, large enough that no control overlaps another.
+                RECT r{0, 0, 420, 340};
+                AdjustWindowRectEx(&r, GetWindowLongW(Handle(), GWL_STYLE), FALSE,
+                                   GetWindowLongW(Handle(), GWL_EXSTYLE));
+                auto* info = reinterpret_cast<MINMAXINFO*>(lp);
+                info->ptMinTrackSize = {r.right - r.left, r.bottom - r.top};
+                return 0;
+            }
+            case WM_CLOSE:
+                // Closing while sending cancels first; the window closes when the upload has ended.
+                if (FSending) {
+                    FCloseAfterSend = true;
+                    RequestCancel();
+                    return 0;
+                }
+                break;
         }
         return rtl::TForm::WndProc(msg, wp, lp);
     }
 
 private:
+    // Report on top; below it the answer, the status line and the buttons,
+    // which keep their heights while the report takes what is left.
+    void Arrange(int w, int h) {
+        const int margin = 8, buttonH = 26, statusH = 20, answerH = 84, labelH = 16;
+        const int buttonsY = h - margin - buttonH;
+        const int statusY = buttonsY - 6 - statusH;
+        const int answerY = statusY - 6 - answerH;
+        const int labelY = answerY - 2 - labelH;
+        const int textH = labelY - 6 - margin;
+        const int inner = w - 2 * margin;
+        FText->SetBounds(margin, margin, std::max(inner, 0), std::max(textH, 0));
+        FAnswerLabel->SetBounds(margin, labelY, std::max(inner, 0), labelH);
+        FAnswer->SetBounds(margin, answerY, std::max(inner, 0), answerH);
+        FStatus->SetBounds(margin, statusY, std::max(inner, 0), statusH);
+        FSend->SetBounds(margin, buttonsY, 130, buttonH);
+        FCancel->SetBounds(margin + 138, buttonsY, 90, buttonH);
+        FClose->SetBounds(std::max(w - margin - 90, margin + 236), buttonsY, 90, buttonH);
+    }
+
+    std::wstring ReadyText() const {
+        std::wstring server;
+        rtl::Try([&] { server = app::GetSupportEndpoint().Server; }, rtl::OnAny([](rtl::Exception&) {}));
+        return server.empty() ? L"Send to support sends this report to Quillfen support."
+                              : L"Send to support sends this report to " + server + L".";
+    }
+
+    void RequestCancel() {
+        if (!FSending || FCancelRequested) return;
+        FCancelRequested = true;
+        FStatus->SetText(L"Cancelling...");
+    }
+
+    void SendReport() {
+        if (FSending || !FShown.Readable) return;
+        FSending = true;
+        FCancelRequested = false;
+        FSend->SetEnabled(false);
+        FCancel->SetEnabled(true);
+        FAnswer->SetText(L"");
+        FStatus->SetText(L"Connecting...");
+        const TReportSendContents contents = ReportSendContents(FShown.Path, FShown.Report);
+
+        app::TSendResult result;
+        bool finished = false;
+        rtl::Try(
+            [&] {
+                app::TSupportSender sender;
+                sender.Program = kViewerTitle;
+                sender.OnProgress = [this](const app::TSendProgress& progress) {
+                    if (!FCancelRequested) FStatus->SetText(L"Sending: " + app::FormatProgress(progress));
+                    // Keeps the window live, so Cancel and Esc reach it.
+                    rtl::Application->ProcessMessages();
+                };
+                sender.OnCheckCancel = [this] { return FCancelRequested; };
+                result = sender.Send(app::TSupportPackage{contents.Description, L"", contents.Files});
+                finished = true;
+            },
+            rtl::OnAny([&](rtl::Exception& e) {
+                result.Outcome = app::TSendOutcome::Failed;
+                result.Message = L"The report could not be sent: " + e.Message;
+            }));
+        if (!finished && result.Message.empty()) result.Message = L"The report could not be sent.";
+
+        std::wstring status = result.Message;
+        if (!result.Detail.empty()) status += L" (" + result.Detail + L")";
+        FStatus->SetText(status);
+        FAnswer->SetText(AnswerText(result.Body));
+        FSending = false;
+        FCancel->SetEnabled(false);
+        FSend->SetEnabled(true);
+        if (FCloseAfterSend) Close();
+    }
+
+    TShownReport FShown;
     rtl::TEdit* FText = nullptr;
+    rtl::TLabel* FAnswerLabel = nullptr;
+    rtl::TEdit* FAnswer = nullptr;
+    rtl::TLabel* FStatus = nullptr;
+    rtl::TButton* FSend = nullptr;
+    rtl::TButton* FCancel = nullptr;
     rtl::TButton* FClose = nullptr;
     ScopedFont FFont;
+    bool FSending = false;
+    bool FCancelRequested = false;
+    bool FCloseAfterSend = false;
 };
 
 std::vector<std::wstring> CommandLineArguments() {
@@ -82,22 +235,27 @@ std::wstring FileNameOf(const std::wstring& path) {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     return rtl::RunGuarded([] {
         rtl::FormsStartup();
+        env::InitVersionInfo();
+        // Answers are downloaded with the window still repainting.
+        http::HTTPUploaderMessageProcessorFormsStartup();
         rtl::Application->Initialize();
-        rtl::Application->SetTitle(cViewerTitle);
+        rtl::Application->SetTitle(kViewerTitle);
 
-        std::wstring path, error, caption = cViewerTitle, text;
-        diagview::TCrashReport report;
-        if (!diagview::ReportPathFromCommandLine(CommandLineArguments(), path, error)) {
-            text = error;
-        } else if (!diagview::LoadCrashReport(path, report, error)) {
-            caption += L" - " + FileNameOf(path);
-            text = L"The crash report \"" + path + L"\" cannot be shown.\r\n\r\n" + error;
+        std::wstring error, caption = kViewerTitle;
+        TShownReport shown;
+        if (!ReportPathFromCommandLine(CommandLineArguments(), shown.Path, error)) {
+            shown.Text = error;
+        } else if (!LoadCrashReport(shown.Path, shown.Report, error)) {
+            caption += L" - " + FileNameOf(shown.Path);
+            shown.Text = L"The crash report \"" + shown.Path + L"\" cannot be shown.\r\n\r\n" + error;
         } else {
-            caption += L" - " + FileNameOf(path);
-            text = L"Crash report " + path + L"\r\n\r\n" + diagview::FormatCrashReport(report);
+            caption += L" - " + FileNameOf(shown.Path);
+            shown.Readable = true;
+            shown.Text = L"Crash report " + shown.Path + L"\r\n\r\n" + FormatCrashReport(shown.Report);
         }
-        rtl::Application->CreateForm(new TViewerForm(rtl::Application, caption, text));
+        rtl::Application->CreateForm(new TViewerForm(rtl::Application, caption, std::move(shown)));
         rtl::Application->Run();
+        http::HTTPUploaderMessageProcessorFormsShutdown();
         rtl::FormsShutdown();
         return 0;
     });

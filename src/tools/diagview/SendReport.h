@@ -1,0 +1,28 @@
+// What the crash report viewer sends to support for a report, and how it
+// shows the server's answer. Kept apart from the window so it can be tested
+// without one.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "diagview/CrashReportFile.h"
+
+namespace diagview {
+
+struct TReportSendContents {
+    std::wstring Description;         // "Crash report <CrashID>"
+    std::vector<std::wstring> Files;  // the report, then the error log when it exists
+};
+
+// The report file itself and, when one lies beside it, the crashed program's
+// error log (<program name without extension>.errlog, named by the report's
+// Application key). The description names the crash identifier, or the
+// report's file name when a damaged report has none.
+TReportSendContents ReportSendContents(const std::wstring& reportPath, const TCrashReport& report);
+
+// The server's answer body as text for an edit control: UTF-8 (or the ANSI
+// code page when it is not UTF-8), line ends as CR LF, NUL bytes shown as
+// spaces, and at most `maxChars` characters with a note that it was cut.
+std::wstring AnswerText(const std::string& body, size_t maxChars = 256 * 1024);
+
+}  // namespace diagview
