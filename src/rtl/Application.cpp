@@ -46,6 +46,16 @@ void TApplication::CreateForm(TForm* form) {
     if (!FMainForm) FMainForm = form;
 }
 
+namespace {
+// The accelerator table of the form whose window is `top`, or null.
+HACCEL FormAccelerators(HWND top) {
+    if (!Screen) return nullptr;
+    for (TForm* form : Screen->Forms())
+        if (form->Handle() == top) return form->Accelerators();
+    return nullptr;
+}
+}  // namespace
+
 bool TApplication::ProcessMessage(MSG& msg) {
     if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
     if (msg.message == WM_QUIT) {
@@ -53,6 +63,7 @@ bool TApplication::ProcessMessage(MSG& msg) {
         return true;
     }
     HWND top = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+    if (top && FormAccelerators(top) && TranslateAcceleratorW(top, FormAccelerators(top), &msg)) return true;
     if (!top || !IsDialogMessageW(top, &msg)) {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);

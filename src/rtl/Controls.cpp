@@ -123,6 +123,13 @@ void TWinControl::SetEnabled(bool enabled) {
 void TWinControl::SetFocus() {
     if (FHandle) ::SetFocus(FHandle);
 }
+int TWinControl::Id() const { return FHandle ? GetDlgCtrlID(FHandle) : 0; }
+void TWinControl::SetId(int id) {
+    if (FHandle) SetWindowLongPtrW(FHandle, GWLP_ID, id);
+}
+void TWinControl::SetFont(HFONT font) {
+    if (FHandle) SendMessageW(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+}
 
 // --- standard controls ---
 
@@ -144,9 +151,9 @@ void TEdit::Command(WORD code) {
     if (code == EN_CHANGE && OnChange) OnChange();
 }
 
-TLabel::TLabel(TWinControl* parent, const std::wstring& text, int x, int y, int w, int h)
+TLabel::TLabel(TWinControl* parent, const std::wstring& text, int x, int y, int w, int h, bool mnemonic)
     : TWinControl(parent, parent) {
-    CreateChild(L"STATIC", text, SS_LEFT | SS_NOPREFIX, 0, x, y, w, h);
+    CreateChild(L"STATIC", text, SS_LEFT | (mnemonic ? 0 : SS_NOPREFIX), 0, x, y, w, h);
 }
 
 // --- TForm ---
@@ -166,6 +173,12 @@ TForm::TForm(TComponent* owner, const std::wstring& caption, int clientWidth, in
 
 TForm::~TForm() {
     if (Screen) Screen->RemoveForm(this);
+    if (FAccelerators) DestroyAcceleratorTable(FAccelerators);
+}
+
+void TForm::SetAccelerators(HACCEL table) {
+    if (FAccelerators && FAccelerators != table) DestroyAcceleratorTable(FAccelerators);
+    FAccelerators = table;
 }
 
 void TForm::Show() {

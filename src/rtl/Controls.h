@@ -49,6 +49,11 @@ public:
     bool Enabled() const;
     void SetEnabled(bool enabled);
     void SetFocus();
+    // The control's identifier among its siblings (GetDlgItem, WM_COMMAND).
+    int Id() const;
+    void SetId(int id);
+    // The font the control draws its text with; the caller keeps it alive.
+    void SetFont(HFONT font);
 
     // The control that wraps `wnd`, or null.
     static TWinControl* FromHandle(HWND wnd);
@@ -89,7 +94,9 @@ public:
 
 class TLabel : public TWinControl {
 public:
-    TLabel(TWinControl* parent, const std::wstring& text, int x, int y, int w, int h);
+    // `mnemonic`: an '&' in the text underlines the next letter, and Alt with
+    // that letter moves the focus to the control that follows the label.
+    TLabel(TWinControl* parent, const std::wstring& text, int x, int y, int w, int h, bool mnemonic = false);
     std::wstring ClassName() const override { return L"TLabel"; }
 };
 
@@ -104,6 +111,12 @@ public:
     void Show();
     void Close();  // closes the window; closing the main form ends the application
 
+    // Keyboard shortcuts of the form's menu commands, translated by the
+    // application's message loop before dialog navigation; the form owns
+    // the table from here on.
+    HACCEL Accelerators() const { return FAccelerators; }
+    void SetAccelerators(HACCEL table);
+
     std::function<void()> OnClose;
 
 protected:
@@ -114,6 +127,7 @@ protected:
 
 private:
     static LRESULT CALLBACK StaticWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
+    HACCEL FAccelerators = nullptr;
 };
 
 }  // namespace rtl
