@@ -1,22 +1,115 @@
-// The program's main window.
+// The program's main window: the files of the diagnostic folder and any the
+// user adds, a description and a contact address, the server they go to,
+// sending with progress and cancel, and the server's answer, which can be
+// saved. Help shows the versions; a menu offers the crash self-tests.
 #pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/DiagFiles.h"
 #include "app/SelfTest.h"
+#include "app/SupportUpload.h"
+#include "rtl/ComCtrls.h"
 #include "rtl/Controls.h"
+#include "rtl/ScopedHandle.h"
+
+namespace shell {
+class TShellFolderDialog;
+}
 
 namespace app {
+
+struct FontTraits {
+    using Handle = HFONT;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { DeleteObject(h); }
+};
+using ScopedFont = rtl::ScopedHandle<FontTraits>;
 
 class TMainForm : public rtl::TForm {
 public:
     // `selfTest` names a failure to provoke once the window exists.
     explicit TMainForm(rtl::TComponent* owner, TSelfTest selfTest = TSelfTest::None);
+    ~TMainForm() override;
     std::wstring ClassName() const override { return L"TMainForm"; }
+
+    // The resolution the window is laid out for.
+    int Dpi() const { return FDpi; }
+    bool Sending() const { return FSending; }
+
+    // Re-reads the diagnostic folder and the endpoint; files the user added
+    // stay in the list.
+    void RefreshFiles();
+    // Adds files to the list (checked); folders and missing files are skipped.
+    void AddFiles(const std::vector<std::wstring>& paths);
+    // The checked files, in list order.
+    std::vector<std::wstring> CheckedFiles() const;
+    // Sends the description, contact and checked files; returns when done.
+    void Send();
+    const TSendResult& LastResult() const { return FLastResult; }
 
 protected:
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
 
 private:
-    std::wstring FStatusText;
+    void CreateControls();
+    void CreateMenus();
+    void Layout();
+    void Command(int id);
+    void ChooseFiles();
+    void ChooseFolder();
+    void RemoveSelected();
+    void ShowProxyDialog();
+    void SaveAnswer();
+    void ShowAbout();
+    void RunSelfTest(size_t index);
+    void UpdateEndpoint();
+    void UpdateButtons();
+    void SetStatus(const std::wstring& text);
+    void ShowResult();
+    void FillList();
+    std::wstring ChooseFolderPath(const std::wstring& title, const std::wstring& start);
+
     TSelfTest FSelfTest;
+    int FDpi = 96;
+    ScopedFont FFont;
+    bool FStartMaximized = false;
+    bool FShown = false;
+
+    rtl::TLabel* FFilesLabel = nullptr;
+    rtl::TListView* FFileList = nullptr;
+    rtl::TButton* FAddFiles = nullptr;
+    rtl::TButton* FAddFolder = nullptr;
+    rtl::TButton* FRemove = nullptr;
+    rtl::TButton* FRefresh = nullptr;
+    rtl::TLabel* FDescriptionLabel = nullptr;
+    rtl::TEdit* FDescription = nullptr;
+    rtl::TLabel* FContactLabel = nullptr;
+    rtl::TEdit* FContact = nullptr;
+    rtl::TLabel* FEndpointLabel = nullptr;
+    rtl::TLabel* FEndpoint = nullptr;
+    rtl::TButton* FProxy = nullptr;
+    rtl::TProgressBar* FProgress = nullptr;
+    rtl::TLabel* FStatus = nullptr;
+    rtl::TLabel* FAnswerLabel = nullptr;
+    rtl::TEdit* FAnswer = nullptr;
+    rtl::TButton* FSaveAnswer = nullptr;
+    rtl::TButton* FSend = nullptr;
+    rtl::TButton* FCancel = nullptr;
+    shell::TShellFolderDialog* FFolderDialog = nullptr;
+
+    std::vector<TDiagFile> FFolderFiles;  // the diagnostic folder at the last refresh
+    std::vector<TDiagFile> FAddedFiles;   // added by the user, kept over refreshes
+    std::vector<TDiagFile> FListed;       // what the list shows; item data indexes it
+    std::vector<std::wstring> FUnchecked; // paths the user unchecked
+
+    bool FSending = false;
+    bool FCancelRequested = false;
+    bool FCloseAfterSend = false;
+    TSendResult FLastResult;
+    bool FHasAnswer = false;
+    std::wstring FLastFolder;
 };
 
 }  // namespace app

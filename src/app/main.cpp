@@ -70,6 +70,9 @@ TOptions ParseOptions() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // The windows lay themselves out for the screen's resolution; without
+    // this the system would stretch them into blurred bitmaps.
+    SetProcessDPIAware();
     TOptions options = ParseOptions();
     if (!options.Error.empty()) {
         ShowText(options.Error + L"\r\n\r\n" + UsageText(), true);

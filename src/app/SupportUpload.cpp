@@ -1,0 +1,184 @@
+#include "app/SupportUpload.h"
+
+#include "config/GlobalProxySettings.h"
+#include "config/Upload_Settings.h"
+#include "env/Version.h"
+#include "http/httpuploader.h"
+#include "rtl/Text.h"
+#include "rtl/Try.h"
+
+#include <wininet.h>
+
+namespace app {
+
+const wchar_t* const kSupportUploadPath = L"/support/upload";
+
+TSupportEndpoint GetSupportEndpoint() {
+    return TSupportEndpoint{config::GetUploadProtocol(), config::GetUploadServer(), kSupportUploadPath};
+}
+
+std::wstring FormatByteSize(uint64_t bytes) {
+    if (bytes < 1024) return std::to_wstring(bytes) + (bytes == 1 ? L" byte" : L" bytes");
+    static const wchar_t* const units[] = {L"KB", L"MB", L"GB", L"TB"};
+    double value = static_cast<double>(bytes) / 1024.0;
+    int unit = 0;
+    // Round first, so 1023.96 KB reads "1.0 MB" and not "1024.0 KB".
+    while (unit < 3 && value >= 1023.95) {
+        value /= 1024.0;
+        ++unit;
+    }
+    return rtl::Format(L"%.1f %ls", value, units[unit]);
+}
+
+std::wstring FormatProgress(const TSendProgress& p) {
+    std::wstring text = FormatByteSize(p.Sent) + L" of " + FormatByteSize(p.Total) + L" sent";
+    if (p.BytesPerSecond > 0) text += L", " + FormatByteSize(p.BytesPerSecond) + L"/s";
+    if (p.SecondsLeft != 0xFFFFFFFF && p.Sent < p.Total) {
+        const uint32_t s = p.SecondsLeft;
+        if (s >= 3600)
+            text += rtl::Format(L", %u h %u min left", s / 3600, s % 3600 / 60);
+        else if (s >= 60)
+            text += rtl::Format(L", %u min %u s left", s / 60, s % 60);
+        else
+            text += rtl::Format(L", %u s left", s);
+    }
+    return text;
+}
+
+std::wstring DescribeUploadFailure(const std::wstring& technical, int errorCode) {
+    switch (errorCode) {
+        case ERROR_INTERNET_NAME_NOT_RESOLVED:
+            return L"The server's name could not be found. Check the network connection and the proxy settings.";
+        case ERROR_INTERNET_CANNOT_CONNECT:
+        case ERROR_INTERNET_TIMEOUT:
+        case ERROR_INTERNET_CONNECTION_ABORTED:
+        case ERROR_INTERNET_CONNECTION_RESET:
+        case ERROR_INTERNET_DISCONNECTED:
+        case ERROR_INTERNET_SERVER_UNREACHABLE:
+        case ERROR_INTERNET_PROXY_SERVER_UNREACHABLE:
+            return L"No connection to the server could be made. Check the network connection and the proxy "
+                   L"settings, then try again.";
+        case ERROR_INTERNET_INVALID_CA:
+        case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+        case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+        case ERROR_INTERNET_SEC_CERT_ERRORS:
+        case ERROR_INTERNET_SEC_CERT_REVOKED:
+        case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+        case ERROR_INTERNET_SEC_INVALID_CERT:
+        case ERROR_INTERNET_SEC_CERT_NO_REV:
+        case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+        case 12175:  // ERROR_INTERNET_DECODING_FAILED: the secure channel could not be set up
+            return L"The server's certificate is not trusted, so nothing was sent. The connection may be "
+                   L"intercepted, or the computer's date or certificates are out of date.";
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            return L"A file could not be read, so nothing was sent. Check that it still exists and is not in use.";
+    }
+    if (technical.rfind(L"Proxy login required", 0) == 0)
+        return L"The proxy server refused the request because it needs a login. Enter the proxy user name and "
+               L"password with Proxy....";
+    return L"The files could not be sent.";
+}
+
+namespace {
+
+// The uploader's progress and cancel hooks, forwarded to the sender's.
+class TSenderUploader : public http::THTTPUploader {
+public:
+    explicit TSenderUploader(TSupportSender& sender) : FSender(sender) {}
+
+protected:
+    void DoFileProgress(const std::wstring& fileName, uint32_t, uint32_t, uint32_t, uint32_t overallBytesSent,
+                        uint32_t overallBytesTotal, uint32_t secondsToOverallCompletion,
+                        uint32_t bytesPerSecond) override {
+        if (!FSender.OnProgress) return;
+        TSendProgress p;
+        p.FileName = rtl::ExtractFileName(fileName);
+        p.Sent = overallBytesSent;
+        p.Total = overallBytesTotal;
+        p.BytesPerSecond = bytesPerSecond;
+        p.SecondsLeft = secondsToOverallCompletion;
+        FSender.OnProgress(p);
+    }
+    bool DoCheckCancel() override { return FSender.OnCheckCancel && FSender.OnCheckCancel(); }
+
+private:
+    TSupportSender& FSender;
+};
+
+// Plain text for the usual text files, so the server can show them.
+std::string ContentTypeOf(const std::wstring& path) {
+    const size_t dot = path.find_last_of(L'.');
+    std::wstring ext = dot == std::wstring::npos ? L"" : path.substr(dot);
+    for (wchar_t& c : ext) c = static_cast<wchar_t>(towlower(c));
+    if (ext == L".txt" || ext == L".log" || ext == L".errlog" || ext == L".ini" || ext == L".csv")
+        return "text/plain";
+    if (ext == L".xml") return "text/xml";
+    if (ext == L".zip") return "application/zip";
+    return "application/octet-stream";
+}
+
+}  // namespace
+
+TSendResult TSupportSender::Send(const TSupportPackage& package) {
+    TSendResult result;
+    rtl::Try(
+        [&] {
+            TSenderUploader up(*this);
+            up.ShowUI = false;  // the proxy login comes from the stored settings, never a system prompt
+            const TSupportEndpoint endpoint = GetSupportEndpoint();
+            up.Request().SetURL(endpoint.URL());
+            const config::TProxySettings& proxy = config::GetProxySettings();
+            if (!proxy.Server().empty()) {
+                up.Proxy().Server = proxy.Server();
+                up.Proxy().Port = proxy.Port() > 0 ? proxy.Port() : 80;
+                up.Proxy().Username = proxy.Username();
+                up.Proxy().Password = proxy.Password();
+            }
+            up.Fields().Add("description", rtl::ToUtf8(package.Description));
+            up.Fields().Add("contact", rtl::ToUtf8(package.Contact));
+            up.Fields().Add("program", rtl::ToUtf8(Program));
+            up.Fields().Add("version", rtl::ToUtf8(env::GetProgramVersionText()));
+            int n = 0;
+            for (const std::wstring& file : package.Files)
+                up.Files().Add("file" + std::to_string(++n), file, ContentTypeOf(file));
+            up.Upload();
+
+            result.StatusCode = up.Response().StatusCode;
+            result.Headers = up.Response().Headers();
+            if (up.Response().PMessageBody())
+                result.Body.assign(up.Response().PMessageBody(), up.Response().MessageBodyLength());
+            result.SuggestedFileName = up.Response().ContentDispositionFilename();
+            if (result.StatusCode >= 200 && result.StatusCode < 300) {
+                result.Outcome = TSendOutcome::Delivered;
+                result.Message = rtl::Format(L"Sent. The server answered %d.", result.StatusCode);
+            } else if (result.StatusCode == HTTP_STATUS_PROXY_AUTH_REQ) {
+                result.Outcome = TSendOutcome::Failed;
+                result.Message =
+                    L"The proxy server refused the login (407). Check the proxy user name and password with "
+                    L"Proxy....";
+            } else {
+                result.Outcome = TSendOutcome::Rejected;
+                result.Message = rtl::Format(L"The server did not accept the files: it answered %d.", result.StatusCode);
+            }
+        },
+        rtl::On<http::EHTTPUploaderCancel>([&](http::EHTTPUploaderCancel&) {
+            result.Outcome = TSendOutcome::Cancelled;
+            result.Message = L"Sending was cancelled.";
+        }),
+        rtl::On<http::EHTTPUploader>([&](http::EHTTPUploader& e) {
+            result.Outcome = TSendOutcome::Failed;
+            result.Message = DescribeUploadFailure(e.Message, e.ErrorCode());
+            result.Detail = e.Message;
+        }),
+        rtl::On<rtl::ERegistryException>([&](rtl::ERegistryException& e) {
+            result.Outcome = TSendOutcome::Failed;
+            result.Message = L"The upload or proxy settings could not be read, so nothing was sent.";
+            result.Detail = e.Message;
+        }));
+    return result;
+}
+
+}  // namespace app

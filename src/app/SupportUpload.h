@@ -1,0 +1,80 @@
+// Sending diagnostic files to the maker's support server: one multipart
+// request with the user's description, a contact address, the program's
+// version and the chosen files, through the user's proxy settings. Shared
+// by the main window and the diagnostics program, so both send the same way.
+// Errors a user can meet (no network, a proxy that refuses, an untrusted
+// certificate, an unreadable file, a cancel) come back as a result with a
+// clear message; they are never raised to the caller.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace app {
+
+// Where support uploads go: the endpoint settings' protocol and server and
+// a fixed path.
+struct TSupportEndpoint {
+    std::wstring Protocol;
+    std::wstring Server;
+    std::wstring Path;
+    std::wstring URL() const { return Protocol + L"://" + Server + Path; }
+};
+extern const wchar_t* const kSupportUploadPath;  // "/support/upload"
+// Reads the endpoint settings now (they can change while the program runs).
+TSupportEndpoint GetSupportEndpoint();
+
+struct TSupportPackage {
+    std::wstring Description;
+    std::wstring Contact;
+    std::vector<std::wstring> Files;  // full paths
+};
+
+struct TSendProgress {
+    std::wstring FileName;  // the file being sent, without its folder
+    uint64_t Sent = 0;
+    uint64_t Total = 0;
+    uint32_t BytesPerSecond = 0;
+    uint32_t SecondsLeft = 0xFFFFFFFF;  // unknown
+};
+// "1.5 MB of 4.0 MB sent, 320 KB/s, 8 s left" (rate and time once known).
+std::wstring FormatProgress(const TSendProgress& progress);
+// "512 bytes", "1.5 KB", "20.0 MB", "1.2 GB".
+std::wstring FormatByteSize(uint64_t bytes);
+
+enum class TSendOutcome {
+    Delivered,  // the server accepted the package (2xx)
+    Rejected,   // the server answered with another status
+    Cancelled,  // the user cancelled
+    Failed      // no answer: network, proxy, certificate or file error
+};
+
+struct TSendResult {
+    TSendOutcome Outcome = TSendOutcome::Failed;
+    int StatusCode = 0;
+    std::string Headers;
+    std::string Body;
+    std::string SuggestedFileName;  // from the answer's Content-Disposition
+    std::wstring Message;           // what happened, for the user
+    std::wstring Detail;            // the technical text, when there is one
+};
+
+// The user-facing text of an upload client error (its message and WinInet
+// or system error code).
+std::wstring DescribeUploadFailure(const std::wstring& technical, int errorCode);
+
+class TSupportSender {
+public:
+    // Called from inside Send on the calling thread, per block sent.
+    std::function<void(const TSendProgress&)> OnProgress;
+    // Asked per block; true ends the upload as cancelled.
+    std::function<bool()> OnCheckCancel;
+    // The program name sent with the package ("Orvex Diagnostics" by default).
+    std::wstring Program = L"Orvex Diagnostics";
+
+    // Blocks until the answer arrived or the upload ended.
+    TSendResult Send(const TSupportPackage& package);
+};
+
+}  // namespace app

@@ -1,0 +1,360 @@
+// The main window's parts: safe names for saved answers, the file list's
+// order, size and progress texts, user-facing upload errors, the layout at
+// 96 and 144 dots per inch, the remembered position, and the window itself
+// refusing empty sends and reporting a dead server in its status line.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "TestUtil.h"
+#include "app/DiagFiles.h"
+#include "app/MainForm.h"
+#include "app/MainFormIds.h"
+#include "app/MainLayout.h"
+#include "app/SafeFileName.h"
+#include "app/SupportUpload.h"
+#include "app/WindowPlacement.h"
+#include "config/Upload_Settings.h"
+#include "rtl/Forms.h"
+#include "rtl/Text.h"
+
+#include <commctrl.h>
+#include <wininet.h>
+
+namespace {
+
+void Touch(const std::wstring& path, const std::string& bytes, int minutesAgo) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h) << rtl::ToAnsi(path);
+    DWORD written = 0;
+    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t{{now.dwLowDateTime, now.dwHighDateTime}};
+    t.QuadPart -= static_cast<ULONGLONG>(minutesAgo) * 60 * 10000000ULL;
+    FILETIME ft{t.LowPart, t.HighPart};
+    SetFileTime(h, nullptr, nullptr, &ft);
+    CloseHandle(h);
+}
+
+// --- names for saved answers ---
+
+TEST(SafeFileName, SuggestedNamesBecomeCreatableFilesOfTheirOwnName) {
+    struct Case {
+        std::wstring In, Out;
+    } cases[] = {
+        {L"report.txt", L"report.txt"},
+        {L"..\\..\\windows\\win.ini", L".._.._windows_win.ini"},
+        {L"/etc/passwd", L"_etc_passwd"},
+        {L"a:b*c?d\"e<f>g|h.txt", L"a_b_c_d_e_f_g_h.txt"},
+        {L"line\r\nbreak\t.txt", L"line__break_.txt"},
+        {L"CON", L"_CON"},
+        {L"nul.txt", L"_nul.txt"},
+        {L"Com1.log", L"_Com1.log"},
+        {L"lpt9", L"_lpt9"},
+        {L"con .txt", L"_con .txt"},
+        {L"COM10", L"COM10"},
+        {L"LPT0.txt", L"LPT0.txt"},
+        {L"console.txt", L"console.txt"},
+        {L"answer. . .", L"answer"},
+        {L"  padded  ", L"padded"},
+        {L"nul. ", L"_nul"},
+        {L"...", L"fallback.bin"},
+        {L"", L"fallback.bin"},
+        {L"/", L"fallback.bin"},
+    };
+    testutil::TempDir dir;
+    for (const Case& c : cases) {
+        const std::wstring name = app::WindowsSafeFileName(c.In, L"fallback.bin");
+        EXPECT_EQ(c.Out, name) << "for " << rtl::ToAnsi(c.In);
+        // The system must create exactly that file: no device, no other folder, no renaming.
+        const std::wstring path = dir.Path() + name;
+        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, h) << rtl::ToAnsi(name);
+        CloseHandle(h);
+        WIN32_FIND_DATAW fd;
+        HANDLE f = FindFirstFileW(path.c_str(), &fd);
+        ASSERT_NE(INVALID_HANDLE_VALUE, f) << rtl::ToAnsi(name) << " was not created as a file";
+        FindClose(f);
+        EXPECT_EQ(name, std::wstring(fd.cFileName));
+        DeleteFileW(path.c_str());
+    }
+}
+
+TEST(SafeFileName, LongNamesKeepTheirExtensionAndAnswersGetOneFromTheirType) {
+    const std::wstring longName = std::wstring(300, L'x') + L".log";
+    const std::wstring cut = app::WindowsSafeFileName(longName, L"f");
+    EXPECT_EQ(200u, cut.size());
+    EXPECT_EQ(L".log", cut.substr(cut.size() - 4));
+    EXPECT_EQ(L"a", app::WindowsSafeFileName(L"a" + std::wstring(250, L'.'), L"f"));
+
+    EXPECT_EQ(L"answer.html", app::AnswerFileName("", "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n\r\n"));
+    EXPECT_EQ(L"answer.txt", app::AnswerFileName("", "HTTP/1.1 200 OK\r\ncontent-type: text/plain\r\n\r\n"));
+    EXPECT_EQ(L"answer.json", app::AnswerFileName("", "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n"));
+    EXPECT_EQ(L"answer.bin", app::AnswerFileName("", "HTTP/1.1 200 OK\r\n\r\n"));
+    EXPECT_EQ(L"ticket_4711.txt", app::AnswerFileName("ticket:4711.txt", "Content-Type: text/html\r\n"));
+    EXPECT_EQ(L"r\u00E9sum\u00E9.txt", app::AnswerFileName("r\xC3\xA9sum\xC3\xA9.txt", ""));
+}
+
+TEST(SafeFileName, ExistingFilesAreNeverOverwritten) {
+    testutil::TempDir dir;
+    EXPECT_EQ(dir.Path() + L"answer.txt", app::UniqueFilePath(dir.Path(), L"answer.txt"));
+    Touch(dir.Path() + L"answer.txt", "1", 0);
+    EXPECT_EQ(dir.Path() + L"answer (2).txt", app::UniqueFilePath(dir.Path(), L"answer.txt"));
+    Touch(dir.Path() + L"answer (2).txt", "2", 0);
+    std::wstring folder = dir.Path();
+    folder.pop_back();  // without the trailing backslash
+    EXPECT_EQ(dir.Path() + L"answer (3).txt", app::UniqueFilePath(folder, L"answer.txt"));
+    Touch(dir.Path() + L"README", "3", 0);
+    EXPECT_EQ(dir.Path() + L"README (2)", app::UniqueFilePath(dir.Path(), L"README"));
+}
+
+// --- the file list ---
+
+TEST(DiagFiles, FolderFilesComeNewestFirstWithoutSubfolders) {
+    testutil::TempDir dir;
+    Touch(dir.Path() + L"old.log", "old", 120);
+    Touch(dir.Path() + L"new.txt", "newest file", 1);
+    Touch(dir.Path() + L"middle.errlog", "m", 30);
+    CreateDirectoryW((dir.Path() + L"sub").c_str(), nullptr);
+    Touch(dir.Path() + L"sub\\inner.log", "x", 0);
+    std::wstring noSlash = dir.Path();
+    noSlash.pop_back();
+    const auto files = app::ListFolderFiles(noSlash);
+    ASSERT_EQ(3u, files.size());
+    EXPECT_EQ(L"new.txt", files[0].Name);
+    EXPECT_EQ(L"middle.errlog", files[1].Name);
+    EXPECT_EQ(L"old.log", files[2].Name);
+    EXPECT_EQ(dir.Path() + L"new.txt", files[0].Path);
+    EXPECT_EQ(11u, files[0].Size);
+    EXPECT_TRUE(app::ListFolderFiles(dir.Path() + L"missing").empty());
+    app::TDiagFile f;
+    EXPECT_FALSE(app::ReadDiagFile(dir.Path() + L"sub", f));
+    EXPECT_TRUE(app::ReadDiagFile(dir.Path() + L"old.log", f));
+    EXPECT_EQ(L"old.log", f.Name);
+    EXPECT_EQ(16u, app::FormatFileTime(f.Modified).size());  // yyyy-mm-dd hh:nn
+}
+
+TEST(SendTexts, SizesProgressAndFailuresReadWell) {
+    EXPECT_EQ(L"0 bytes", app::FormatByteSize(0));
+    EXPECT_EQ(L"1 byte", app::FormatByteSize(1));
+    EXPECT_EQ(L"1023 bytes", app::FormatByteSize(1023));
+    EXPECT_EQ(L"1.0 KB", app::FormatByteSize(1024));
+    EXPECT_EQ(L"1.5 KB", app::FormatByteSize(1536));
+    EXPECT_EQ(L"1.0 MB", app::FormatByteSize(1048575));
+    EXPECT_EQ(L"4.0 GB", app::FormatByteSize(4ull << 30));
+
+    app::TSendProgress p;
+    p.Sent = 1536;
+    p.Total = 4096;
+    EXPECT_EQ(L"1.5 KB of 4.0 KB sent", app::FormatProgress(p));
+    p.BytesPerSecond = 512;
+    p.SecondsLeft = 75;
+    EXPECT_EQ(L"1.5 KB of 4.0 KB sent, 512 bytes/s, 1 min 15 s left", app::FormatProgress(p));
+    p.SecondsLeft = 7322;
+    EXPECT_EQ(L"1.5 KB of 4.0 KB sent, 512 bytes/s, 2 h 2 min left", app::FormatProgress(p));
+    p.Sent = p.Total;
+    EXPECT_EQ(L"4.0 KB of 4.0 KB sent, 512 bytes/s", app::FormatProgress(p));
+
+    auto has = [](const std::wstring& text, const wchar_t* part) { return text.find(part) != std::wstring::npos; };
+    EXPECT_TRUE(has(app::DescribeUploadFailure(L"HttpSendRequestEx failed, error = 12045 ()", ERROR_INTERNET_INVALID_CA),
+                    L"certificate"));
+    EXPECT_TRUE(has(app::DescribeUploadFailure(L"x", ERROR_INTERNET_CANNOT_CONNECT), L"No connection"));
+    EXPECT_TRUE(has(app::DescribeUploadFailure(L"x", ERROR_INTERNET_NAME_NOT_RESOLVED), L"name could not be found"));
+    EXPECT_TRUE(has(app::DescribeUploadFailure(L"Proxy login required but no UI specified, error = 0 ()", 0),
+                    L"proxy server refused"));
+    EXPECT_TRUE(has(app::DescribeUploadFailure(L"CreateFile failed, error = 2 ()", ERROR_FILE_NOT_FOUND), L"file"));
+    EXPECT_EQ(L"The files could not be sent.", app::DescribeUploadFailure(L"x", 12345));
+}
+
+// --- layout ---
+
+RECT PlaceOf(const std::vector<app::TControlPlace>& places, int id) {
+    for (const auto& p : places)
+        if (p.Id == id) return p.Rect;
+    ADD_FAILURE() << "no place for control " << id;
+    return RECT{};
+}
+
+void ExpectSoundLayout(int w, int h, int dpi) {
+    const auto places = app::ComputeMainLayout(w, h, dpi);
+    const SIZE min = app::MainMinimumClientSize(dpi);
+    const RECT client{0, 0, std::max<LONG>(w, min.cx), std::max<LONG>(h, min.cy)};
+    for (size_t i = 0; i < places.size(); ++i) {
+        const RECT& r = places[i].Rect;
+        EXPECT_TRUE(r.left >= client.left && r.top >= client.top && r.right <= client.right && r.bottom <= client.bottom &&
+                    r.right > r.left && r.bottom > r.top)
+            << "control " << places[i].Id << " outside the client area at " << w << "x" << h << " / " << dpi;
+        for (size_t j = i + 1; j < places.size(); ++j) {
+            RECT overlap;
+            EXPECT_FALSE(IntersectRect(&overlap, &r, &places[j].Rect))
+                << "controls " << places[i].Id << " and " << places[j].Id << " overlap at " << w << "x" << h << " / "
+                << dpi;
+        }
+    }
+}
+
+TEST(MainLayout, ControlsStayInsideAndApartAtEverySizeAndResolution) {
+    for (int dpi : {96, 120, 144, 192}) {
+        const SIZE min = app::MainMinimumClientSize(dpi);
+        const SIZE def = app::MainDefaultClientSize(dpi);
+        ExpectSoundLayout(min.cx, min.cy, dpi);
+        ExpectSoundLayout(def.cx, def.cy, dpi);
+        ExpectSoundLayout(def.cx * 2, def.cy * 2, dpi);
+        ExpectSoundLayout(10, 10, dpi);  // below the minimum: laid out as the minimum
+    }
+    // Growing the window gives the room to the list and the answer; the buttons keep their size.
+    const auto small = app::ComputeMainLayout(700, 600, 96), big = app::ComputeMainLayout(1000, 900, 96);
+    EXPECT_GT(PlaceOf(big, app::idFileList).bottom - PlaceOf(big, app::idFileList).top,
+              PlaceOf(small, app::idFileList).bottom - PlaceOf(small, app::idFileList).top);
+    EXPECT_GT(PlaceOf(big, app::idAnswer).bottom - PlaceOf(big, app::idAnswer).top,
+              PlaceOf(small, app::idAnswer).bottom - PlaceOf(small, app::idAnswer).top);
+    const RECT s = PlaceOf(small, app::idSend), b = PlaceOf(big, app::idSend);
+    EXPECT_EQ(s.right - s.left, b.right - b.left);
+    EXPECT_EQ(1000 - 10, PlaceOf(big, app::idCancel).right);
+    // 144 dpi is the 96 dpi design one and a half times.
+    const auto at96 = app::ComputeMainLayout(0, 0, 96), at144 = app::ComputeMainLayout(0, 0, 144);
+    const RECT send96 = PlaceOf(at96, app::idSend), send144 = PlaceOf(at144, app::idSend);
+    EXPECT_EQ((send96.bottom - send96.top) * 3 / 2, send144.bottom - send144.top);
+    EXPECT_EQ(app::MainFontHeight(96) * 3 / 2, app::MainFontHeight(144));
+}
+
+class MainWindowTest : public testing::Test {
+protected:
+    void SetUp() override {
+        rtl::FormsStartup();
+        rtl::Application->OnException = [this](rtl::Exception& e) { Raised.push_back(e.Message); };
+    }
+    void TearDown() override {
+        RegDeleteTreeW(HKEY_CURRENT_USER, app::kWindowPlacementKey);
+        rtl::FormsShutdown();
+    }
+    static std::wstring ChildText(HWND form, int id) {
+        wchar_t buf[4096] = {};
+        GetWindowTextW(GetDlgItem(form, id), buf, 4096);
+        return buf;
+    }
+    std::vector<std::wstring> Raised;
+};
+
+TEST_F(MainWindowTest, CaptionsFitTheirControlsAt96And144Dpi) {
+    auto* form = new app::TMainForm(rtl::Application);
+    for (int dpi : {96, 144}) {
+        HFONT font = app::CreateMainFont(dpi);
+        HDC dc = GetDC(nullptr);
+        HGDIOBJ old = SelectObject(dc, font);
+        for (const auto& place : app::ComputeMainLayout(0, 0, dpi)) {
+            HWND child = GetDlgItem(form->Handle(), place.Id);
+            ASSERT_TRUE(child) << "no control " << place.Id;
+            wchar_t cls[32];
+            GetClassNameW(child, cls, 32);
+            if (_wcsicmp(cls, L"Button") != 0 && _wcsicmp(cls, L"Static") != 0) continue;
+            // Texts that change at run time shorten themselves (ellipsis, wrapping).
+            if (place.Id == app::idEndpoint || place.Id == app::idStatus) continue;
+            std::wstring text = ChildText(form->Handle(), place.Id);
+            text.erase(std::remove(text.begin(), text.end(), L'&'), text.end());
+            if (text.empty()) continue;
+            SIZE extent{};
+            GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+            const int room = place.Rect.right - place.Rect.left - (_wcsicmp(cls, L"Button") == 0 ? MulDiv(8, dpi, 96) : 0);
+            EXPECT_LE(extent.cx, room) << rtl::ToAnsi(text) << " does not fit at " << dpi << " dpi";
+            EXPECT_LE(extent.cy, place.Rect.bottom - place.Rect.top) << rtl::ToAnsi(text) << " at " << dpi << " dpi";
+        }
+        SelectObject(dc, old);
+        ReleaseDC(nullptr, dc);
+        DeleteObject(font);
+    }
+    // The real window follows the computed layout for its resolution.
+    RECT rc;
+    GetClientRect(form->Handle(), &rc);
+    for (const auto& place : app::ComputeMainLayout(rc.right, rc.bottom, form->Dpi())) {
+        RECT r;
+        HWND child = GetDlgItem(form->Handle(), place.Id);
+        GetWindowRect(child, &r);
+        MapWindowPoints(nullptr, form->Handle(), reinterpret_cast<POINT*>(&r), 2);
+        EXPECT_TRUE(EqualRect(&r, &place.Rect)) << "control " << place.Id;
+    }
+}
+
+TEST_F(MainWindowTest, PositionIsRememberedAndKeptOnTheScreen) {
+    const RECT area{0, 0, 1024, 768};
+    const RECT inside{100, 100, 700, 600};
+    RECT r = app::FitToWorkArea(inside, area, 400, 300);
+    EXPECT_TRUE(EqualRect(&r, &inside));
+    r = app::FitToWorkArea(RECT{3000, -500, 3600, -300}, area, 400, 300);  // a monitor that is gone
+    EXPECT_EQ(1024, r.right);
+    EXPECT_EQ(0, r.top);
+    EXPECT_EQ(600, r.right - r.left);
+    EXPECT_EQ(300, r.bottom - r.top);  // grown to the minimum height
+    r = app::FitToWorkArea(RECT{0, 0, 5000, 5000}, area, 400, 300);
+    EXPECT_TRUE(EqualRect(&r, &area));
+
+    int show = 0;
+    {
+        auto* first = new app::TMainForm(rtl::Application);
+        EXPECT_FALSE(app::RestoreWindowPlacement(first->Handle(), 100, 100, show));
+        MoveWindow(first->Handle(), 40, 50, 720, 640, FALSE);
+        SendMessageW(first->Handle(), WM_CLOSE, 0, 0);  // closing stores the place
+        delete first;
+    }
+    auto* second = new app::TMainForm(rtl::Application);
+    RECT placed;
+    GetWindowRect(second->Handle(), &placed);
+    EXPECT_EQ(40, placed.left);
+    EXPECT_EQ(50, placed.top);
+    EXPECT_EQ(720, placed.right - placed.left);
+    EXPECT_EQ(640, placed.bottom - placed.top);
+}
+
+TEST_F(MainWindowTest, ListsAddedFilesAndReportsADeadServerInItsStatusLine) {
+    testutil::TempDir dir;
+    Touch(dir.Path() + L"added.log", "some log text\r\n", 0);
+    // Uploads go to a port nobody listens on.
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, config::kUploadSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, nullptr));
+    auto setString = [&](const wchar_t* name, const std::wstring& value) {
+        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    };
+    setString(L"Debug_UploadProtocol", L"http");
+    setString(L"Debug_UploadServer", L"127.0.0.1:1");
+
+    auto* form = new app::TMainForm(rtl::Application);
+    HWND wnd = form->Handle();
+    EXPECT_NE(std::wstring::npos, ChildText(wnd, app::idEndpoint).find(L"http://127.0.0.1:1/support/upload"));
+    const HWND list = GetDlgItem(wnd, app::idFileList);
+    const int before = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    form->AddFiles({dir.Path() + L"added.log", dir.Path() + L"missing.log", dir.Path()});
+    EXPECT_EQ(before + 1, static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)));
+    EXPECT_NE(std::wstring::npos, ChildText(wnd, app::idStatus).find(L"2 of the chosen items"));
+    const auto checked = form->CheckedFiles();
+    EXPECT_NE(checked.end(), std::find(checked.begin(), checked.end(), dir.Path() + L"added.log"));
+
+    // Nothing checked and no description: nothing is sent.
+    for (int i = 0; i < static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); ++i)
+        ListView_SetCheckState(list, i, FALSE);
+    form->Send();
+    EXPECT_NE(std::wstring::npos, ChildText(wnd, app::idStatus).find(L"Nothing to send"));
+
+    // The dead server is an expected failure: said in the window, never raised.
+    SetWindowTextW(GetDlgItem(wnd, app::idDescription), L"It crashed on start.");
+    form->AddFiles({dir.Path() + L"added.log"});
+    form->Send();
+    EXPECT_EQ(app::TSendOutcome::Failed, form->LastResult().Outcome);
+    EXPECT_NE(std::wstring::npos, ChildText(wnd, app::idStatus).find(L"No connection to the server"))
+        << rtl::ToAnsi(ChildText(wnd, app::idStatus));
+    EXPECT_NE(std::wstring::npos, ChildText(wnd, app::idAnswer).find(L"error = 12029"))
+        << rtl::ToAnsi(ChildText(wnd, app::idAnswer));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(wnd, app::idSend)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(wnd, app::idCancel)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(wnd, app::idSaveAnswer)));
+    EXPECT_TRUE(Raised.empty());
+    RegDeleteValueW(key, L"Debug_UploadProtocol");
+    RegDeleteValueW(key, L"Debug_UploadServer");
+    RegCloseKey(key);
+}
+
+}  // namespace
