@@ -74,6 +74,12 @@ TMainForm::TMainForm(rtl::TComponent* owner, TSelfTest selfTest)
     FFolderDialog = new shell::TShellFolderDialog(this);
     FFolderDialog->SetName(L"FolderDialog");
     CreateMenus();
+    // The form was sized without a menu bar: give the client area its design size again.
+    const SIZE client = MainDefaultClientSize(FDpi);
+    RECT frame{0, 0, client.cx, client.cy};
+    AdjustWindowRectEx(&frame, GetWindowLongW(Handle(), GWL_STYLE), TRUE, GetWindowLongW(Handle(), GWL_EXSTYLE));
+    SetWindowPos(Handle(), nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     CreateControls();
     int show = SW_SHOWNORMAL;
     if (RestoreWindowPlacement(Handle(), 0, 0, show)) FStartMaximized = show == SW_SHOWMAXIMIZED;

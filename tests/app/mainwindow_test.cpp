@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -357,4 +358,50 @@ TEST_F(MainWindowTest, ListsAddedFilesAndReportsADeadServerInItsStatusLine) {
     RegCloseKey(key);
 }
 
+// A program started with a resolution set in the registry lays its main
+// window out for it: the child reports what its window looks like.
+TEST(MainWindowDpi, TheWindowIsLaidOutForTheScreensResolution) {
+    HKEY desktop;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &desktop, nullptr));
+    DWORD old = 0, oldSize = sizeof(old), type = 0;
+    const bool hadOld = RegQueryValueExW(desktop, L"LogPixels", nullptr, &type, reinterpret_cast<BYTE*>(&old),
+                                         &oldSize) == ERROR_SUCCESS && type == REG_DWORD;
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    for (DWORD dpi : {96u, 144u}) {
+        RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof(dpi));
+        std::string out;
+        EXPECT_EQ(0u, testutil::RunAndWait(L"\"" + std::wstring(self) + L"\" --layout-child", &out)) << out;
+        const SIZE def = app::MainDefaultClientSize(static_cast<int>(dpi));
+        const std::string expected = "dpi=" + std::to_string(dpi) + " client=" + std::to_string(def.cx) + "x" +
+                                     std::to_string(def.cy) + " send=" + std::to_string(MulDiv(26, dpi, 96)) +
+                                     " font=" + std::to_string(app::MainFontHeight(static_cast<int>(dpi)));
+        EXPECT_NE(std::string::npos, out.find(expected)) << "expected " << expected << " in " << out;
+    }
+    if (hadOld)
+        RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&old), sizeof(old));
+    else
+        RegDeleteValueW(desktop, L"LogPixels");
+    RegCloseKey(desktop);
+}
+
 }  // namespace
+
+// The child of the resolution test: a DPI-aware process with the main window.
+int RunLayoutChild() {
+    SetProcessDPIAware();
+    rtl::FormsStartup();
+    auto* form = new app::TMainForm(rtl::Application);
+    RECT client, send;
+    GetClientRect(form->Handle(), &client);
+    GetWindowRect(GetDlgItem(form->Handle(), app::idSend), &send);
+    LOGFONTW lf{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(GetDlgItem(form->Handle(), app::idSend), WM_GETFONT, 0, 0)),
+               sizeof(lf), &lf);
+    std::printf("dpi=%d client=%ldx%ld send=%ld font=%ld\n", form->Dpi(), client.right, client.bottom,
+                send.bottom - send.top, -lf.lfHeight);
+    std::fflush(stdout);
+    rtl::FormsShutdown();
+    return 0;
+}

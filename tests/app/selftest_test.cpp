@@ -126,7 +126,11 @@ TEST(SelfTest, EveryTriggerReachesTheFiltersWithItsClassAndLocation) {
 
 }  // namespace
 
+int RunLayoutChild();  // mainwindow_test.cpp
+
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--layout-child") == 0) return RunLayoutChild();
     for (int i = 1; i < argc; ++i)
         if (std::strncmp(argv[i], "--trigger=", 10) == 0) return RunTriggerChild(rtl::FromAnsi(argv[i] + 10));
     testing::InitGoogleTest(&argc, argv);
