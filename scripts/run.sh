@@ -19,11 +19,17 @@ qf_session_ensure
 trap qf_session_stop EXIT
 wine build/src/app/orvex.exe "$@" &
 app=$!
+# The main window, not the application's hidden window of the same title.
+win=""
 for i in $(seq 1 120); do
-  xdotool search --name "Orvex" >/dev/null 2>&1 && break
+  for id in $(xdotool search --name "^Orvex Diagnostics$" 2>/dev/null); do
+    w=$(xdotool getwindowgeometry "$id" 2>/dev/null | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')
+    [ "${w:-0}" -gt 100 ] && win=$id
+  done
+  [ -n "$win" ] && break
   sleep 0.5
 done
 sleep 2
-import -window root build/screenshot.png
+if [ -n "$win" ]; then import -window "$win" build/screenshot.png; else import -window root build/screenshot.png; fi
 echo "No display: the program ran under Xvfb; screenshot saved to $(pwd)/build/screenshot.png"
 kill "$app" 2>/dev/null || true
