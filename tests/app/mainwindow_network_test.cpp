@@ -1,0 +1,175 @@
+// The main window against the local upload servers, in this process: what
+// a send puts on the wire (checked by the server's independent multipart
+// parsers), an untrusted certificate said in the window, and the answer
+// saved through the folder dialog under a Windows-safe name.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "TestUtil.h"
+
+#include <commctrl.h>
+#include "app/MainForm.h"
+#include "app/MainFormIds.h"
+#include "config/Upload_Settings.h"
+#include "http/NetTestUtil.h"
+#include "rtl/Forms.h"
+#include "rtl/Text.h"
+#include "shell/ShellFolderDialog.h"
+
+namespace {
+
+class MainWindowNetwork : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(testhttp::TServers::Get().Running()) << "the upload test servers are not running";
+        rtl::FormsStartup();
+        rtl::Application->OnException = [this](rtl::Exception& e) { Raised.push_back(e.Message); };
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, config::kUploadSettingsKey, 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS, nullptr, &FKey, nullptr));
+    }
+    void TearDown() override {
+        if (FKey) {
+            RegDeleteValueW(FKey, L"Debug_UploadProtocol");
+            RegDeleteValueW(FKey, L"Debug_UploadServer");
+            RegCloseKey(FKey);
+        }
+        rtl::FormsShutdown();
+    }
+    void Endpoint(const std::wstring& protocol, const std::wstring& server) {
+        for (auto [name, value] : {std::pair{L"Debug_UploadProtocol", protocol}, std::pair{L"Debug_UploadServer", server}})
+            RegSetValueExW(FKey, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    }
+    static std::wstring ChildText(HWND form, int id) {
+        wchar_t buf[8192] = {};
+        GetWindowTextW(GetDlgItem(form, id), buf, 8192);
+        return buf;
+    }
+    // A form with only `file` checked.
+    app::TMainForm* FormSending(const std::wstring& file) {
+        auto* form = new app::TMainForm(rtl::Application);
+        HWND list = GetDlgItem(form->Handle(), app::idFileList);
+        for (int i = 0; i < static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); ++i)
+            ListView_SetCheckState(list, i, FALSE);
+        form->AddFiles({file});
+        return form;
+    }
+    std::vector<std::wstring> Raised;
+    HKEY FKey = nullptr;
+};
+
+TEST_F(MainWindowNetwork, SendsDescriptionContactVersionAndTheCheckedFile) {
+    const auto& servers = testhttp::TServers::Get();
+    Endpoint(L"http", L"127.0.0.1:" + std::to_wstring(servers.Port("http")));
+    testutil::TempDir dir;
+    const uint32_t crc = testhttp::WritePatternFile(dir.Path() + L"crash report.txt", 300000, 7);
+    app::TMainForm* form = FormSending(dir.Path() + L"crash report.txt");
+    const std::wstring description = L"Crashed while saving \u00E9t\u00E9 \"quotes\"\r\nsecond line";
+    SetWindowTextW(GetDlgItem(form->Handle(), app::idDescription), description.c_str());
+    SetWindowTextW(GetDlgItem(form->Handle(), app::idContact), L"anna@example.test");
+    form->Send();
+
+    ASSERT_EQ(app::TSendOutcome::Delivered, form->LastResult().Outcome) << rtl::ToAnsi(form->LastResult().Message);
+    EXPECT_EQ(L"Sent. The server answered 200.", ChildText(form->Handle(), app::idStatus));
+    testhttp::TSummary summary(form->LastResult().Body);
+    EXPECT_EQ("ok", summary.Check);
+    EXPECT_EQ("/support/upload", summary.Path);
+    ASSERT_EQ(5, summary.Parts);
+    const char* names[] = {"description", "contact", "program", "version", "file1"};
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(names[i], summary.Items[i].Name);
+    const std::string utf8 = rtl::ToUtf8(description);
+    EXPECT_EQ(utf8.size(), summary.Items[0].Length);
+    EXPECT_EQ(testhttp::Crc32(utf8.data(), utf8.size()), summary.Items[0].Crc);
+    EXPECT_TRUE(summary.Items[4].IsFile);
+    EXPECT_EQ("crash report.txt", summary.Items[4].FileName);
+    EXPECT_EQ("text/plain", summary.Items[4].ContentType);
+    EXPECT_EQ(300000u, summary.Items[4].Length);
+    EXPECT_EQ(crc, summary.Items[4].Crc);
+    // The answer box shows the body with CR LF line ends.
+    EXPECT_NE(std::wstring::npos, ChildText(form->Handle(), app::idAnswer).find(L"check ok\r\n"));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(form->Handle(), app::idSaveAnswer)));
+    EXPECT_TRUE(Raised.empty());
+}
+
+TEST_F(MainWindowNetwork, AnUntrustedCertificateIsSaidInTheWindow) {
+    const auto& servers = testhttp::TServers::Get();
+    Endpoint(L"https", L"127.0.0.1:" + std::to_wstring(servers.Port("https_bad")));
+    testutil::TempDir dir;
+    testhttp::WritePatternFile(dir.Path() + L"a.log", 1000, 1);
+    app::TMainForm* form = FormSending(dir.Path() + L"a.log");
+    form->Send();
+    EXPECT_EQ(app::TSendOutcome::Failed, form->LastResult().Outcome);
+    EXPECT_NE(std::wstring::npos, ChildText(form->Handle(), app::idStatus).find(L"certificate is not trusted"))
+        << rtl::ToAnsi(ChildText(form->Handle(), app::idStatus));
+    EXPECT_NE(std::wstring::npos, ChildText(form->Handle(), app::idAnswer).find(L"Technical details:"));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(form->Handle(), app::idSaveAnswer)));
+    EXPECT_TRUE(Raised.empty());
+}
+
+// Chooses `folder` in the folder dialog the main window opens, from another thread.
+class FolderDialogAnswerer {
+public:
+    FolderDialogAnswerer(HWND owner, std::wstring folder)
+        : FThread([this, owner, folder] {
+              for (int i = 0; i < 600 && !FStop; ++i) {
+                  HWND dialog = nullptr;
+                  while ((dialog = FindWindowExW(nullptr, dialog, L"#32770", nullptr)) != nullptr)
+                      if (GetWindow(dialog, GW_OWNER) == owner && IsWindowVisible(dialog)) break;
+                  if (dialog) {
+                      Sleep(300);
+                      shell::TShellFolderDialog::SetSelectionPath(dialog, folder);
+                      Sleep(300);
+                      PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                                   reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+                      Answered = true;
+                      return;
+                  }
+                  Sleep(100);
+              }
+          }) {}
+    ~FolderDialogAnswerer() {
+        FStop = true;
+        FThread.join();
+    }
+    std::atomic<bool> Answered{false};
+
+private:
+    std::atomic<bool> FStop{false};
+    std::thread FThread;
+};
+
+TEST_F(MainWindowNetwork, TheAnswerIsSavedUnderAWindowsSafeNameWithoutOverwriting) {
+    const auto& servers = testhttp::TServers::Get();
+    // The server sends the Content-Disposition its query asks for; the
+    // endpoint's server setting carries that query in front of the path.
+    Endpoint(L"http", L"127.0.0.1:" + std::to_wstring(servers.Port("http")) +
+                          L"/x?disp=attachment%3B%20filename%3D%22nul.txt.%22&ignored=");
+    testutil::TempDir source, target;
+    testhttp::WritePatternFile(source.Path() + L"b.log", 5000, 2);
+    app::TMainForm* form = FormSending(source.Path() + L"b.log");
+    form->Send();
+    ASSERT_EQ(app::TSendOutcome::Delivered, form->LastResult().Outcome) << rtl::ToAnsi(form->LastResult().Message);
+    EXPECT_EQ("nul.txt.", form->LastResult().SuggestedFileName);
+    EXPECT_NE(std::wstring::npos, ChildText(form->Handle(), app::idStatus).find(L"Suggested file name: nul.txt."));
+
+    std::wstring folder = target.Path();
+    folder.pop_back();
+    for (const wchar_t* expected : {L"_nul.txt", L"_nul (2).txt"}) {
+        {
+            FolderDialogAnswerer answerer(form->Handle(), folder);
+            SendMessageW(form->Handle(), WM_COMMAND, app::cmSaveAnswer, 0);
+            EXPECT_TRUE(answerer.Answered);
+        }
+        const std::wstring path = target.Path() + expected;
+        // The folder dialog hands back the folder in its display case.
+        EXPECT_EQ(0, _wcsicmp((L"Answer saved as " + path).c_str(), ChildText(form->Handle(), app::idStatus).c_str()))
+            << rtl::ToAnsi(ChildText(form->Handle(), app::idStatus));
+        EXPECT_EQ(form->LastResult().Body, testutil::ReadFileBytes(path)) << rtl::ToAnsi(path);
+    }
+    EXPECT_TRUE(Raised.empty());
+}
+
+}  // namespace
