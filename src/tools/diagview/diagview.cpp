@@ -164,8 +164,9 @@ private:
         if (FSending || !FShown.Readable) return;
         FSending = true;
         FCancelRequested = false;
-        FSend->SetEnabled(false);
         FCancel->SetEnabled(true);
+        FCancel->SetFocus();  // Esc and Space cancel from here on
+        FSend->SetEnabled(false);
         FAnswer->SetText(L"");
         FStatus->SetText(L"Connecting...");
         const TReportSendContents contents = ReportSendContents(FShown.Path, FShown.Report);
@@ -196,8 +197,9 @@ private:
         FStatus->SetText(status);
         FAnswer->SetText(AnswerText(result.Body));
         FSending = false;
-        FCancel->SetEnabled(false);
         FSend->SetEnabled(true);
+        FSend->SetFocus();
+        FCancel->SetEnabled(false);
         if (FCloseAfterSend) Close();
     }
 
