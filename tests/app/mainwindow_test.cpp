@@ -18,6 +18,7 @@
 #include "app/SupportUpload.h"
 #include "app/WindowPlacement.h"
 #include "config/Upload_Settings.h"
+#include "env/DiagPaths.h"
 #include "rtl/Forms.h"
 #include "rtl/Text.h"
 
@@ -356,6 +357,57 @@ TEST_F(MainWindowTest, ListsAddedFilesAndReportsADeadServerInItsStatusLine) {
     RegDeleteValueW(key, L"Debug_UploadProtocol");
     RegDeleteValueW(key, L"Debug_UploadServer");
     RegCloseKey(key);
+}
+
+TEST_F(MainWindowTest, KeyboardTabOrderEnterAndShortcutsWork) {
+    auto* form = new app::TMainForm(rtl::Application);
+    const HWND wnd = form->Handle();
+    form->Show();
+    auto pump = [] {
+        for (int i = 0; i < 5; ++i) {
+            rtl::Application->ProcessMessages();
+            Sleep(20);
+        }
+    };
+    pump();
+    const HWND list = GetDlgItem(wnd, app::idFileList);
+    const bool someFiles = SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) > 0;
+    // Tab walks the enabled controls top to bottom, left to right.
+    std::vector<int> expected = {app::idFileList, app::idAddFiles, app::idAddFolder};
+    if (someFiles) expected.push_back(app::idRemove);
+    for (int id : {app::idRefresh, app::idDescription, app::idContact, app::idProxy, app::idAnswer, app::idSend})
+        expected.push_back(id);
+    std::vector<int> order;
+    HWND at = list;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        order.push_back(GetDlgCtrlID(at));
+        at = GetNextDlgTabItem(wnd, at, FALSE);
+    }
+    EXPECT_EQ(expected, order);
+    EXPECT_EQ(list, at) << "Tab does not come back to the list";
+
+    // Enter in the contact box presses Send.
+    const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) ListView_SetCheckState(list, i, FALSE);
+    const HWND contact = GetDlgItem(wnd, app::idContact);
+    SetFocus(contact);
+    PostMessageW(contact, WM_KEYDOWN, VK_RETURN, 1);
+    PostMessageW(contact, WM_KEYUP, VK_RETURN, 0xC0000001);
+    pump();
+    EXPECT_NE(std::wstring::npos, ChildText(wnd, app::idStatus).find(L"Nothing to send"))
+        << rtl::ToAnsi(ChildText(wnd, app::idStatus));
+
+    // F5 reads the diagnostic folder again.
+    const std::wstring fresh = env::GetDiagFolder() + L"keyboard-test.log";
+    Touch(fresh, "fresh", 0);
+    PostMessageW(list, WM_KEYDOWN, VK_F5, 1);
+    pump();
+    EXPECT_EQ(count + 1, static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)));
+    wchar_t first[MAX_PATH] = {};
+    ListView_GetItemText(list, 0, 0, first, MAX_PATH);
+    EXPECT_STREQ(L"keyboard-test.log", first) << "the newest file is not on top";
+    DeleteFileW(fresh.c_str());
+    EXPECT_TRUE(Raised.empty());
 }
 
 // A program started with a resolution set in the registry lays its main
