@@ -28,15 +28,6 @@ std::wstring LocationMessage(const std::wstring& className, const TExceptionMess
                        info.miSrcLine.c_str(), info.miSrcProc.c_str());
 }
 
-int32_t CopyToBuffer(const std::wstring& text, wchar_t* buffer, int32_t bufferSize) {
-    if (!buffer || bufferSize <= 0) return 0;
-    const size_t room = static_cast<size_t>(bufferSize) - 1;
-    const size_t n = text.size() < room ? text.size() : room;
-    text.copy(buffer, n);
-    buffer[n] = L'\0';
-    return static_cast<int32_t>(n);
-}
-
 // --- control dump ---
 
 namespace {

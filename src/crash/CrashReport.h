@@ -30,10 +30,6 @@ std::wstring CustomInfoLine(const TExceptionMessageInfo& info);
 // exception's own message, then module, source, line and procedure.
 std::wstring LocationMessage(const std::wstring& className, const TExceptionMessageInfo& info);
 
-// Copies `text` into a caller buffer of `bufferSize` characters, cut so that
-// the terminating null still fits; answers the number of characters copied.
-int32_t CopyToBuffer(const std::wstring& text, wchar_t* buffer, int32_t bufferSize);
-
 
 // --- system text ---
 

@@ -49,7 +49,7 @@ BOOL __stdcall TNewDialogFilter::ExceptionMessage(rtl::Exception* exceptionObjec
         customInfo->Add(CustomInfoLine(*messageInfo));
     }
     const std::wstring className = exceptionObject ? exceptionObject->ClassName() : std::wstring();
-    CopyToBuffer(LocationMessage(className, *messageInfo), buffer, bufferSize);
+    rtl::CopyToBuffer(LocationMessage(className, *messageInfo), buffer, bufferSize);
     return TRUE;
 }
 

@@ -28,12 +28,7 @@ void ComposeExceptionMessage(const rtl::Exception* e, const TExceptionMessageInf
         text += rtl::Format(L"\r\n\r\nModule: %ls, Source: %ls, Line %ls\r\nProcedure: %ls",
                             rtl::ExtractFileName(info.miSrcModule).c_str(), rtl::ExtractFileName(info.miSrcFile).c_str(),
                             info.miSrcLine.c_str(), info.miSrcProc.c_str());
-    // The callers' buffers hold bufferSize characters in all, terminator
-    // included, so the text is cut one short of that.
-    size_t room = static_cast<size_t>(bufferSize) - 1;
-    size_t n = text.size() < room ? text.size() : room;
-    wmemcpy(buffer, text.data(), n);
-    buffer[n] = L'\0';
+    rtl::CopyToBuffer(text, buffer, bufferSize);
 }
 
 std::wstring ErrorLogEntryBody(const std::wstring& message, const rtl::TStringList* callStack,

@@ -41,10 +41,7 @@ __attribute__((noipa)) int __stdcall rtl_ErrorMessage(rtl::Exception* obj, void*
         text = rtl::Format(L"Exception %ls in module %ls at %.8X.\r\n%ls", obj->ClassName().c_str(), module.c_str(),
                            static_cast<unsigned>(reinterpret_cast<uintptr_t>(address)), obj->Message.c_str());
     }
-    size_t n = text.size() < static_cast<size_t>(size - 1) ? text.size() : static_cast<size_t>(size - 1);
-    wmemcpy(buffer, text.data(), n);
-    buffer[n] = L'\0';
-    return static_cast<int>(n);
+    return rtl::CopyToBuffer(text, buffer, size);
 }
 
 __attribute__((noipa)) void __stdcall rtl_ShowError(rtl::Exception* obj, void* address) {

@@ -72,4 +72,13 @@ std::wstring ModuleErrorMessage(const wchar_t* moduleName, uint32_t code) {
     return TrimMessage(buf, n);
 }
 
+int32_t CopyToBuffer(const std::wstring& text, wchar_t* buffer, int32_t bufferSize) {
+    if (!buffer || bufferSize <= 0) return 0;
+    const size_t room = static_cast<size_t>(bufferSize) - 1;
+    const size_t n = text.size() < room ? text.size() : room;
+    text.copy(buffer, n);
+    buffer[n] = L'\0';
+    return static_cast<int32_t>(n);
+}
+
 }  // namespace rtl

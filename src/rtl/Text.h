@@ -21,6 +21,11 @@ std::wstring Format(const wchar_t* fmt, ...);
 // The file name part of a path: what follows the last '\\', '/' or ':'.
 std::wstring ExtractFileName(const std::wstring& path);
 
+// Copies `text` into a caller's buffer of `bufferSize` characters in all,
+// terminator included: at most bufferSize - 1 characters, then a zero.
+// Answers the characters copied (0 for a null or empty buffer).
+int32_t CopyToBuffer(const std::wstring& text, wchar_t* buffer, int32_t bufferSize);
+
 // Upper-case hexadecimal with at least `digits` digits ("%.8X" for 8).
 std::wstring IntToHex(uint32_t value, int digits);
 

@@ -46,14 +46,14 @@ TEST(ReportMessage, CustomInfoLineAndLocationMessage) {
 TEST(ReportMessage, CopyToBufferCutsAndNeverOverruns) {
     wchar_t buffer[8 + 2];
     wmemset(buffer, L'#', 10);
-    EXPECT_EQ(7, CopyToBuffer(L"0123456789", buffer, 8));
+    EXPECT_EQ(7, rtl::CopyToBuffer(L"0123456789", buffer, 8));
     EXPECT_STREQ(L"0123456", buffer);
     EXPECT_EQ(L'#', buffer[8]);  // nothing written past the given size
-    EXPECT_EQ(3, CopyToBuffer(L"abc", buffer, 8));
+    EXPECT_EQ(3, rtl::CopyToBuffer(L"abc", buffer, 8));
     EXPECT_STREQ(L"abc", buffer);
-    EXPECT_EQ(0, CopyToBuffer(L"abc", buffer, 0));
+    EXPECT_EQ(0, rtl::CopyToBuffer(L"abc", buffer, 0));
     EXPECT_EQ(L'a', buffer[0]);  // a zero size touches nothing
-    EXPECT_EQ(0, CopyToBuffer(L"abc", nullptr, 8));
+    EXPECT_EQ(0, rtl::CopyToBuffer(L"abc", nullptr, 8));
 }
 
 TEST(ReportMessage, FileNamePart) {
