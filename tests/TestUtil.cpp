@@ -1,5 +1,7 @@
 #include "TestUtil.h"
 
+#include <cstring>
+
 #include <shellapi.h>
 
 #include <vector>
@@ -99,6 +101,13 @@ std::string ReadFileBytes(const std::wstring& path) {
     while (ReadFile(f, buf, sizeof(buf), &n, nullptr) && n > 0) bytes.append(buf, n);
     CloseHandle(f);
     return bytes;
+}
+
+int TestMainWithChild(int argc, char** argv, int (*child)(const std::string& scenario)) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], "--child=", 8) == 0) return child(argv[i] + 8);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }
 
 }  // namespace testutil

@@ -43,6 +43,11 @@ std::string ReadFileBytes(const std::wstring& path);
 // Folder of the running test executable, with trailing backslash.
 std::wstring ExeFolder();
 
+// The main() of a test program that is also its own child process: given an
+// argument "--child=SCENARIO" it runs `child` on SCENARIO and answers its
+// exit code; otherwise it runs the tests.
+int TestMainWithChild(int argc, char** argv, int (*child)(const std::string& scenario));
+
 }  // namespace testutil
 
 // Lets gtest print wide strings in failure messages.

@@ -424,7 +424,7 @@ TEST(MainWindowDpi, TheWindowIsLaidOutForTheScreensResolution) {
     for (DWORD dpi : {96u, 144u}) {
         RegSetValueExW(desktop, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof(dpi));
         std::string out;
-        EXPECT_EQ(0u, testutil::RunAndWait(L"\"" + std::wstring(self) + L"\" --layout-child", &out)) << out;
+        EXPECT_EQ(0u, testutil::RunAndWait(L"\"" + std::wstring(self) + L"\" --child=layout", &out)) << out;
         const SIZE def = app::MainDefaultClientSize(static_cast<int>(dpi));
         const std::string expected = "dpi=" + std::to_string(dpi) + " client=" + std::to_string(def.cx) + "x" +
                                      std::to_string(def.cy) + " send=" + std::to_string(MulDiv(26, dpi, 96)) +

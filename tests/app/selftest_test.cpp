@@ -100,7 +100,7 @@ TEST(SelfTest, EveryTriggerReachesTheFiltersWithItsClassAndLocation) {
         // from a fresh thread and the program ends.
         {"stack-overflow", "EStackOverflow", nullptr, 1},
     };
-    std::wstring exe = L"\"" + testutil::ExeFolder() + L"app_tests.exe\" --trigger=";
+    std::wstring exe = L"\"" + testutil::ExeFolder() + L"app_tests.exe\" --child=trigger=";
     for (const Expectation& c : cases) {
         std::string out;
         DWORD code = testutil::RunAndWait(exe + rtl::FromAnsi(c.Trigger), &out, 60000);
@@ -128,11 +128,12 @@ TEST(SelfTest, EveryTriggerReachesTheFiltersWithItsClassAndLocation) {
 
 int RunLayoutChild();  // mainwindow_test.cpp
 
-int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--layout-child") == 0) return RunLayoutChild();
-    for (int i = 1; i < argc; ++i)
-        if (std::strncmp(argv[i], "--trigger=", 10) == 0) return RunTriggerChild(rtl::FromAnsi(argv[i] + 10));
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+// Child scenarios: "layout" and "trigger=NAME".
+int RunChild(const std::string& scenario) {
+    if (scenario == "layout") return RunLayoutChild();
+    if (scenario.rfind("trigger=", 0) == 0) return RunTriggerChild(rtl::FromAnsi(scenario.substr(8)));
+    std::fprintf(stderr, "unknown child scenario %s\n", scenario.c_str());
+    return 2;
 }
+
+int main(int argc, char** argv) { return testutil::TestMainWithChild(argc, argv, &RunChild); }

@@ -470,9 +470,4 @@ TEST(DiagViewProgram, SaysWhatIsWrongWithAMissingOrForeignReport) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i)
-        if (std::strncmp(argv[i], "--child=", 8) == 0) return RunChild(argv[i] + 8);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return testutil::TestMainWithChild(argc, argv, &RunChild); }
