@@ -65,7 +65,8 @@ struct MenuTraits {
 }  // namespace
 
 TMainForm::TMainForm(rtl::TComponent* owner, TSelfTest selfTest)
-    : TForm(owner, kMainWindowTitle, MainDefaultClientSize(ScreenDpi()).cx, MainDefaultClientSize(ScreenDpi()).cy),
+    // Sized once the menu bar exists, below.
+    : TForm(owner, kMainWindowTitle, 1, 1),
       FSelfTest(selfTest),
       FDpi(ScreenDpi()) {
     SetName(L"frmMain");
@@ -74,7 +75,6 @@ TMainForm::TMainForm(rtl::TComponent* owner, TSelfTest selfTest)
     FFolderDialog = new shell::TShellFolderDialog(this);
     FFolderDialog->SetName(L"FolderDialog");
     CreateMenus();
-    // The form was sized without a menu bar: give the client area its design size again.
     const SIZE client = MainDefaultClientSize(FDpi);
     RECT frame{0, 0, client.cx, client.cy};
     AdjustWindowRectEx(&frame, GetWindowLongW(Handle(), GWL_STYLE), TRUE, GetWindowLongW(Handle(), GWL_EXSTYLE));
