@@ -13,6 +13,11 @@ namespace app {
 
 const wchar_t* const kSupportUploadPath = L"/support/upload";
 
+namespace {
+// The upload client's text when a proxy asked for a login it was not given.
+bool IsProxyLoginFailure(const std::wstring& technical) { return technical.rfind(L"Proxy login required", 0) == 0; }
+}  // namespace
+
 TSupportEndpoint GetSupportEndpoint() {
     return TSupportEndpoint{config::GetUploadProtocol(), config::GetUploadServer(), kSupportUploadPath};
 }
@@ -76,7 +81,7 @@ std::wstring DescribeUploadFailure(const std::wstring& technical, int errorCode)
         case ERROR_SHARING_VIOLATION:
             return L"A file could not be read, so nothing was sent. Check that it still exists and is not in use.";
     }
-    if (technical.rfind(L"Proxy login required", 0) == 0)
+    if (IsProxyLoginFailure(technical))
         return L"The proxy server refused the request because it needs a login. Enter the proxy user name and "
                L"password with Proxy....";
     return L"The files could not be sent.";
@@ -120,6 +125,45 @@ std::string ContentTypeOf(const std::wstring& path) {
     return "application/octet-stream";
 }
 
+// The stored proxy, when there is one, for an upload.
+void UseProxySettings(http::THTTPUploader& up) {
+    const config::TProxySettings& proxy = config::GetProxySettings();
+    if (proxy.Server().empty()) return;
+    up.Proxy().Server = proxy.Server();
+    up.Proxy().Port = proxy.Port() > 0 ? proxy.Port() : 80;
+    up.Proxy().Username = proxy.Username();
+    up.Proxy().Password = proxy.Password();
+}
+
+// A connection that broke while the body was being written.
+bool IsConnectionBroken(int code) {
+    return code == WSAECONNRESET || code == WSAECONNABORTED || code == ERROR_INTERNET_CONNECTION_ABORTED ||
+           code == ERROR_INTERNET_CONNECTION_RESET || code == ERROR_HTTP_INVALID_SERVER_RESPONSE;
+}
+
+// A proxy that wants a login can answer 407 and close the connection while
+// the body is still being written; the write then fails with a reset and the
+// answer is lost. A request without a body through the same proxy tells
+// whether that was the reason.
+bool ProxyWantsLogin(const std::wstring& url) {
+    bool wantsLogin = false;
+    rtl::Try(
+        [&] {
+            http::THTTPUploader probe;
+            probe.ShowUI = false;
+            probe.Request().SetURL(url);
+            UseProxySettings(probe);
+            if (probe.Proxy().Server.empty()) return;
+            probe.Upload();
+            wantsLogin = probe.Response().StatusCode == HTTP_STATUS_PROXY_AUTH_REQ;
+        },
+        rtl::On<http::EHTTPUploader>([&](http::EHTTPUploader& e) { wantsLogin = IsProxyLoginFailure(e.Message); }));
+    return wantsLogin;
+}
+
+const wchar_t* const kProxyLoginRefused =
+    L"The proxy server refused the login (407). Check the proxy user name and password with Proxy....";
+
 }  // namespace
 
 TSendResult TSupportSender::Send(const TSupportPackage& package) {
@@ -130,13 +174,7 @@ TSendResult TSupportSender::Send(const TSupportPackage& package) {
             up.ShowUI = false;  // the proxy login comes from the stored settings, never a system prompt
             const TSupportEndpoint endpoint = GetSupportEndpoint();
             up.Request().SetURL(endpoint.URL());
-            const config::TProxySettings& proxy = config::GetProxySettings();
-            if (!proxy.Server().empty()) {
-                up.Proxy().Server = proxy.Server();
-                up.Proxy().Port = proxy.Port() > 0 ? proxy.Port() : 80;
-                up.Proxy().Username = proxy.Username();
-                up.Proxy().Password = proxy.Password();
-            }
+            UseProxySettings(up);
             up.Fields().Add("description", rtl::ToUtf8(package.Description));
             up.Fields().Add("contact", rtl::ToUtf8(package.Contact));
             up.Fields().Add("program", rtl::ToUtf8(Program));
@@ -156,9 +194,7 @@ TSendResult TSupportSender::Send(const TSupportPackage& package) {
                 result.Message = rtl::Format(L"Sent. The server answered %d.", result.StatusCode);
             } else if (result.StatusCode == HTTP_STATUS_PROXY_AUTH_REQ) {
                 result.Outcome = TSendOutcome::Failed;
-                result.Message =
-                    L"The proxy server refused the login (407). Check the proxy user name and password with "
-                    L"Proxy....";
+                result.Message = kProxyLoginRefused;
             } else {
                 result.Outcome = TSendOutcome::Rejected;
                 result.Message = rtl::Format(L"The server did not accept the files: it answered %d.", result.StatusCode);
@@ -172,6 +208,10 @@ TSendResult TSupportSender::Send(const TSupportPackage& package) {
             result.Outcome = TSendOutcome::Failed;
             result.Message = DescribeUploadFailure(e.Message, e.ErrorCode());
             result.Detail = e.Message;
+            if (IsConnectionBroken(e.ErrorCode()) && ProxyWantsLogin(GetSupportEndpoint().URL())) {
+                const bool hasLogin = !config::GetProxySettings().Username().empty();
+                result.Message = hasLogin ? kProxyLoginRefused : DescribeUploadFailure(L"Proxy login required", 0);
+            }
         }),
         rtl::On<rtl::ERegistryException>([&](rtl::ERegistryException& e) {
             result.Outcome = TSendOutcome::Failed;
