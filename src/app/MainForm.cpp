@@ -36,26 +36,6 @@ int ScreenDpi() {
 
 bool SamePath(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
 
-// Text for an edit control: CR LF line ends, no zero characters.
-std::wstring DisplayText(const std::string& bytes) {
-    const size_t kShown = 1u << 20;
-    std::wstring text = rtl::FromUtf8(bytes.substr(0, std::min(bytes.size(), kShown)));
-    std::wstring out;
-    out.reserve(text.size() + text.size() / 16);
-    for (size_t i = 0; i < text.size(); ++i) {
-        const wchar_t c = text[i];
-        if (c == L'\0') {
-            out += L' ';
-        } else if (c == L'\n' && (i == 0 || text[i - 1] != L'\r')) {
-            out += L"\r\n";
-        } else {
-            out += c;
-        }
-    }
-    if (bytes.size() > kShown) out += L"\r\n[... the rest is not shown; save the answer to see all of it]";
-    return out;
-}
-
 struct MenuTraits {
     using Handle = HMENU;
     static Handle Invalid() { return nullptr; }
@@ -466,7 +446,7 @@ void TMainForm::ShowResult() {
         FHasAnswer = true;
         FProgress->SetProgress(r.Outcome == TSendOutcome::Delivered ? 1000 : 0, 1000);
         if (!r.SuggestedFileName.empty()) status += L" Suggested file name: " + rtl::FromUtf8(r.SuggestedFileName);
-        FAnswer->SetText(r.Body.empty() ? std::wstring(L"(the answer has no body)") : DisplayText(r.Body));
+        FAnswer->SetText(r.Body.empty() ? std::wstring(L"(the answer has no body)") : AnswerText(r.Body));
     } else {
         FProgress->SetProgress(0, 1000);
         FAnswer->SetText(r.Detail.empty() ? std::wstring() : L"Technical details: " + r.Detail);

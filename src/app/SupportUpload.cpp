@@ -14,8 +14,16 @@ namespace app {
 const wchar_t* const kSupportUploadPath = L"/support/upload";
 
 namespace {
+
+// Whether the bytes are valid UTF-8 (an answer may come in the ANSI code page).
+bool IsUtf8(const std::string& bytes) {
+    return bytes.empty() || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                                                static_cast<int>(bytes.size()), nullptr, 0) > 0;
+}
+
 // The upload client's text when a proxy asked for a login it was not given.
 bool IsProxyLoginFailure(const std::wstring& technical) { return technical.rfind(L"Proxy login required", 0) == 0; }
+
 }  // namespace
 
 TSupportEndpoint GetSupportEndpoint() {
@@ -47,6 +55,23 @@ std::wstring FormatProgress(const TSendProgress& p) {
         else
             text += rtl::Format(L", %u s left", s);
     }
+    return text;
+}
+
+std::wstring AnswerText(const std::string& body, size_t maxChars) {
+    std::wstring decoded = IsUtf8(body) ? rtl::FromUtf8(body) : rtl::FromAnsi(body);
+    const bool cut = decoded.size() > maxChars;
+    if (cut) decoded.resize(maxChars);
+    std::wstring text;
+    text.reserve(decoded.size() + decoded.size() / 16);
+    for (size_t i = 0; i < decoded.size(); ++i) {
+        const wchar_t c = decoded[i];
+        if (c == L'\n' && (i == 0 || decoded[i - 1] != L'\r'))
+            text += L"\r\n";
+        else
+            text += c == L'\0' ? L' ' : c;
+    }
+    if (cut) text += L"\r\n[The answer is longer; only its beginning is shown.]";
     return text;
 }
 

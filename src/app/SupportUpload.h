@@ -60,6 +60,11 @@ struct TSendResult {
     std::wstring Detail;            // the technical text, when there is one
 };
 
+// The server's answer body as text for an edit control: UTF-8 (or the ANSI
+// code page when it is not UTF-8), line ends as CR LF, NUL bytes shown as
+// spaces, and at most `maxChars` characters with a note that it was cut.
+std::wstring AnswerText(const std::string& body, size_t maxChars = 256 * 1024);
+
 // The user-facing text of an upload client error (its message and WinInet
 // or system error code).
 std::wstring DescribeUploadFailure(const std::wstring& technical, int errorCode);

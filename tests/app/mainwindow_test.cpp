@@ -171,6 +171,19 @@ TEST(SendTexts, SizesProgressAndFailuresReadWell) {
     EXPECT_EQ(L"The files could not be sent.", app::DescribeUploadFailure(L"x", 12345));
 }
 
+TEST(SendTexts, AnswersAreReadableInAnEditControl) {
+    EXPECT_EQ(L"check ok\r\nparts 5\r\n", app::AnswerText("check ok\nparts 5\n"));
+    EXPECT_EQ(L"a\r\nb", app::AnswerText("a\r\nb"));
+    EXPECT_EQ(L"ab cd", app::AnswerText(std::string("ab\0cd", 5)));
+    EXPECT_EQ(L"caf\u00e9", app::AnswerText("caf\xC3\xA9"));
+    // Not UTF-8: read in the ANSI code page (1252 in the test prefix).
+    EXPECT_EQ(L"caf\u00e9", app::AnswerText("caf\xE9"));
+    EXPECT_EQ(L"", app::AnswerText(""));
+    const std::wstring cut = app::AnswerText(std::string(100, 'x'), 10);
+    EXPECT_EQ(0u, cut.rfind(std::wstring(10, L'x') + L"\r\n[", 0)) << rtl::ToUtf8(cut);
+    EXPECT_EQ(std::wstring::npos, cut.find(std::wstring(11, L'x')));
+}
+
 // --- layout ---
 
 RECT PlaceOf(const std::vector<app::TControlPlace>& places, int id) {

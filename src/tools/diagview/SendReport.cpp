@@ -17,11 +17,6 @@ bool IsFile(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool IsUtf8(const std::string& bytes) {
-    return bytes.empty() || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
-                                                static_cast<int>(bytes.size()), nullptr, 0) > 0;
-}
-
 }  // namespace
 
 TReportSendContents ReportSendContents(const std::wstring& reportPath, const TCrashReport& report) {
@@ -39,23 +34,6 @@ TReportSendContents ReportSendContents(const std::wstring& reportPath, const TCr
         if (!program.substr(0, dot).empty() && IsFile(errorLog)) contents.Files.push_back(errorLog);
     }
     return contents;
-}
-
-std::wstring AnswerText(const std::string& body, size_t maxChars) {
-    std::wstring decoded = IsUtf8(body) ? rtl::FromUtf8(body) : rtl::FromAnsi(body);
-    const bool cut = decoded.size() > maxChars;
-    if (cut) decoded.resize(maxChars);
-    std::wstring text;
-    text.reserve(decoded.size() + decoded.size() / 16);
-    for (size_t i = 0; i < decoded.size(); ++i) {
-        const wchar_t c = decoded[i];
-        if (c == L'\n' && (i == 0 || decoded[i - 1] != L'\r'))
-            text += L"\r\n";
-        else
-            text += c == L'\0' ? L' ' : c;
-    }
-    if (cut) text += L"\r\n[The answer is longer; only its beginning is shown.]";
-    return text;
 }
 
 }  // namespace diagview

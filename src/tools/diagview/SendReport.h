@@ -20,9 +20,4 @@ struct TReportSendContents {
 // report's file name when a damaged report has none.
 TReportSendContents ReportSendContents(const std::wstring& reportPath, const TCrashReport& report);
 
-// The server's answer body as text for an edit control: UTF-8 (or the ANSI
-// code page when it is not UTF-8), line ends as CR LF, NUL bytes shown as
-// spaces, and at most `maxChars` characters with a note that it was cut.
-std::wstring AnswerText(const std::string& body, size_t maxChars = 256 * 1024);
-
 }  // namespace diagview

@@ -195,7 +195,7 @@ private:
         std::wstring status = result.Message;
         if (!result.Detail.empty()) status += L" (" + result.Detail + L")";
         FStatus->SetText(status);
-        FAnswer->SetText(AnswerText(result.Body));
+        FAnswer->SetText(app::AnswerText(result.Body));
         FSending = false;
         FSend->SetEnabled(true);
         FSend->SetFocus();

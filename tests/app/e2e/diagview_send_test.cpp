@@ -60,19 +60,6 @@ TEST(DiagViewPackage, ADamagedReportIsSentAloneUnderItsFileName) {
     EXPECT_EQ(std::vector<std::wstring>{report}, c.Files);
 }
 
-TEST(DiagViewPackage, AnswerTextIsReadableInAnEditControl) {
-    EXPECT_EQ(L"check ok\r\nparts 5\r\n", diagview::AnswerText("check ok\nparts 5\n"));
-    EXPECT_EQ(L"a\r\nb", diagview::AnswerText("a\r\nb"));
-    EXPECT_EQ(L"ab cd", diagview::AnswerText(std::string("ab\0cd", 5)));
-    EXPECT_EQ(L"caf\u00e9", diagview::AnswerText("caf\xC3\xA9"));
-    // Not UTF-8: read in the ANSI code page (1252 in the test prefix).
-    EXPECT_EQ(L"caf\u00e9", diagview::AnswerText("caf\xE9"));
-    EXPECT_EQ(L"", diagview::AnswerText(""));
-    const std::wstring cut = diagview::AnswerText(std::string(100, 'x'), 10);
-    EXPECT_EQ(0u, cut.rfind(std::wstring(10, L'x') + L"\r\n[", 0)) << rtl::ToUtf8(cut);
-    EXPECT_EQ(std::wstring::npos, cut.find(std::wstring(11, L'x')));
-}
-
 // --- the program ---
 
 class DiagViewSend : public testing::Test {
