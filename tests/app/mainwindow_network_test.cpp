@@ -119,9 +119,12 @@ public:
                   while ((dialog = FindWindowExW(nullptr, dialog, L"#32770", nullptr)) != nullptr)
                       if (GetWindow(dialog, GW_OWNER) == owner && IsWindowVisible(dialog)) break;
                   if (dialog) {
-                      Sleep(300);
-                      shell::TShellFolderDialog::SetSelectionPath(dialog, folder);
-                      Sleep(300);
+                      // The dialog selects its start folder while it initialises:
+                      // select ours until the tree shows it, then press OK.
+                      for (int tries = 0; tries < 40 && !SelectionShows(dialog, folder); ++tries) {
+                          shell::TShellFolderDialog::SetSelectionPath(dialog, folder);
+                          Sleep(250);
+                      }
                       PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                                    reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
                       Answered = true;
@@ -137,6 +140,22 @@ public:
     std::atomic<bool> Answered{false};
 
 private:
+    // Whether the dialog's tree has the folder's own item selected.
+    static bool SelectionShows(HWND dialog, const std::wstring& folder) {
+        HWND tree = FindWindowExW(dialog, nullptr, WC_TREEVIEWW, nullptr);
+        for (HWND child = nullptr; !tree && (child = FindWindowExW(dialog, child, nullptr, nullptr));)
+            tree = FindWindowExW(child, nullptr, WC_TREEVIEWW, nullptr);
+        if (!tree) return false;
+        wchar_t text[MAX_PATH] = {};
+        TVITEMW item{};
+        item.mask = TVIF_TEXT;
+        item.hItem = TreeView_GetSelection(tree);
+        item.pszText = text;
+        item.cchTextMax = MAX_PATH;
+        if (!item.hItem || !TreeView_GetItem(tree, &item)) return false;
+        return _wcsicmp(text, rtl::ExtractFileName(folder).c_str()) == 0;
+    }
+
     std::atomic<bool> FStop{false};
     std::thread FThread;
 };

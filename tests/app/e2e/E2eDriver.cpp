@@ -107,15 +107,22 @@ HWND WaitForTopWindow(DWORD pid, const std::wstring& captionPrefix, DWORD timeou
 }
 
 std::wstring TextOf(HWND wnd) {
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(wnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) return {};
-    std::wstring text(length + 1, L'\0');
-    DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutW(wnd, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
-                             5000, &copied))
-        return {};
-    text.resize(copied);
-    return text;
+    // The text can change between the two messages: a copy that fills the
+    // buffer may be cut, so it is read again with more room.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        DWORD_PTR length = 0;
+        if (!SendMessageTimeoutW(wnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) return {};
+        std::wstring text(length + 256, L'\0');
+        DWORD_PTR copied = 0;
+        if (!SendMessageTimeoutW(wnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                                 SMTO_ABORTIFHUNG, 5000, &copied))
+            return {};
+        if (copied + 1 < text.size()) {
+            text.resize(copied);
+            return text;
+        }
+    }
+    return {};
 }
 
 bool SetTextOf(HWND wnd, const std::wstring& text) {
