@@ -6,7 +6,9 @@
 #
 # The exception manager's own error dialog does not appear in the program:
 # its crash report filter writes the report and starts the viewer instead,
-# so the viewer is what a user sees after a crash.
+# so the viewer is what a user sees after a crash. The dialog is taken from
+# a test program that arms the manager without that filter and fails in a
+# message handler the same way.
 #
 # It runs the build's orvex.exe and diagview.exe (built here when missing or
 # out of date) in a Wine prefix of its own (BUILD_DIR/screenshot-prefix), so
@@ -22,7 +24,7 @@ for tool in xdotool import convert Xvfb; do
   command -v "$tool" >/dev/null || { echo "screenshots: $tool is missing (scripts/setup.sh installs it)" >&2; exit 1; }
 done
 
-cmake --build "$BUILD" --target orvex diagview >/dev/null
+cmake --build "$BUILD" --target orvex diagview app_tests >/dev/null
 
 source "$HERE/scripts/wine-env.sh" "$BUILD"
 export WINEPREFIX="$BUILD/screenshot-prefix"
@@ -127,3 +129,11 @@ press "$main" alt+o
 folder="$(wait_window '^Add the files of a folder')"
 shoot "$folder" folder-dialog
 press "$folder" Escape
+
+# The exception manager's error dialog, its details open.
+wine "$BUILD/tests/app/app_tests.exe" --child=error-dialog >/dev/null 2>&1 &
+app_pids+=($!)
+dialog="$(wait_window '^Orvex Diagnostics - Error$')"
+press "$dialog" Tab space
+shoot "$dialog" error-dialog
+press "$dialog" Return

@@ -76,6 +76,46 @@ int RunTriggerChild(const std::wstring& name) {
     });
 }
 
+// Fails once in a message handler and stays until it is ended (at the
+// latest after two minutes): a message waiting in the queue would end the
+// error dialog's own message loop.
+class ErrorDialogForm : public rtl::TForm {
+public:
+    explicit ErrorDialogForm(rtl::TComponent* owner) : TForm(owner, L"Error dialog", 200, 100) {
+        SetTimer(Handle(), 1, 120000, nullptr);
+    }
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override {
+        if (msg == WM_FIRE) app::FireSelfTest(app::TSelfTest::HandlerRaise);
+        if (msg == WM_TIMER) Close();
+        return TForm::WndProc(msg, wp, lp);
+    }
+};
+
+// The exception manager's own error dialog for a real failure in a message
+// handler, with only the default filter: scripts/screenshots.sh takes the
+// README's picture of the dialog from this child.
+int RunErrorDialogChild() {
+    return rtl::RunGuarded([&]() -> int {
+        rtl::FormsStartup();
+        rtl::Application->SetTitle(L"Orvex Diagnostics");
+        TZudAviziSystemAddresses table{};
+        rtl::FillSystemAddresses(table);
+        auto* m = new TZudAvizi(emeDelphiGUI, table);
+        SetZudAvizi(m);
+        m->SetLogFile(L"");
+        m->SetErrorDialogTitle(L"Orvex Diagnostics - Error");
+        m->SetEnabled(true);
+        auto* form = new ErrorDialogForm(rtl::Application);
+        rtl::Application->CreateForm(form);
+        rtl::Application->ShowMainForm = false;
+        PostMessageW(form->Handle(), WM_FIRE, 0, 0);
+        rtl::Application->Run();
+        return 0;
+    });
+}
+
 struct Expectation {
     const char* Trigger;
     const char* Class;
@@ -128,9 +168,10 @@ TEST(SelfTest, EveryTriggerReachesTheFiltersWithItsClassAndLocation) {
 
 int RunLayoutChild();  // mainwindow_test.cpp
 
-// Child scenarios: "layout" and "trigger=NAME".
+// Child scenarios: "layout", "error-dialog" and "trigger=NAME".
 int RunChild(const std::string& scenario) {
     if (scenario == "layout") return RunLayoutChild();
+    if (scenario == "error-dialog") return RunErrorDialogChild();
     if (scenario.rfind("trigger=", 0) == 0) return RunTriggerChild(rtl::FromAnsi(scenario.substr(8)));
     std::fprintf(stderr, "unknown child scenario %s\n", scenario.c_str());
     return 2;
