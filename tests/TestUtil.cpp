@@ -110,4 +110,66 @@ int TestMainWithChild(int argc, char** argv, int (*child)(const std::string& sce
     return RUN_ALL_TESTS();
 }
 
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs, DWORD stepMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (done()) return true;
+        if (GetTickCount() - start >= timeoutMs) return false;
+        Sleep(stepMs);
+    }
+}
+
+namespace {
+
+struct TWindowSearch {
+    DWORD Pid;
+    const std::wstring* Prefix;
+    HWND Found;
+};
+
+BOOL CALLBACK MatchWindow(HWND wnd, LPARAM lp) {
+    auto* s = reinterpret_cast<TWindowSearch*>(lp);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(wnd, &owner);
+    if ((s->Pid && owner != s->Pid) || !IsWindowVisible(wnd)) return TRUE;
+    wchar_t caption[512] = {};
+    GetWindowTextW(wnd, caption, 512);
+    if (std::wstring(caption).rfind(*s->Prefix, 0) != 0) return TRUE;
+    s->Found = wnd;
+    return FALSE;
+}
+
+}  // namespace
+
+HWND FindTopWindow(DWORD pid, const std::wstring& captionPrefix) {
+    TWindowSearch s{pid, &captionPrefix, nullptr};
+    EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&s));
+    return s.Found;
+}
+
+HWND WaitForTopWindow(DWORD pid, const std::wstring& captionPrefix, DWORD timeoutMs) {
+    HWND found = nullptr;
+    WaitUntil([&] { return (found = FindTopWindow(pid, captionPrefix)) != nullptr; }, timeoutMs);
+    return found;
+}
+
+std::wstring TextOf(HWND wnd) {
+    // The text can change between the two messages: a copy that fills the
+    // buffer may be cut, so it is read again with more room.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        DWORD_PTR length = 0;
+        if (!SendMessageTimeoutW(wnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) return {};
+        std::wstring text(length + 256, L'\0');
+        DWORD_PTR copied = 0;
+        if (!SendMessageTimeoutW(wnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                                 SMTO_ABORTIFHUNG, 5000, &copied))
+            return {};
+        if (copied + 1 < text.size()) {
+            text.resize(copied);
+            return text;
+        }
+    }
+    return {};
+}
+
 }  // namespace testutil

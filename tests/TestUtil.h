@@ -2,6 +2,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -47,6 +48,20 @@ std::wstring ExeFolder();
 // argument "--child=SCENARIO" it runs `child` on SCENARIO and answers its
 // exit code; otherwise it runs the tests.
 int TestMainWithChild(int argc, char** argv, int (*child)(const std::string& scenario));
+
+// --- windows of other processes ---
+
+// Polls `done` every `stepMs` until it answers true or `timeoutMs` passed.
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs, DWORD stepMs = 200);
+
+// A visible top-level window of process `pid` (any process when 0) whose
+// caption starts with `captionPrefix`, or null.
+HWND FindTopWindow(DWORD pid, const std::wstring& captionPrefix);
+HWND WaitForTopWindow(DWORD pid, const std::wstring& captionPrefix, DWORD timeoutMs);
+
+// Text of a window, also in another process (empty when it does not answer).
+std::wstring TextOf(HWND wnd);
+
 
 }  // namespace testutil
 

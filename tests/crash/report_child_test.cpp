@@ -167,43 +167,8 @@ private:
     BOOL FStarted = FALSE;
 };
 
-// A visible top-level window of process `pid` whose caption starts with `title`.
-struct TWindowSearch {
-    DWORD Pid;
-    const std::wstring* Title;
-    HWND Found;
-};
-
-BOOL CALLBACK MatchWindow(HWND wnd, LPARAM lp) {
-    auto* s = reinterpret_cast<TWindowSearch*>(lp);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(wnd, &owner);
-    wchar_t caption[256] = {};
-    GetWindowTextW(wnd, caption, 256);
-    if (owner != s->Pid || !IsWindowVisible(wnd) || std::wstring(caption).rfind(*s->Title, 0) != 0) return TRUE;
-    s->Found = wnd;
-    return FALSE;
-}
-
 HWND WaitForWindow(DWORD pid, const std::wstring& title, DWORD timeoutMs = 60000) {
-    for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
-        TWindowSearch s{pid, &title, nullptr};
-        EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&s));
-        if (s.Found) return s.Found;
-        Sleep(100);
-    }
-    return nullptr;
-}
-
-std::wstring TextOf(HWND wnd) {
-    DWORD_PTR length = 0;
-    SendMessageTimeoutW(wnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
-    std::wstring text(length + 1, L'\0');
-    DWORD_PTR copied = 0;
-    SendMessageTimeoutW(wnd, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG, 5000,
-                        &copied);
-    text.resize(copied);
-    return text;
+    return testutil::WaitForTopWindow(pid, title, timeoutMs);
 }
 
 std::vector<std::string> SplitCrLf(const std::string& text) {
@@ -397,7 +362,7 @@ TEST(ReportChild, WithoutTheDiagnosticsProgramAMessageBoxNamesTheReport) {
     ASSERT_TRUE(child.Started());
     HWND box = WaitForWindow(child.Id(), L"Error");
     ASSERT_NE(nullptr, box) << "no message box";
-    const std::wstring text = TextOf(GetDlgItem(box, 0xFFFF));
+    const std::wstring text = testutil::TextOf(GetDlgItem(box, 0xFFFF));
     const std::wstring marker = L"\r\n\r\n  ";
     const size_t at = text.find(marker);
     ASSERT_NE(std::wstring::npos, at) << rtl::ToAnsi(text);
@@ -421,8 +386,8 @@ std::wstring ShowInDiagView(const std::wstring& arguments, std::wstring* caption
     if (!viewer.Started()) return L"<not started>";
     HWND wnd = WaitForWindow(viewer.Id(), L"Crash Report Viewer");
     if (!wnd) return L"<no window>";
-    if (caption) *caption = TextOf(wnd);
-    const std::wstring text = TextOf(FindWindowExW(wnd, nullptr, L"Edit", nullptr));
+    if (caption) *caption = testutil::TextOf(wnd);
+    const std::wstring text = testutil::TextOf(FindWindowExW(wnd, nullptr, L"Edit", nullptr));
     PostMessageW(wnd, WM_CLOSE, 0, 0);
     EXPECT_EQ(0u, viewer.Wait());
     return text;

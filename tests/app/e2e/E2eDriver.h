@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "TestUtil.h"
 #include "rtl/ScopedHandle.h"
 #include "rtl/Win.h"
 
@@ -44,16 +45,11 @@ private:
     DWORD FId = 0;
 };
 
-// Polls `done` every `stepMs` until it answers true or `timeoutMs` passed.
-bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs, DWORD stepMs = 200);
+using testutil::FindTopWindow;
+using testutil::TextOf;
+using testutil::WaitForTopWindow;
+using testutil::WaitUntil;
 
-// A visible top-level window of process `pid` (any process when 0) whose
-// caption starts with `captionPrefix`, or null.
-HWND FindTopWindow(DWORD pid, const std::wstring& captionPrefix);
-HWND WaitForTopWindow(DWORD pid, const std::wstring& captionPrefix, DWORD timeoutMs);
-
-// Text of a window in another process (empty when it does not answer).
-std::wstring TextOf(HWND wnd);
 bool SetTextOf(HWND wnd, const std::wstring& text);
 // Waits until the text starts with `prefix`; answers the last text seen.
 std::wstring WaitForTextPrefix(HWND wnd, const std::wstring& prefix, DWORD timeoutMs);
