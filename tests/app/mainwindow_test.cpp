@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TestUtil.h"
@@ -18,7 +19,10 @@
 #include "app/SupportUpload.h"
 #include "app/WindowPlacement.h"
 #include "config/Upload_Settings.h"
+#include "crash/ZudAvizi.h"
 #include "env/DiagPaths.h"
+#include "env/Version.h"
+#include "rtl/SystemAddresses.h"
 #include "rtl/Forms.h"
 #include "rtl/Text.h"
 
@@ -421,6 +425,28 @@ TEST_F(MainWindowTest, KeyboardTabOrderEnterAndShortcutsWork) {
     EXPECT_STREQ(L"keyboard-test.log", first) << "the newest file is not on top";
     DeleteFileW(fresh.c_str());
     EXPECT_TRUE(Raised.empty());
+}
+
+TEST_F(MainWindowTest, AboutShowsTheVersionsOfTheProgramAndTheExceptionManager) {
+    TZudAviziSystemAddresses table{};
+    rtl::FillSystemAddresses(table);
+    auto* manager = new crash::TZudAvizi(crash::emeDelphiGUI, table);
+    crash::SetZudAvizi(manager);
+    auto* form = new app::TMainForm(rtl::Application);
+    std::wstring shown;
+    std::thread reader([&] {
+        HWND box = testutil::WaitForTopWindow(GetCurrentProcessId(), L"About Orvex Diagnostics", 20000);
+        if (!box) return;
+        shown = testutil::TextOf(GetDlgItem(box, 0xFFFF));
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
+    SendMessageW(form->Handle(), WM_COMMAND, app::cmAbout, 0);
+    reader.join();
+    EXPECT_NE(std::wstring::npos, shown.find(L"Version " + env::GetProgramVersionText())) << rtl::ToAnsi(shown);
+    EXPECT_NE(std::wstring::npos, shown.find(L"Exception manager " + manager->Version())) << rtl::ToAnsi(shown);
+    EXPECT_NE(std::wstring::npos, shown.find(crash::TZudAvizi::About())) << rtl::ToAnsi(shown);
+    crash::SetZudAvizi(nullptr);
+    delete manager;
 }
 
 // A program started with a resolution set in the registry lays its main
