@@ -182,7 +182,8 @@ bool ProxyWantsLogin(const std::wstring& url) {
             probe.Upload();
             wantsLogin = probe.Response().StatusCode == HTTP_STATUS_PROXY_AUTH_REQ;
         },
-        rtl::On<http::EHTTPUploader>([&](http::EHTTPUploader& e) { wantsLogin = IsProxyLoginFailure(e.Message); }));
+        rtl::On<http::EHTTPUploader>([&](http::EHTTPUploader& e) { wantsLogin = IsProxyLoginFailure(e.Message); }),
+        rtl::On<rtl::ERegistryException>([](rtl::ERegistryException&) {}));
     return wantsLogin;
 }
 
@@ -193,12 +194,13 @@ const wchar_t* const kProxyLoginRefused =
 
 TSendResult TSupportSender::Send(const TSupportPackage& package) {
     TSendResult result;
+    std::wstring url;
     rtl::Try(
         [&] {
             TSenderUploader up(*this);
             up.ShowUI = false;  // the proxy login comes from the stored settings, never a system prompt
-            const TSupportEndpoint endpoint = GetSupportEndpoint();
-            up.Request().SetURL(endpoint.URL());
+            url = GetSupportEndpoint().URL();
+            up.Request().SetURL(url);
             UseProxySettings(up);
             up.Fields().Add("description", rtl::ToUtf8(package.Description));
             up.Fields().Add("contact", rtl::ToUtf8(package.Contact));
@@ -233,7 +235,8 @@ TSendResult TSupportSender::Send(const TSupportPackage& package) {
             result.Outcome = TSendOutcome::Failed;
             result.Message = DescribeUploadFailure(e.Message, e.ErrorCode());
             result.Detail = e.Message;
-            if (IsConnectionBroken(e.ErrorCode()) && ProxyWantsLogin(GetSupportEndpoint().URL())) {
+            // The settings were read for this upload, so asking for them again cannot fail.
+            if (IsConnectionBroken(e.ErrorCode()) && ProxyWantsLogin(url)) {
                 const bool hasLogin = !config::GetProxySettings().Username().empty();
                 result.Message = hasLogin ? kProxyLoginRefused : DescribeUploadFailure(L"Proxy login required", 0);
             }
