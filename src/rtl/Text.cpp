@@ -6,6 +6,8 @@
 
 #include "rtl/Win.h"
 
+#include <shellapi.h>
+
 namespace rtl {
 
 static std::string WideToBytes(UINT codePage, const std::wstring& text) {
@@ -79,6 +81,15 @@ int32_t CopyToBuffer(const std::wstring& text, wchar_t* buffer, int32_t bufferSi
     text.copy(buffer, n);
     buffer[n] = L'\0';
     return static_cast<int32_t>(n);
+}
+
+std::vector<std::wstring> CommandLineArguments() {
+    std::vector<std::wstring> args;
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    for (int i = 1; argv && i < argc; ++i) args.emplace_back(argv[i]);
+    LocalFree(argv);
+    return args;
 }
 
 }  // namespace rtl

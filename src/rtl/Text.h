@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace rtl {
 
@@ -20,6 +21,9 @@ std::wstring Format(const wchar_t* fmt, ...);
 
 // The file name part of a path: what follows the last '\\', '/' or ':'.
 std::wstring ExtractFileName(const std::wstring& path);
+
+// The program's arguments after its name, as the system splits its command line.
+std::vector<std::wstring> CommandLineArguments();
 
 // Copies `text` into a caller's buffer of `bufferSize` characters in all,
 // terminator included: at most bufferSize - 1 characters, then a zero.

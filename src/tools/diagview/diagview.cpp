@@ -27,6 +27,7 @@
 #include "rtl/Forms.h"
 #include "rtl/Halt.h"
 #include "rtl/ScopedHandle.h"
+#include "rtl/Text.h"
 #include "rtl/Try.h"
 
 namespace {
@@ -217,15 +218,6 @@ private:
     bool FCloseAfterSend = false;
 };
 
-std::vector<std::wstring> CommandLineArguments() {
-    std::vector<std::wstring> args;
-    int count = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!argv) return args;
-    for (int i = 1; i < count; ++i) args.emplace_back(argv[i]);
-    LocalFree(argv);
-    return args;
-}
 
 std::wstring FileNameOf(const std::wstring& path) {
     const size_t pos = path.find_last_of(L"\\/:");
@@ -245,7 +237,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
         std::wstring error, caption = kViewerTitle;
         TShownReport shown;
-        if (!ReportPathFromCommandLine(CommandLineArguments(), shown.Path, error)) {
+        if (!ReportPathFromCommandLine(rtl::CommandLineArguments(), shown.Path, error)) {
             shown.Text = error;
         } else if (!LoadCrashReport(shown.Path, shown.Report, error)) {
             caption += L" - " + FileNameOf(shown.Path);
