@@ -67,6 +67,7 @@ TMainForm::TMainForm(rtl::TComponent* owner, TSelfTest selfTest)
     RefreshFiles();
     SetStatus(L"Choose the files to send, describe what happened and press Send.");
     UpdateButtons();
+    DragAcceptFiles(Handle(), TRUE);
     if (FiresInMessageLoop(selfTest)) PostMessageW(Handle(), WM_SELFTEST, 0, 0);
 }
 
@@ -311,6 +312,19 @@ std::wstring TMainForm::ChooseFolderPath(const std::wstring& title, const std::w
     return chosen;
 }
 
+void TMainForm::AddPaths(const std::vector<std::wstring>& paths) {
+    std::vector<std::wstring> files;
+    for (const std::wstring& path : paths) {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            for (const TDiagFile& f : ListFolderFiles(path)) files.push_back(f.Path);
+        } else {
+            files.push_back(path);
+        }
+    }
+    AddFiles(files);
+}
+
 void TMainForm::ChooseFolder() {
     const std::wstring folder = ChooseFolderPath(L"Add the files of a folder", FLastFolder);
     if (folder.empty()) return;
@@ -537,6 +551,19 @@ LRESULT TMainForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
         case WM_SIZE:
             Layout();
             break;
+        case WM_DROPFILES: {
+            auto drop = reinterpret_cast<HDROP>(wp);
+            std::vector<std::wstring> paths;
+            const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+            for (UINT i = 0; i < count; ++i) {
+                std::wstring path(DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
+                path.resize(DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size())));
+                paths.push_back(path);
+            }
+            DragFinish(drop);
+            if (!FSending) AddPaths(paths);
+            return 0;
+        }
         case WM_GETMINMAXINFO: {
             const SIZE min = MainMinimumClientSize(FDpi);
             RECT r{0, 0, min.cx, min.cy};

@@ -43,6 +43,9 @@ public:
     void RefreshFiles();
     // Adds files to the list (checked); folders and missing files are skipped.
     void AddFiles(const std::vector<std::wstring>& paths);
+    // Adds files and, for folders, the files directly in them (from the
+    // command line and from files dropped on the window).
+    void AddPaths(const std::vector<std::wstring>& paths);
     // The checked files, in list order.
     std::vector<std::wstring> CheckedFiles() const;
     // Sends the description, contact and checked files; returns when done.

@@ -1,11 +1,13 @@
 // Program entry: the framework and the modules start, the main window runs
 // the message loop, and halting runs the modules' shutdown in reverse.
 #include <string>
+#include <vector>
 
 #include "rtl/Win.h"
 
 #include <shellapi.h>
 
+#include "app/CommandLine.h"
 #include "app/MainForm.h"
 #include "app/SelfTest.h"
 #include "app/Startup.h"
@@ -20,16 +22,6 @@ void ShutdownAll() {
     rtl::FormsShutdown();
 }
 
-std::wstring UsageText() {
-    std::wstring text =
-        L"Usage: orvex [--selftest=NAME] [--help]\r\n\r\n"
-        L"Without options the program opens its main window.\r\n\r\n"
-        L"--selftest=NAME  after start-up, provoke one failure to check crash reporting:\r\n";
-    for (const app::TSelfTestInfo& t : app::SelfTests()) text += rtl::Format(L"    %-20ls %ls\r\n", t.Name, t.Description);
-    text += L"--help           show this text\r\n";
-    return text;
-}
-
 // A GUI program has no console of its own: the text goes to the standard
 // output it was given, or into a message box.
 void ShowText(const std::wstring& text, bool error) {
@@ -42,44 +34,19 @@ void ShowText(const std::wstring& text, bool error) {
     MessageBoxW(nullptr, text.c_str(), L"Orvex Diagnostics", MB_OK | (error ? MB_ICONERROR : MB_ICONINFORMATION));
 }
 
-struct TOptions {
-    bool Help = false;
-    app::TSelfTest SelfTest = app::TSelfTest::None;
-    std::wstring Error;
-};
-
-TOptions ParseOptions() {
-    TOptions options;
-    int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    for (int i = 1; argv && i < argc; ++i) {
-        std::wstring arg = argv[i];
-        if (arg == L"--help" || arg == L"-h" || arg == L"/?") {
-            options.Help = true;
-        } else if (arg.rfind(L"--selftest=", 0) == 0) {
-            options.SelfTest = app::SelfTestByName(arg.substr(11));
-            if (options.SelfTest == app::TSelfTest::None) options.Error = L"Unknown self-test: " + arg.substr(11);
-        } else {
-            options.Error = L"Unknown option: " + arg;
-        }
-    }
-    LocalFree(argv);
-    return options;
-}
-
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // The windows lay themselves out for the screen's resolution; without
     // this the system would stretch them into blurred bitmaps.
     SetProcessDPIAware();
-    TOptions options = ParseOptions();
+    const app::TOptions options = app::ParseOptions(rtl::CommandLineArguments());
     if (!options.Error.empty()) {
-        ShowText(options.Error + L"\r\n\r\n" + UsageText(), true);
+        ShowText(options.Error + L"\r\n\r\n" + app::UsageText(), true);
         return 2;
     }
     if (options.Help) {
-        ShowText(UsageText(), false);
+        ShowText(app::UsageText(), false);
         return 0;
     }
     return rtl::RunGuarded([&] {
@@ -89,7 +56,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
         rtl::Application->Initialize();
         rtl::Application->SetTitle(L"Orvex Diagnostics");
-        rtl::Application->CreateForm(new app::TMainForm(rtl::Application, options.SelfTest));
+        auto* form = new app::TMainForm(rtl::Application, options.SelfTest);
+        rtl::Application->CreateForm(form);
+        if (!options.Paths.empty()) form->AddPaths(options.Paths);
         if (options.SelfTest == app::TSelfTest::OutsideRaise) app::FireSelfTest(options.SelfTest);
         rtl::Application->Run();
         rtl::Halt(0);

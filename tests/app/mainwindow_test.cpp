@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "TestUtil.h"
+#include "app/CommandLine.h"
 #include "app/DiagFiles.h"
 #include "app/MainForm.h"
 #include "app/MainFormIds.h"
@@ -27,6 +28,7 @@
 #include "rtl/Text.h"
 
 #include <commctrl.h>
+#include <shlobj.h>
 #include <wininet.h>
 
 namespace {
@@ -447,6 +449,45 @@ TEST_F(MainWindowTest, AboutShowsTheVersionsOfTheProgramAndTheExceptionManager) 
     EXPECT_NE(std::wstring::npos, shown.find(crash::TZudAvizi::About())) << rtl::ToAnsi(shown);
     crash::SetZudAvizi(nullptr);
     delete manager;
+}
+
+TEST(CommandLine, OptionsAndFilesToSend) {
+    app::TOptions o = app::ParseOptions({L"C:\\a.log", L"--selftest=access-read", L"D:\\logs"});
+    EXPECT_TRUE(o.Error.empty());
+    EXPECT_EQ(app::TSelfTest::ReadViolation, o.SelfTest);
+    EXPECT_EQ((std::vector<std::wstring>{L"C:\\a.log", L"D:\\logs"}), o.Paths);
+    o = app::ParseOptions({L"--", L"--odd name.txt", L"-h"});
+    EXPECT_TRUE(o.Error.empty());
+    EXPECT_FALSE(o.Help);
+    EXPECT_EQ((std::vector<std::wstring>{L"--odd name.txt", L"-h"}), o.Paths);
+    EXPECT_TRUE(app::ParseOptions({L"/?"}).Help);
+    EXPECT_EQ(L"Unknown option: --frobnicate", app::ParseOptions({L"--frobnicate", L"--bad2"}).Error);
+    EXPECT_EQ(L"Unknown self-test: nothing", app::ParseOptions({L"--selftest=nothing"}).Error);
+    EXPECT_NE(std::wstring::npos, app::UsageText().find(L"stack-overflow"));
+}
+
+TEST_F(MainWindowTest, FilesAndFoldersDroppedOnTheWindowAreAdded) {
+    testutil::TempDir dir;
+    Touch(dir.Path() + L"one.log", "1", 0);
+    CreateDirectoryW((dir.Path() + L"folder").c_str(), nullptr);
+    Touch(dir.Path() + L"folder\\two.txt", "22", 0);
+    Touch(dir.Path() + L"folder\\three.txt", "333", 0);
+    auto* form = new app::TMainForm(rtl::Application);
+    const HWND list = GetDlgItem(form->Handle(), app::idFileList);
+    const int before = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    // What the shell hands over: a DROPFILES header, then zero-ended paths and one more zero.
+    std::wstring names = dir.Path() + L"one.log" + L'\0' + dir.Path() + L"folder" + L'\0' + L'\0';
+    HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + names.size() * sizeof(wchar_t));
+    auto* header = static_cast<DROPFILES*>(GlobalLock(mem));
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = TRUE;
+    memcpy(header + 1, names.data(), names.size() * sizeof(wchar_t));
+    GlobalUnlock(mem);
+    SendMessageW(form->Handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(mem), 0);  // the window frees it
+    EXPECT_EQ(before + 3, static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)));
+    const auto checked = form->CheckedFiles();
+    for (const wchar_t* name : {L"one.log", L"folder\\two.txt", L"folder\\three.txt"})
+        EXPECT_NE(checked.end(), std::find(checked.begin(), checked.end(), dir.Path() + name)) << rtl::ToAnsi(name);
 }
 
 // A program started with a resolution set in the registry lays its main
