@@ -36,11 +36,6 @@ int ScreenDpi() {
 
 bool SamePath(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
 
-struct MenuTraits {
-    using Handle = HMENU;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { DestroyMenu(h); }
-};
 
 }  // namespace
 
@@ -148,7 +143,7 @@ void TMainForm::CreateControls() {
 }
 
 void TMainForm::CreateMenus() {
-    rtl::ScopedHandle<MenuTraits> bar(CreateMenu());
+    rtl::ScopedMenu bar(CreateMenu());
     HMENU file = CreatePopupMenu();
     AppendMenuW(file, MF_STRING, cmAddFiles, L"&Add files...\tCtrl+O");
     AppendMenuW(file, MF_STRING, cmAddFolder, L"Add f&older...");

@@ -20,13 +20,6 @@ class TShellFolderDialog;
 
 namespace app {
 
-struct FontTraits {
-    using Handle = HFONT;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { DeleteObject(h); }
-};
-using ScopedFont = rtl::ScopedHandle<FontTraits>;
-
 class TMainForm : public rtl::TForm {
 public:
     // `selfTest` names a failure to provoke once the window exists.
@@ -76,7 +69,7 @@ private:
 
     TSelfTest FSelfTest;
     int FDpi = 96;
-    ScopedFont FFont;
+    rtl::ScopedFont FFont;
     bool FStartMaximized = false;
     bool FShown = false;
 

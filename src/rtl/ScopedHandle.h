@@ -64,10 +64,23 @@ struct ModuleTraits {  // LoadLibrary
     static void Close(Handle h) { FreeLibrary(h); }
 };
 
+struct FontTraits {  // CreateFont and friends
+    using Handle = HFONT;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { DeleteObject(h); }
+};
+struct MenuTraits {  // a menu not (yet) given to a window
+    using Handle = HMENU;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { DestroyMenu(h); }
+};
+
 using ScopedFileHandle = ScopedHandle<KernelHandleTraits>;
 using ScopedKernelObject = ScopedHandle<KernelObjectTraits>;
 using ScopedRegKey = ScopedHandle<RegKeyTraits>;
 using ScopedLibrary = ScopedHandle<ModuleTraits>;
+using ScopedFont = ScopedHandle<FontTraits>;
+using ScopedMenu = ScopedHandle<MenuTraits>;
 
 // Binds an optional entry point once, typed by the declaration it stands for:
 //   auto fn = BindProc<decltype(&::ReportFault)>(module, "ReportFault");

@@ -34,13 +34,6 @@ namespace {
 
 using namespace diagview;
 
-struct FontTraits {
-    using Handle = HFONT;
-    static Handle Invalid() { return nullptr; }
-    static void Close(Handle h) { DeleteObject(h); }
-};
-using ScopedFont = rtl::ScopedHandle<FontTraits>;
-
 // What the window was started on.
 struct TShownReport {
     std::wstring Path;      // empty when the command line named none
@@ -48,10 +41,6 @@ struct TShownReport {
     TCrashReport Report;
     std::wstring Text;      // what the report box shows
 };
-
-void SetControlId(rtl::TWinControl* control, int id) {
-    SetWindowLongPtrW(control->Handle(), GWLP_ID, id);
-}
 
 class TViewerForm : public rtl::TForm {
 public:
@@ -61,7 +50,7 @@ public:
         FText = new rtl::TEdit(this, L"", 0, 0, 10, 10,
                                ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_HSCROLL);
         FText->SetName(L"ReportText");
-        SetControlId(FText, idReportText);
+        FText->SetId(idReportText);
         FFont.Reset(CreateFontW(-13, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                                 CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, L"Courier New"));
         if (FFont) SendMessageW(FText->Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(FFont.Get()), FALSE);
@@ -70,28 +59,28 @@ public:
         FText->SetText(FShown.Text);
 
         FAnswerLabel = new rtl::TLabel(this, L"Answer of the support server:", 0, 0, 10, 10);
-        SetControlId(FAnswerLabel, idAnswerLabel);
+        FAnswerLabel->SetId(idAnswerLabel);
         FAnswer = new rtl::TEdit(this, L"", 0, 0, 10, 10,
                                  ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_HSCROLL);
         FAnswer->SetName(L"AnswerText");
-        SetControlId(FAnswer, idAnswer);
+        FAnswer->SetId(idAnswer);
         SendMessageW(FAnswer->Handle(), EM_SETLIMITTEXT, 0, 0);
         FStatus = new rtl::TLabel(this, L"", 0, 0, 10, 10);
         FStatus->SetName(L"StatusText");
-        SetControlId(FStatus, idStatus);
+        FStatus->SetId(idStatus);
 
         FSend = new rtl::TButton(this, L"&Send to support", 0, 0, 10, 10);
         FSend->SetName(L"SendButton");
-        SetControlId(FSend, idSend);
+        FSend->SetId(idSend);
         FSend->OnClick = [this] { SendReport(); };
         FCancel = new rtl::TButton(this, L"Cancel", 0, 0, 10, 10);
         FCancel->SetName(L"CancelButton");
-        SetControlId(FCancel, idCancel);
+        FCancel->SetId(idCancel);
         FCancel->OnClick = [this] { RequestCancel(); };
         FCancel->SetEnabled(false);
         FClose = new rtl::TButton(this, L"Close", 0, 0, 10, 10, true);
         FClose->SetName(L"CloseButton");
-        SetControlId(FClose, idClose);
+        FClose->SetId(idClose);
         FClose->OnClick = [this] { Close(); };
 
         FSend->SetEnabled(FShown.Readable);
@@ -212,7 +201,7 @@ private:
     rtl::TButton* FSend = nullptr;
     rtl::TButton* FCancel = nullptr;
     rtl::TButton* FClose = nullptr;
-    ScopedFont FFont;
+    rtl::ScopedFont FFont;
     bool FSending = false;
     bool FCancelRequested = false;
     bool FCloseAfterSend = false;
