@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "TestUtil.h"
+#include "http/NetTestUtil.h"
 #include "rtl/Text.h"
 
 namespace e2e {
@@ -233,6 +234,15 @@ std::string AnswerBody(const std::wstring& shown) {
     for (size_t i = 0; i < bytes.size(); ++i)
         if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')) body += bytes[i];
     return body;
+}
+
+void TLocalServerTest::SetUp() {
+    const testhttp::TServers& servers = testhttp::TServers::Get();
+    ASSERT_TRUE(servers.Running()) << "the upload test servers are not running (CTest fixture http_servers)";
+    ASSERT_TRUE(FProtocol.SetString(L"http"));
+    ASSERT_TRUE(FServer.SetString(L"127.0.0.1:" + std::to_wstring(servers.Port("http"))));
+    ASSERT_TRUE(FProxyServer.Remove() && FProxyPort.Remove() && FProxyLogin.Remove());
+    ASSERT_TRUE(FSystemProxy.Use(L""));
 }
 
 }  // namespace e2e

@@ -4,11 +4,14 @@
 // WM_GETTEXT; clicks are posted), registry values set for the length of a
 // test, and bounded waits.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <optional>
 #include <string>
 
 #include "TestUtil.h"
+#include "config/GlobalProxySettings.h"
 #include "rtl/ScopedHandle.h"
 #include "rtl/Win.h"
 
@@ -115,5 +118,20 @@ bool FileExists(const std::wstring& path);
 
 // An answer shown in an edit control, as the server wrote it (LF line ends).
 std::string AnswerBody(const std::wstring& shown);
+
+// A test whose programs upload straight to the local HTTP test server: the
+// endpoint settings point there and no proxy is stored or set for the
+// system; every value found is put back afterwards.
+class TLocalServerTest : public testing::Test {
+protected:
+    void SetUp() override;
+
+    TRegistryValue FProtocol{L"Software\\Quillfen\\Debug", L"Debug_UploadProtocol"};
+    TRegistryValue FServer{L"Software\\Quillfen\\Debug", L"Debug_UploadServer"};
+    TRegistryValue FProxyServer{config::kProxySettingsKey, config::kProxyServerValue};
+    TRegistryValue FProxyPort{config::kProxySettingsKey, config::kProxyPortValue};
+    TRegistryValue FProxyLogin{config::kProxySettingsKey, config::kProxyLoginValue};
+    TSystemProxy FSystemProxy;
+};
 
 }  // namespace e2e

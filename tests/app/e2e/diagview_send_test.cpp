@@ -62,15 +62,10 @@ TEST(DiagViewPackage, ADamagedReportIsSentAloneUnderItsFileName) {
 
 // --- the program ---
 
-class DiagViewSend : public testing::Test {
+class DiagViewSend : public TLocalServerTest {
 protected:
     void SetUp() override {
-        const testhttp::TServers& servers = testhttp::TServers::Get();
-        ASSERT_TRUE(servers.Running()) << "the upload test servers are not running (CTest fixture http_servers)";
-        ASSERT_TRUE(FProtocol.SetString(L"http"));
-        ASSERT_TRUE(FServer.SetString(L"127.0.0.1:" + std::to_wstring(servers.Port("http"))));
-        ASSERT_TRUE(FProxy.Remove());
-        ASSERT_TRUE(FSystemProxy.Use(L""));
+        ASSERT_NO_FATAL_FAILURE(TLocalServerTest::SetUp());
         FReport = FDir.Path() + L"scripterror-77-2024-01-02-03-04-05.log";
         ASSERT_TRUE(WriteBytes(FReport, cReportText));
     }
@@ -92,10 +87,6 @@ protected:
 
     testutil::TempDir FDir;
     std::wstring FReport;
-    TRegistryValue FProtocol{L"Software\\Quillfen\\Debug", L"Debug_UploadProtocol"};
-    TRegistryValue FServer{L"Software\\Quillfen\\Debug", L"Debug_UploadServer"};
-    TRegistryValue FProxy{L"Software\\Quillfen\\Orvex Engine\\9.0", L"proxy server"};
-    TSystemProxy FSystemProxy;
     TProcess FViewer;
     HWND FWindow = nullptr, FSend = nullptr, FCancel = nullptr, FStatus = nullptr, FAnswer = nullptr;
 };

@@ -24,7 +24,6 @@ using namespace e2e;
 constexpr DWORD cStartTimeout = 90000;
 constexpr DWORD cSendTimeout = 120000;
 
-const std::wstring cDebugKey = L"Software\\Quillfen\\Debug";
 
 // The names of the crash reports in the diagnostic folder.
 std::vector<std::wstring> CrashReports() {
@@ -44,17 +43,8 @@ const testhttp::TSummary::Part* FilePart(const testhttp::TSummary& summary, cons
     return nullptr;
 }
 
-class MainWindow : public testing::Test {
+class MainWindow : public TLocalServerTest {
 protected:
-    void SetUp() override {
-        const testhttp::TServers& servers = testhttp::TServers::Get();
-        ASSERT_TRUE(servers.Running()) << "the upload test servers are not running (CTest fixture http_servers)";
-        ASSERT_TRUE(FProtocol.SetString(L"http"));
-        ASSERT_TRUE(FServer.SetString(L"127.0.0.1:" + std::to_wstring(servers.Port("http"))));
-        ASSERT_TRUE(FProxyServer.Remove() && FProxyPort.Remove() && FProxyLogin.Remove());
-        ASSERT_TRUE(FSystemProxy.Use(L""));
-    }
-
     void TearDown() override { FProgram.Close(FMain); }
 
     void StartProgram() {
@@ -91,12 +81,6 @@ protected:
         return WaitForSendEnd(Item(app::idSend), Item(app::idCancel), FStatus, cSendTimeout);
     }
 
-    TRegistryValue FProtocol{cDebugKey, L"Debug_UploadProtocol"};
-    TRegistryValue FServer{cDebugKey, L"Debug_UploadServer"};
-    TRegistryValue FProxyServer{config::kProxySettingsKey, config::kProxyServerValue};
-    TRegistryValue FProxyPort{config::kProxySettingsKey, config::kProxyPortValue};
-    TRegistryValue FProxyLogin{config::kProxySettingsKey, config::kProxyLoginValue};
-    TSystemProxy FSystemProxy;
     testutil::TempDir FDir;
     TProcess FProgram;
     HWND FMain = nullptr;
