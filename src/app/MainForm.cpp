@@ -390,14 +390,19 @@ void TMainForm::UpdateButtons() {
         if (c) c->SetEnabled(idle);
     if (FRemove) FRemove->SetEnabled(idle && FFileList && FFileList->Count() > 0);
     if (FSend) FSend->SetEnabled(idle);
-    if (FSaveAnswer) FSaveAnswer->SetEnabled(idle && FHasAnswer && !FLastResult.Body.empty());
+    if (FSaveAnswer) FSaveAnswer->SetEnabled(CanSaveAnswer());
     if (FCancel) FCancel->SetEnabled(FSending);
     if (HMENU menu = GetMenu(Handle())) {
         const UINT state = MF_BYCOMMAND | (idle ? MF_ENABLED : MF_GRAYED);
         for (int id : {cmAddFiles, cmAddFolder, cmRefresh, cmProxy, cmSend}) EnableMenuItem(menu, id, state);
         EnableMenuItem(menu, cmSaveAnswer,
-                       MF_BYCOMMAND | (idle && FHasAnswer && !FLastResult.Body.empty() ? MF_ENABLED : MF_GRAYED));
+                       MF_BYCOMMAND | (CanSaveAnswer() ? MF_ENABLED : MF_GRAYED));
     }
+}
+
+bool TMainForm::CanSaveAnswer() const {
+    const bool answered = FLastResult.Outcome == TSendOutcome::Delivered || FLastResult.Outcome == TSendOutcome::Rejected;
+    return !FSending && answered && !FLastResult.Body.empty();
 }
 
 void TMainForm::SetStatus(const std::wstring& text) {
@@ -418,7 +423,7 @@ void TMainForm::Send() {
     UpdateEndpoint();
     FSending = true;
     FCancelRequested = false;
-    FHasAnswer = false;
+    FLastResult = TSendResult();
     FAnswer->SetText(L"");
     FProgress->SetProgress(0, 1000);
     SetStatus(L"Connecting to the server...");
@@ -452,7 +457,6 @@ void TMainForm::ShowResult() {
     const TSendResult& r = FLastResult;
     std::wstring status = r.Message;
     if (r.Outcome == TSendOutcome::Delivered || r.Outcome == TSendOutcome::Rejected) {
-        FHasAnswer = true;
         FProgress->SetProgress(r.Outcome == TSendOutcome::Delivered ? 1000 : 0, 1000);
         if (!r.SuggestedFileName.empty()) status += L" Suggested file name: " + rtl::FromUtf8(r.SuggestedFileName);
         FAnswer->SetText(r.Body.empty() ? std::wstring(L"(the answer has no body)") : AnswerText(r.Body));
@@ -464,7 +468,7 @@ void TMainForm::ShowResult() {
 }
 
 void TMainForm::SaveAnswer() {
-    if (FSending || !FHasAnswer || FLastResult.Body.empty()) return;
+    if (!CanSaveAnswer()) return;
     const std::wstring folder = ChooseFolderPath(L"Save the answer in", FLastFolder);
     if (folder.empty()) return;
     const std::wstring path = UniqueFilePath(folder, AnswerFileName(FLastResult.SuggestedFileName, FLastResult.Headers));

@@ -29,7 +29,6 @@ public:
 
     // The resolution the window is laid out for.
     int Dpi() const { return FDpi; }
-    bool Sending() const { return FSending; }
 
     // Re-reads the diagnostic folder and the endpoint; files the user added
     // stay in the list.
@@ -63,6 +62,8 @@ private:
     void UpdateEndpoint();
     void UpdateButtons();
     void SetStatus(const std::wstring& text);
+    // Whether there is a server's answer with a body to save.
+    bool CanSaveAnswer() const;
     void ShowResult();
     void FillList();
     std::wstring ChooseFolderPath(const std::wstring& title, const std::wstring& start);
@@ -104,7 +105,6 @@ private:
     bool FCancelRequested = false;
     bool FCloseAfterSend = false;
     TSendResult FLastResult;
-    bool FHasAnswer = false;
     std::wstring FLastFolder;
 };
 
