@@ -34,8 +34,14 @@ int ScreenDpi() {
     return dpi > 0 ? dpi : 96;
 }
 
-bool SamePath(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
+// The outer size of the window (frame and menu bar) around a client area.
+SIZE WindowSizeFor(HWND wnd, SIZE client) {
+    RECT r{0, 0, client.cx, client.cy};
+    AdjustWindowRectEx(&r, GetWindowLongW(wnd, GWL_STYLE), TRUE, GetWindowLongW(wnd, GWL_EXSTYLE));
+    return SIZE{r.right - r.left, r.bottom - r.top};
+}
 
+bool SamePath(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
 
 }  // namespace
 
@@ -50,14 +56,12 @@ TMainForm::TMainForm(rtl::TComponent* owner, TSelfTest selfTest)
     FFolderDialog = new shell::TShellFolderDialog(this);
     FFolderDialog->SetName(L"FolderDialog");
     CreateMenus();
-    const SIZE client = MainDefaultClientSize(FDpi);
-    RECT frame{0, 0, client.cx, client.cy};
-    AdjustWindowRectEx(&frame, GetWindowLongW(Handle(), GWL_STYLE), TRUE, GetWindowLongW(Handle(), GWL_EXSTYLE));
-    SetWindowPos(Handle(), nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const SIZE frame = WindowSizeFor(Handle(), MainDefaultClientSize(FDpi));
+    SetWindowPos(Handle(), nullptr, 0, 0, frame.cx, frame.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     CreateControls();
     int show = SW_SHOWNORMAL;
-    if (RestoreWindowPlacement(Handle(), 0, 0, show)) FStartMaximized = show == SW_SHOWMAXIMIZED;
+    const SIZE min = WindowSizeFor(Handle(), MainMinimumClientSize(FDpi));
+    if (RestoreWindowPlacement(Handle(), min.cx, min.cy, show)) FStartMaximized = show == SW_SHOWMAXIMIZED;
     Layout();
     RefreshFiles();
     SetStatus(L"Choose the files to send, describe what happened and press Send.");
@@ -231,8 +235,8 @@ void TMainForm::FillList() {
     FFileList->Clear();
     for (size_t i = 0; i < FListed.size(); ++i) {
         const TDiagFile& f = FListed[i];
-        const std::wstring folder = f.Path.substr(0, f.Path.size() - f.Name.size());
-        const int index = FFileList->AddItem({f.Name, FormatByteSize(f.Size), FormatFileTime(f.Modified), folder},
+        const int index = FFileList->AddItem({f.Name, FormatByteSize(f.Size), FormatFileTime(f.Modified),
+                                              rtl::ExtractFilePath(f.Path)},
                                              static_cast<LPARAM>(i));
         const bool unchecked = std::any_of(FUnchecked.begin(), FUnchecked.end(), [&](auto& p) { return SamePath(p, f.Path); });
         FFileList->SetChecked(index, !unchecked);
@@ -291,7 +295,7 @@ void TMainForm::ChooseFiles() {
         if (folder.back() != L'\\') folder += L'\\';
         for (size_t i = 1; i < parts.size(); ++i) paths.push_back(folder + parts[i]);
     }
-    if (!paths.empty()) FLastFolder = paths[0].substr(0, paths[0].find_last_of(L'\\') + 1);
+    if (!paths.empty()) FLastFolder = rtl::ExtractFilePath(paths[0]);
     AddFiles(paths);
 }
 
@@ -564,12 +568,10 @@ LRESULT TMainForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
             return 0;
         }
         case WM_GETMINMAXINFO: {
-            const SIZE min = MainMinimumClientSize(FDpi);
-            RECT r{0, 0, min.cx, min.cy};
-            AdjustWindowRectEx(&r, GetWindowLongW(Handle(), GWL_STYLE), TRUE, GetWindowLongW(Handle(), GWL_EXSTYLE));
+            const SIZE min = WindowSizeFor(Handle(), MainMinimumClientSize(FDpi));
             auto* info = reinterpret_cast<MINMAXINFO*>(lp);
-            info->ptMinTrackSize.x = r.right - r.left;
-            info->ptMinTrackSize.y = r.bottom - r.top;
+            info->ptMinTrackSize.x = min.cx;
+            info->ptMinTrackSize.y = min.cy;
             return 0;
         }
         case WM_SHOWWINDOW:

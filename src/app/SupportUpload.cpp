@@ -21,6 +21,10 @@ bool IsUtf8(const std::string& bytes) {
                                                 static_cast<int>(bytes.size()), nullptr, 0) > 0;
 }
 
+const wchar_t* const kProxyLoginNeeded =
+    L"The proxy server refused the request because it needs a login. Enter the proxy user name and password with "
+    L"Proxy....";
+
 // The upload client's text when a proxy asked for a login it was not given.
 bool IsProxyLoginFailure(const std::wstring& technical) { return technical.rfind(L"Proxy login required", 0) == 0; }
 
@@ -106,9 +110,7 @@ std::wstring DescribeUploadFailure(const std::wstring& technical, int errorCode)
         case ERROR_SHARING_VIOLATION:
             return L"A file could not be read, so nothing was sent. Check that it still exists and is not in use.";
     }
-    if (IsProxyLoginFailure(technical))
-        return L"The proxy server refused the request because it needs a login. Enter the proxy user name and "
-               L"password with Proxy....";
+    if (IsProxyLoginFailure(technical)) return kProxyLoginNeeded;
     return L"The files could not be sent.";
 }
 
@@ -238,7 +240,7 @@ TSendResult TSupportSender::Send(const TSupportPackage& package) {
             // The settings were read for this upload, so asking for them again cannot fail.
             if (IsConnectionBroken(e.ErrorCode()) && ProxyWantsLogin(url)) {
                 const bool hasLogin = !config::GetProxySettings().Username().empty();
-                result.Message = hasLogin ? kProxyLoginRefused : DescribeUploadFailure(L"Proxy login required", 0);
+                result.Message = hasLogin ? kProxyLoginRefused : kProxyLoginNeeded;
             }
         }),
         rtl::On<rtl::ERegistryException>([&](rtl::ERegistryException& e) {

@@ -37,6 +37,11 @@ std::wstring ExtractFileName(const std::wstring& path) {
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
+std::wstring ExtractFilePath(const std::wstring& path) {
+    size_t slash = path.find_last_of(L"\\/:");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
 std::wstring Format(const wchar_t* fmt, ...) {
     std::vector<wchar_t> buf(256);
     for (;;) {

@@ -21,6 +21,8 @@ std::wstring Format(const wchar_t* fmt, ...);
 
 // The file name part of a path: what follows the last '\\', '/' or ':'.
 std::wstring ExtractFileName(const std::wstring& path);
+// The folder part of a path, with its trailing separator; empty for a bare name.
+std::wstring ExtractFilePath(const std::wstring& path);
 
 // The program's arguments after its name, as the system splits its command line.
 std::vector<std::wstring> CommandLineArguments();

@@ -7,11 +7,6 @@ namespace diagview {
 
 namespace {
 
-std::wstring FolderOf(const std::wstring& path) {
-    const size_t pos = path.find_last_of(L"\\/");
-    return pos == std::wstring::npos ? std::wstring() : path.substr(0, pos + 1);
-}
-
 bool IsFile(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -30,7 +25,7 @@ TReportSendContents ReportSendContents(const std::wstring& reportPath, const TCr
     const std::wstring program = report.Value(L"Application");
     if (!program.empty() && program.find_first_of(L"\\/:") == std::wstring::npos) {
         const size_t dot = program.find_last_of(L'.');
-        const std::wstring errorLog = FolderOf(reportPath) + program.substr(0, dot) + L".errlog";
+        const std::wstring errorLog = rtl::ExtractFilePath(reportPath) + program.substr(0, dot) + L".errlog";
         if (!program.substr(0, dot).empty() && IsFile(errorLog)) contents.Files.push_back(errorLog);
     }
     return contents;

@@ -207,12 +207,6 @@ private:
     bool FCloseAfterSend = false;
 };
 
-
-std::wstring FileNameOf(const std::wstring& path) {
-    const size_t pos = path.find_last_of(L"\\/:");
-    return pos == std::wstring::npos ? path : path.substr(pos + 1);
-}
-
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
@@ -229,10 +223,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         if (!ReportPathFromCommandLine(rtl::CommandLineArguments(), shown.Path, error)) {
             shown.Text = error;
         } else if (!LoadCrashReport(shown.Path, shown.Report, error)) {
-            caption += L" - " + FileNameOf(shown.Path);
+            caption += L" - " + rtl::ExtractFileName(shown.Path);
             shown.Text = L"The crash report \"" + shown.Path + L"\" cannot be shown.\r\n\r\n" + error;
         } else {
-            caption += L" - " + FileNameOf(shown.Path);
+            caption += L" - " + rtl::ExtractFileName(shown.Path);
             shown.Readable = true;
             shown.Text = L"Crash report " + shown.Path + L"\r\n\r\n" + FormatCrashReport(shown.Report);
         }
