@@ -2,16 +2,62 @@
 # Installs everything a Debian 12 machine needs to build, run and test the
 # program. Idempotent: when everything is present it only checks and returns.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 PACKAGES=(
   wine wine32:i386 wine64 g++-mingw-w64-i686-posix cmake make googletest
   xvfb x11-apps xdotool imagemagick python3 python3-multipart tinyproxy llvm
-  llvm-14-dev g++
+  llvm-14-dev g++ gcc-multilib
   openssl curl locales procps
 )
 
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+CODENAME="$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")"
+
+# A mirror that is half-way through a sync serves an index that does not
+# match its release file; apt then keeps the old list and says so. That is
+# no reason to stop: the install below says whether what it needs is there.
+apt_update() {
+  $SUDO apt-get update -qq || echo "setup: some package lists could not be refreshed; going on with the ones at hand" >&2
+}
+
+# When one architecture's security index could not be read, the amd64 and
+# i386 halves of a multi-arch library disagree on the newest version. The
+# release's own suite has both at one version: install from it then.
+apt_install() {
+  $SUDO apt-get install -y -qq "$@" >/dev/null && return 0
+  echo "setup: retrying with the versions of the $CODENAME suite" >&2
+  $SUDO apt-get install -y -qq -t "$CODENAME" "$@" >/dev/null
+}
+
+# The archive this machine is configured with, for the suite $1: one-line
+# sources ("deb [options] URI suite components") and deb822 paragraphs.
+configured_archive() {
+  local suite="$1" f
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$f" ] || continue
+    sed -E -e 's/#.*//' -e 's/\[[^]]*\]//' "$f" |
+      awk -v s="$suite" '$1 == "deb" && $3 == s { print $2; exit }'
+  done
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] || continue
+    sed -e '/^[[:space:]]*#/d' -e 's/#.*//' "$f" | awk -v s="$suite" '
+      BEGIN { RS = ""; FS = "\n" }
+      {
+        types = ""; uris = ""; suites = ""; enabled = "yes"
+        for (i = 1; i <= NF; i++) {
+          split($i, kv, ":"); key = tolower(kv[1]); val = substr($i, length(kv[1]) + 2)
+          gsub(/^[ \t]+|[ \t]+$/, "", val)
+          if (key == "types") types = val; else if (key == "uris") uris = val
+          else if (key == "suites") suites = val; else if (key == "enabled") enabled = tolower(val)
+        }
+        if (enabled == "no" || (" " types " ") !~ / deb /) next
+        if ((" " suites " ") ~ (" " s " ")) { split(uris, u, " "); print u[1]; exit }
+      }'
+  done | head -n 1
+}
 
 missing=()
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -26,21 +72,23 @@ fi
 
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+  apt_update
+  apt_install "${missing[@]}"
 fi
 
 # 32-bit programs: where the kernel cannot run i386 code itself (some
 # virtual machines), run it through QEMU's user-mode emulator. Wine needs a
-# QEMU that honours MAP_FIXED_NOREPLACE (version 8 or later): backports.
+# QEMU that honours MAP_FIXED_NOREPLACE (version 8 or later): backports,
+# from the same archive the machine already uses.
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
   if ! /usr/bin/qemu-i386-static --version 2>/dev/null | grep -qE 'version (8|9|[1-9][0-9])\.'; then
-    if ! grep -rqs bookworm-backports /etc/apt/sources.list /etc/apt/sources.list.d/; then
-      echo 'deb http://deb.debian.org/debian bookworm-backports main' | $SUDO tee /etc/apt/sources.list.d/backports.list >/dev/null
+    if ! grep -rqs -- "$CODENAME-backports" /etc/apt/sources.list /etc/apt/sources.list.d/; then
+      archive="$(configured_archive "$CODENAME")"
+      [ -n "$archive" ] || { echo "setup: no Debian source for $CODENAME is configured; cannot add $CODENAME-backports" >&2; exit 1; }
+      echo "deb $archive $CODENAME-backports main" | $SUDO tee /etc/apt/sources.list.d/backports.list >/dev/null
     fi
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq -t bookworm-backports qemu-user-static >/dev/null
+    apt_update
+    $SUDO apt-get install -y -qq -t "$CODENAME-backports" qemu-user-static >/dev/null
   fi
   mountpoint -q /proc/sys/fs/binfmt_misc || $SUDO mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
   # Register (again) so the kernel holds the current emulator binary open.
@@ -56,3 +104,4 @@ if ! locale -a 2>/dev/null | grep -qi '^en_US\.utf-\?8$'; then
   grep -q '^en_US.UTF-8 UTF-8' /etc/locale.gen || echo 'en_US.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
   $SUDO locale-gen >/dev/null
 fi
+
