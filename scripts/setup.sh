@@ -105,3 +105,22 @@ if ! locale -a 2>/dev/null | grep -qi '^en_US\.utf-\?8$'; then
   $SUDO locale-gen >/dev/null
 fi
 
+# Under QEMU's user-mode emulator, Wine's 32-bit processes preload a fix
+# that gives fault signals the trap number the emulator leaves out (see
+# scripts/platform/trapno.c and scripts/wine-env.sh). Built once per version
+# of its source.
+PLATFORM_DIR=/usr/local/lib/orvex-platform
+if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
+  fix_src=scripts/platform/trapno.c
+  fix_sum="$(sha256sum "$fix_src" | cut -d' ' -f1)"
+  if [ "$(cat "$PLATFORM_DIR/trapno.sha256" 2>/dev/null)" != "$fix_sum" ]; then
+    tmp="$(mktemp -d)"
+    gcc -m32 -O2 -fPIC -shared -Wall -Werror -o "$tmp/i386.so" "$fix_src" -ldl
+    gcc -O2 -fPIC -shared -o "$tmp/x86_64.so" -x c /dev/null
+    $SUDO install -D -m 0644 "$tmp/i386.so" "$PLATFORM_DIR/lib/i386-linux-gnu/libtrapno.so"
+    $SUDO install -D -m 0644 "$tmp/x86_64.so" "$PLATFORM_DIR/lib/x86_64-linux-gnu/libtrapno.so"
+    echo "$fix_sum" | $SUDO tee "$PLATFORM_DIR/trapno.sha256" >/dev/null
+    rm -rf "$tmp"
+  fi
+fi
+

@@ -8,6 +8,24 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 # A fixed locale so the ANSI code page is 1252 whatever the machine has.
 export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
+
+# Where the kernel cannot run i386 code, QEMU's user-mode emulator runs it,
+# and Wine's 32-bit processes preload the fix that gives its fault signals
+# their trap numbers (scripts/platform/trapno.c, built by scripts/setup.sh).
+# $LIB lets the loader pick the i386 build in 32-bit processes and an empty
+# one in 64-bit processes such as wineserver.
+QF_PLATFORM_DIR="${QF_PLATFORM_DIR:-/usr/local/lib/orvex-platform}"
+QF_EMULATED_I386=""
+if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then QF_EMULATED_I386=1; fi
+QF_TRAPNO_FIX=""
+if [ -n "$QF_EMULATED_I386" ] && [ -f "$QF_PLATFORM_DIR/lib/i386-linux-gnu/libtrapno.so" ]; then
+  QF_TRAPNO_FIX="$QF_PLATFORM_DIR/\$LIB/libtrapno.so"
+  case " ${LD_PRELOAD:-} " in
+    *" $QF_TRAPNO_FIX "*) ;;
+    *) export LD_PRELOAD="$QF_TRAPNO_FIX${LD_PRELOAD:+ $LD_PRELOAD}" ;;
+  esac
+fi
+
 QF_DISPLAY_FILE="$QF_BUILD_DIR/.xvfb-display"
 QF_XVFB_PID_FILE="$QF_BUILD_DIR/.xvfb-pid"
 
