@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 
 #include "env/OwnMemory.h"
@@ -37,6 +38,27 @@ TEST(OwnMemory, InvalidAddressesAnswerFalseWithoutFaulting) {
     EXPECT_TRUE(env::ReadOwnMemory(two + 4092, buf, 4));
     EXPECT_FALSE(env::ReadOwnMemory(two + 4092, buf, 8));
     VirtualFree(two, 0, MEM_RELEASE);
+}
+
+// A write across pages of different protections reaches both, and each
+// page keeps its own protection afterwards (code is not left writable).
+TEST(OwnMemory, WritesAcrossProtectionsAndGivesEachPageItsProtectionBack) {
+    const DWORD protections[] = {PAGE_READONLY, PAGE_EXECUTE_READ, PAGE_READWRITE};
+    auto* pages = static_cast<uint8_t*>(VirtualAlloc(nullptr, 3 * 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    ASSERT_NE(nullptr, pages);
+    DWORD old = 0;
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(VirtualProtect(pages + i * 4096, 4096, protections[i], &old));
+
+    uint8_t bytes[8200];
+    for (size_t i = 0; i < sizeof(bytes); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 1);
+    ASSERT_TRUE(env::WriteOwnMemory(pages + 4, bytes, sizeof(bytes)));
+    EXPECT_EQ(0, std::memcmp(pages + 4, bytes, sizeof(bytes)));
+    for (int i = 0; i < 3; ++i) {
+        MEMORY_BASIC_INFORMATION mbi{};
+        ASSERT_NE(0u, VirtualQuery(pages + i * 4096, &mbi, sizeof(mbi)));
+        EXPECT_EQ(protections[i], mbi.Protect) << "page " << i;
+    }
+    VirtualFree(pages, 0, MEM_RELEASE);
 }
 
 TEST(OwnMemory, StackTopIsAboveTheCurrentFrame) {
