@@ -6,4 +6,4 @@ bash scripts/setup.sh
 cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake >/dev/null
 cmake --build build -j"$(nproc)"
 cd build
-ctest --output-on-failure --timeout 1200
+ctest --output-on-failure

@@ -29,16 +29,25 @@ fi
 QF_DISPLAY_FILE="$QF_BUILD_DIR/.xvfb-display"
 QF_XVFB_PID_FILE="$QF_BUILD_DIR/.xvfb-pid"
 
+# No debugger starts on an unhandled exception: Wine's automatic one
+# cannot attach under the emulator and would wait forever. With a debugger
+# command that cannot start, Wine prints the exception and ends the process.
 qf_prefix_ensure() {
-  [ -f "$WINEPREFIX/.qf-ready" ] && return 0
+  [ -f "$WINEPREFIX/.qf-ready-2" ] && return 0
   (
     flock 9
-    if [ ! -f "$WINEPREFIX/.qf-ready" ]; then
+    if [ ! -f "$WINEPREFIX/.qf-ready-2" ]; then
       rm -rf "$WINEPREFIX"
       DISPLAY= wineboot -i >/dev/null 2>&1 9>&- || true
+      wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f \
+        >/dev/null 2>&1 9>&-
+      wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /t REG_SZ /d 1 /f \
+        >/dev/null 2>&1 9>&-
       wineserver -w 9>&-
       # Tests install what they need into the prefix; mark it as complete.
-      touch "$WINEPREFIX/.qf-ready"
+      # The marker's number goes up when this set-up changes, so that an
+      # older prefix is made anew.
+      touch "$WINEPREFIX/.qf-ready-2"
     fi
   ) 9>"$QF_BUILD_DIR/.wineprefix.lock"
 }
