@@ -26,8 +26,8 @@ done
 
 cmake --build "$BUILD" --target orvex diagview app_tests >/dev/null
 
+export QF_PREFIX_NAME=screenshot-prefix
 source "$HERE/scripts/wine-env.sh" "$BUILD"
-export WINEPREFIX="$BUILD/screenshot-prefix"
 qf_prefix_ensure
 
 xvfb_pid=""

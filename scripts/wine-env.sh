@@ -1,7 +1,9 @@
 # Sourced with the build folder as $1: sets up the Wine environment of that
-# build and defines qf_session_ensure / qf_session_stop.
+# build and defines qf_session_ensure / qf_session_stop. The tests use the
+# prefix "wineprefix"; QF_PREFIX_NAME names another one (the run command's).
 QF_BUILD_DIR="$(cd "$1" && pwd)"
-export WINEPREFIX="$QF_BUILD_DIR/wineprefix"
+QF_PREFIX_NAME="${QF_PREFIX_NAME:-wineprefix}"
+export WINEPREFIX="$QF_BUILD_DIR/$QF_PREFIX_NAME"
 export WINEARCH=win32
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono/Gecko install prompts; the program needs neither.
@@ -49,7 +51,7 @@ qf_prefix_ensure() {
       # older prefix is made anew.
       touch "$WINEPREFIX/.qf-ready-2"
     fi
-  ) 9>"$QF_BUILD_DIR/.wineprefix.lock"
+  ) 9>"$WINEPREFIX.lock"
 }
 
 qf_xvfb_alive() {
@@ -92,7 +94,7 @@ qf_session_ensure() {
     if wineserver -p </dev/null >/dev/null 2>&1 9>&-; then
       wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 9>&- || true
     fi
-  ) 9>"$QF_BUILD_DIR/.wineserver.lock"
+  ) 9>"$WINEPREFIX.server.lock"
 }
 
 qf_session_stop() {
