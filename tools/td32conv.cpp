@@ -4,10 +4,11 @@
 // with names in the @-qualified mangling scheme, source lines and a names
 // table. Runs on the build machine, after each link.
 //
-//   td32conv [--append] [--tds FILE] [--quiet] EXECUTABLE
+//   td32conv [--append] [--tds FILE] [--source-root DIR] [--quiet] EXECUTABLE
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -73,8 +74,19 @@ std::string ToAnsi(const std::string& utf8) {
     return out;
 }
 
-// Source paths keep their end when cut: the file name matters most.
+// The folder source paths are written relative to (empty: as they are).
+std::string gSourceRoot;
+
+// Source paths under the source root are relative to it, so that a report
+// names src\crash\X.cpp and not the build machine's folder. They keep their
+// end when cut: the file name matters most.
 std::string PathName(std::string path) {
+    if (!gSourceRoot.empty()) {
+        std::string normal = std::filesystem::path(path).lexically_normal().generic_string();
+        if (normal.size() > gSourceRoot.size() && normal.compare(0, gSourceRoot.size(), gSourceRoot) == 0 &&
+            normal[gSourceRoot.size()] == '/')
+            path = normal.substr(gSourceRoot.size() + 1);
+    }
     std::replace(path.begin(), path.end(), '/', '\\');
     path = ToAnsi(path);
     if (path.size() > kMaxNameBytes) path = "..." + path.substr(path.size() - (kMaxNameBytes - 3));
@@ -812,10 +824,11 @@ size_t ExistingBlock(const Bytes& image) {
 
 void Usage(FILE* to) {
     std::fprintf(to,
-                 "usage: td32conv [--append] [--tds FILE] [--quiet] EXECUTABLE\n"
+                 "usage: td32conv [--append] [--tds FILE] [--source-root DIR] [--quiet] EXECUTABLE\n"
                  "Converts the DWARF debug information of a 32-bit PE executable to TD32.\n"
                  "  --append    append the TD32 block to EXECUTABLE (a block already there is replaced)\n"
                  "  --tds FILE  write the TD32 block to FILE\n"
+                 "  --source-root DIR  write source paths under DIR relative to it\n"
                  "  --quiet     print nothing on success\n");
 }
 
@@ -829,6 +842,10 @@ int main(int argc, char** argv) {
         if (a == "--append") append = true;
         else if (a == "--quiet") quiet = true;
         else if (a == "--tds" && i + 1 < argc) tds = argv[++i];
+        else if (a == "--source-root" && i + 1 < argc) {
+            gSourceRoot = std::filesystem::path(argv[++i]).lexically_normal().generic_string();
+            while (gSourceRoot.size() > 1 && gSourceRoot.back() == '/') gSourceRoot.pop_back();
+        }
         else if (a == "--help" || a == "-h") {
             Usage(stdout);
             return 0;
