@@ -11,6 +11,18 @@ add_test(NAME wine_session_stop COMMAND ${CMAKE_SOURCE_DIR}/scripts/wine-session
 set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
 set_tests_properties(wine_session_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
 
+# The platform check (scripts/platform/platform_check.cpp): a fresh process
+# that provokes each kind of fault and rewrites code that already ran. It is
+# a set-up step of the same fixture, so when the machine cannot run 32-bit
+# code faithfully no suite starts and the check says why.
+add_executable(platform_check ${CMAKE_SOURCE_DIR}/scripts/platform/platform_check.cpp)
+target_link_libraries(platform_check PRIVATE env)
+target_include_directories(platform_check PRIVATE ${CMAKE_SOURCE_DIR}/src)
+target_link_options(platform_check PRIVATE -mconsole)
+add_test(NAME platform_check
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/platform-check ${CMAKE_BINARY_DIR} $<TARGET_FILE:platform_check>)
+set_tests_properties(platform_check PROPERTIES FIXTURES_SETUP wine DEPENDS wine_session_start TIMEOUT 90)
+
 function(qf_add_test name)
   cmake_parse_arguments(T "OWN_MAIN" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})

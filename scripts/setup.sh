@@ -128,6 +128,6 @@ fi
 # set-up: a platform that reports faults wrongly stops here, not in 20 suites.
 mkdir -p build/platform
 i686-w64-mingw32-g++-posix -std=gnu++20 -O2 -static -Isrc -o build/platform/platform_check.exe \
-  tests/platform/platform_check.cpp src/env/OwnMemory.cpp
+  scripts/platform/platform_check.cpp src/env/OwnMemory.cpp
 out="$(bash scripts/platform-check build build/platform/platform_check.exe 2>&1)" || { printf '%s\n' "$out" >&2; exit 1; }
 echo "setup: the platform check passed"
