@@ -17,8 +17,6 @@ namespace crash {
 
 namespace {
 
-thread_local TThreadSlots* tSlots = nullptr;
-
 DWORD gMainThreadId = GetCurrentThreadId();  // module initialisation runs on the main thread
 
 using ReportFaultFn = decltype(&::ReportFault);
@@ -79,11 +77,6 @@ void TerminationPath() {
 }
 
 }  // namespace
-
-TThreadSlots& ThreadSlots() {
-    if (!tSlots) tSlots = new TThreadSlots{};  // zero at thread start; one per thread for its lifetime
-    return *tSlots;
-}
 
 void StartupExceptionManagerSupport() {
     gFaultRep.Reset(LoadLibraryW(L"faultrep.dll"));

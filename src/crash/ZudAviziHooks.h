@@ -5,19 +5,10 @@
 #pragma once
 #include <string>
 
+#include "crash/ThreadSlots.h"
 #include "crash/ZudAvizi.h"
 
 namespace crash {
-
-// Per-thread record of the last exception that reached a patched handler
-// and of the last message description composed on the thread.
-struct TThreadSlots {
-    CONTEXT Context;
-    TExceptionRecord Record;
-    TExceptionMessageInfo Info;
-    TStackSnapshot Stack;  // the stack as it was at that dispatch
-};
-TThreadSlots& ThreadSlots();
 
 // Hooks standing for the runtime routines (same calling conventions).
 int __stdcall ExcErrorMessage(rtl::Exception* exceptObject, void* exceptAddr, wchar_t* buffer, int size);
