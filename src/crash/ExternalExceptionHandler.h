@@ -23,9 +23,6 @@ public:
                                     wchar_t* buffer, int32_t bufferSize, rtl::TStringList* customInfo) override;
 };
 
-// Exit code of a process that failed again while its crash report was made.
-constexpr UINT cCrashDuringReportExitCode = 200;
-
 // Start-up step (the exception manager must exist): points the manager's
 // error log at <diagnostic folder><program name>.errlog, makes sure the
 // folder exists, and registers the filter for Exception and descendants.

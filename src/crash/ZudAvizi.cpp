@@ -95,8 +95,12 @@ TZudAvizi::TZudAvizi(TZudAviziEnvironment environment, const TZudAviziSystemAddr
     FModules.push_back(std::make_unique<TModuleDebugInfo>(ModuleFileName(FInstance), FInstance));
     FDefaultFilter = TFilterRef(NewDefaultZudAviziFilter());
     RegisterExceptionFilter(nullptr, FDefaultFilter.Get(), false);
-    rtl::SetThreadStateTransfer({[]() -> void* { return &ThreadSlots(); },
-                                 [](void* state) { ThreadSlots() = *static_cast<TThreadSlots*>(state); }});
+    ReserveThreadSlots();
+    rtl::SetThreadStateTransfer(
+        {[]() -> void* { return static_cast<TExceptionState*>(&ThreadSlots()); },
+         [](void* state) {
+             static_cast<TExceptionState&>(ThreadSlots()) = *static_cast<const TExceptionState*>(state);
+         }});
 }
 
 TZudAvizi::~TZudAvizi() {
@@ -208,9 +212,9 @@ std::wstring TZudAvizi::Version() const {
     }
 }
 
-CONTEXT TZudAvizi::ExceptionContext() const { return ThreadSlots().Context; }
+CONTEXT TZudAvizi::ExceptionContext() const { return ReportedException().Context; }
 TExceptionMessageInfo TZudAvizi::ExceptionInfo() const { return ThreadSlots().Info; }
-TExceptionRecord TZudAvizi::ExceptionRec() const { return ThreadSlots().Record; }
+TExceptionRecord TZudAvizi::ExceptionRec() const { return ReportedException().Record; }
 
 // --- source information ---
 

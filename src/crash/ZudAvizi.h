@@ -276,6 +276,8 @@ public:
     void WalkFilters(rtl::Exception* obj, F fn) {
         TLockGuard guard(FFiltersLock);
         for (size_t i = FFilters.size(); i-- > 0;) {
+            // A filter may unregister entries while the walk runs.
+            if (i >= FFilters.size()) continue;
             TExceptionFilter& entry = *FFilters[i];
             if (!entry.Enabled || !Matches(entry, obj)) continue;
             TFilterRef keep = entry.Filter;
@@ -314,6 +316,10 @@ private:
     bool FSuppressRecursion = true;
     std::vector<std::unique_ptr<TZudAviziPatch>> FPatches;
 };
+
+// Exit code of a process that failed again while its failure was being
+// reported, or whose report could not be made.
+constexpr UINT cCrashDuringReportExitCode = 200;
 
 // The single manager (null when none exists).
 TZudAvizi* ZudAvizi();

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <cwchar>
 #include <errorrep.h>
+#include <vector>
 
 #include "crash/ErrorLogFile.h"
 #include "env/OwnMemory.h"
@@ -32,7 +33,7 @@ bool IsRuntimeCode(uint32_t code) { return (code & 0x0EEDFAC0u) == 0x0EEDFAC0u; 
 class TThreadException {
 public:
     TThreadException() {
-        const TThreadSlots& s = ThreadSlots();
+        const TExceptionState& s = ReportedException();
         if (IsRuntimeCode(s.Record.ExceptionCode) && s.Record.NumberParameters >= 2) {
             FObject = s.Record.ExceptObj;
             FAddress = s.Record.ExceptAddr;
@@ -64,7 +65,7 @@ private:
 // Ends the process through the system's error reporting after a filter
 // refused to let the program go on.
 void TerminationPath() {
-    TThreadSlots& s = ThreadSlots();
+    TExceptionState s = ReportedException();
     EXCEPTION_POINTERS pointers{reinterpret_cast<EXCEPTION_RECORD*>(&s.Record), &s.Context};
     if (gReportFault) {
         EFaultRepRetVal r = gReportFault(&pointers, 0);
@@ -105,11 +106,11 @@ void AppendToErrorLog(const std::wstring& path, const std::wstring& text) {
     env::WriteAnsiText(file.Get(), text);
 }
 
-void DumpRegisters(const CONTEXT& c, rtl::TStringList& d, const TStackSnapshot* stack) {
+void DumpRegisters(const CONTEXT& c, rtl::TStringList& d, const TStackSnapshot* stack, DWORD threadId) {
     using rtl::Format;
     d.Clear();
     d.Add(Format(L"Main Thread ID = %.8X, Current Thread ID = %.8X", static_cast<unsigned>(gMainThreadId),
-                 static_cast<unsigned>(GetCurrentThreadId())));
+                 static_cast<unsigned>(threadId ? threadId : GetCurrentThreadId())));
     d.Add(L"Registers:");
     d.Add(Format(L"EAX = %.8X  CS = %.4X  EIP = %.8X  Flags = %.8X", c.Eax, c.SegCs, c.Eip, c.EFlags));
     d.Add(Format(L"EBX = %.8X  SS = %.4X  ESP = %.8X    EBP = %.8X", c.Ebx, c.SegSs, c.Esp, c.Ebp));
@@ -134,7 +135,7 @@ void DumpRegisters(const CONTEXT& c, rtl::TStringList& d, const TStackSnapshot* 
 }
 
 void GatherDiagnostics(TZudAvizi& m) {
-    const TThreadSlots& s = ThreadSlots();
+    const TExceptionState& s = ReportedException();
     void* address = IsRuntimeCode(s.Record.ExceptionCode) ? s.Record.ExceptAddr : s.Record.ExceptionAddress;
     void* stackPtr = reinterpret_cast<void*>(static_cast<uintptr_t>(s.Context.Esp));
     const TStackSnapshot* snapshot = s.Stack.Base == s.Context.Esp && s.Stack.Size ? &s.Stack : nullptr;
@@ -142,7 +143,7 @@ void GatherDiagnostics(TZudAvizi& m) {
     m.CallStack().GenerateFromAddr(address, stackPtr, m.MaxCallStack(), m.SuppressRecursion());
     SetStackSnapshot(nullptr);
     m.CallStack().Dump(m.CallStackStrings());
-    DumpRegisters(s.Context, m.ContextStrings(), snapshot);
+    DumpRegisters(s.Context, m.ContextStrings(), snapshot, s.ThreadId);
 }
 
 void RunLogFilters(TZudAvizi& m, rtl::Exception* exceptObject, wchar_t* buffer, int length) {
@@ -181,7 +182,8 @@ int __stdcall ExcErrorMessage(rtl::Exception* exceptObject, void* exceptAddr, wc
         // location, since a call that never returns may be the last
         // instruction of its line or procedure.
         uint32_t lookup = info.miModuleAddress;
-        if (IsRuntimeCode(slots.Record.ExceptionCode) && slots.Record.ExceptAddr == exceptAddr && lookup > 0)
+        const TExceptionRecord& record = ReportedException().Record;
+        if (IsRuntimeCode(record.ExceptionCode) && record.ExceptAddr == exceptAddr && lookup > 0)
             --lookup;
         module->FindSourceLine(lookup, info.miSrcNameIndex, info.miSrcLineNum, info.miSrcLineOffset);
         module->FindModuleProc(lookup, info.miModuleNameIndex, info.miProcNameIndex);
@@ -209,7 +211,15 @@ int __stdcall ExcErrorMessage(rtl::Exception* exceptObject, void* exceptAddr, wc
 void __stdcall ExcShowException(rtl::Exception* exceptObject, void* exceptAddr) {
     TZudAvizi* m = ZudAvizi();
     if (!m) return;
+    // The overflowing thread waits for this one, which reports its failure
+    // from a fresh stack: when the overflow hit it while it was reporting,
+    // it holds the lock, and waiting for it would hang the process.
+    const DWORD failingThread = ThreadSlots().ThreadId;
+    if (failingThread && failingThread != GetCurrentThreadId() &&
+        reinterpret_cast<uintptr_t>(m->Lock().OwningThread) == failingThread)
+        ExitProcess(cCrashDuringReportExitCode);
     TLockGuard lock(m->Lock());
+    TReportScope report;
     wchar_t buffer[1024] = {};
     int length = ExcErrorMessage(exceptObject, exceptAddr, buffer, 1024);
     std::wstring message(buffer, static_cast<size_t>(length));
@@ -240,12 +250,31 @@ void TZudAvizi::LogException() {
         [&] {
             TThreadException current;
             TLockGuard lock(FLock);
+            TReportScope report;
             wchar_t buffer[1025] = {};
             int length = ExcErrorMessage(current.Object(), current.Address(), buffer, 1025);
             GatherDiagnostics(*this);
             RunLogFilters(*this, current.Object(), buffer, length);
         },
         rtl::OnAny([](rtl::Exception&) {}));
+}
+
+std::wstring DebuggerCommandLine(const std::wstring& debugger, DWORD processId, HANDLE event) {
+    // The value is a command, never a format: only "%ld" (and "%d") take the
+    // two numbers, in order; every other character stays as it is.
+    const long numbers[2] = {static_cast<long>(processId), static_cast<long>(reinterpret_cast<intptr_t>(event))};
+    std::wstring line;
+    int used = 0;
+    for (size_t i = 0; i < debugger.size(); ++i) {
+        const bool ld = debugger.compare(i, 3, L"%ld") == 0, d = debugger.compare(i, 2, L"%d") == 0;
+        if ((ld || d) && used < 2) {
+            line += std::to_wstring(numbers[used++]);
+            i += ld ? 2 : 1;
+        } else {
+            line += debugger[i];
+        }
+    }
+    return line;
 }
 
 bool StartSystemDebugger() {
@@ -260,20 +289,17 @@ bool StartSystemDebugger() {
         (type != REG_SZ && type != REG_EXPAND_SZ))
         return false;
     value[257] = L'\0';
-    std::wstring command(value);
-    if (command.empty()) return false;
-    for (size_t at; (at = command.find(L"%ld")) != std::wstring::npos;) command.replace(at, 3, L"%d");
+    if (!value[0]) return false;
     SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
     rtl::ScopedKernelObject event(CreateEventW(&sa, TRUE, FALSE, nullptr));
     if (!event) return false;
-    wchar_t line[1024];
-    _snwprintf(line, 1023, command.c_str(), static_cast<int>(GetCurrentProcessId()),
-               static_cast<int>(reinterpret_cast<uintptr_t>(event.Get())));
-    line[1023] = L'\0';
+    std::wstring command = DebuggerCommandLine(value, GetCurrentProcessId(), event.Get());
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(L'\0');
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, line, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si, &pi))
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si, &pi))
         return false;
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
@@ -294,7 +320,10 @@ void __stdcall crash_ExcNotify(CONTEXT* context, EXCEPTION_RECORD* record) {
     std::memcpy(&slots.Context, context, sizeof(CONTEXT));
     std::memcpy(&slots.Record, record, sizeof(TExceptionRecord));
     slots.Stack.Take(context->Esp, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(env::GetStackTop())));
-    if (m->LogHandled()) m->LogException();
+    slots.ThreadId = GetCurrentThreadId();
+    // Exceptions raised and handled while this thread reports or logs are
+    // not logged: the entry being written would be cut by another.
+    if (m->LogHandled() && slots.Busy == 0) m->LogException();
 }
 
 BOOL __stdcall crash_ExcRaiseNotify(rtl::Exception*, TPushedRegisters*) { return TRUE; }

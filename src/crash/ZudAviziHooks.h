@@ -19,9 +19,15 @@ __attribute__((thiscall)) void ExcAppShowException(void* application, rtl::Excep
 // calling thread's recorded exception.
 void GatherDiagnostics(TZudAvizi& m);
 void RunLogFilters(TZudAvizi& m, rtl::Exception* exceptObject, wchar_t* buffer, int length);
-// The register dump of `ctx` (main and current thread ids, registers, code
-// bytes at EIP, 20 stack words).
-void DumpRegisters(const CONTEXT& ctx, rtl::TStringList& dest, const TStackSnapshot* stack = nullptr);
+// The register dump of `ctx` (main and failing thread ids, registers, code
+// bytes at EIP, 20 stack words). The failing thread is `threadId`, or the
+// calling one when it is 0.
+void DumpRegisters(const CONTEXT& ctx, rtl::TStringList& dest, const TStackSnapshot* stack = nullptr,
+                   DWORD threadId = 0);
+// The command line of the AeDebug debugger: each "%ld" or "%d" of the
+// value, in order, takes the process id and then the event handle in
+// decimal; nothing else of the value is interpreted.
+std::wstring DebuggerCommandLine(const std::wstring& debugger, DWORD processId, HANDLE event);
 // Starts the debugger named by the AeDebug key; true when it signalled its
 // attach within the time allowed.
 bool StartSystemDebugger();

@@ -377,6 +377,104 @@ TEST(CallStack, AHandledExceptionKeepsTheStackOfItsRaise) {
     EXPECT_LT(raise, caller);
 }
 
+// Raises and handles an exception of its own while the message is composed
+// (as the unmangler or the debug-information reader may), with handled
+// exceptions logged, and keeps what the show step was given.
+class SelfRaisingFilter : public TZudAviziFilterBase {
+public:
+    BOOL __stdcall ExceptionMessage(rtl::Exception*, TExceptionMessageInfo*, wchar_t*, int32_t,
+                                    rtl::TStringList*) override {
+        rtl::Try([] { rtl::RaiseNew<rtl::EConvertError>(L"inner"); }, rtl::OnAny([](rtl::Exception&) {}));
+        return TRUE;
+    }
+    BOOL __stdcall LogException(rtl::Exception* e, wchar_t*, int32_t, rtl::TStringList*, rtl::TStringList*,
+                                rtl::TStringList*) override {
+        Logged.push_back(e ? e->ClassName() : L"");
+        return TRUE;
+    }
+    BOOL __stdcall ShowException(rtl::Exception* e, const wchar_t*, const wchar_t*, rtl::TStringList* stack,
+                                 rtl::TStringList* registers, rtl::TStringList*) override {
+        Shown = e ? e->ClassName() : L"";
+        TExceptionRecord rec = ZudAvizi()->ExceptionRec();
+        RecordObject = rec.ExceptObj ? rec.ExceptObj->ClassName() : L"";
+        Stack = stack->Text();
+        Registers = registers->Text();
+        return TRUE;
+    }
+    std::vector<std::wstring> Logged;
+    std::wstring Shown, RecordObject, Stack, Registers;
+};
+
+TEST(Manager, ExceptionsHandledWhileAFailureIsReportedDoNotReplaceIt) {
+    ManagerScope m;
+    m->EnableExceptionFilter(m->DefaultExceptionFilter(), false);
+    auto* filter = new SelfRaisingFilter;
+    TFilterRef keep(filter);
+    m->RegisterExceptionFilter(nullptr, filter, false);
+    m->SetLogHandled(true);
+    rtl::Try([] { RaiseRecorded(); }, rtl::OnAny([&](rtl::Exception&) { ExcAppShowException(nullptr, nullptr); }));
+    m->SetLogHandled(false);
+    EXPECT_EQ(L"ERecorded", filter->Shown);
+    EXPECT_EQ(L"ERecorded", filter->RecordObject);
+    EXPECT_NE(std::wstring::npos, filter->Stack.find(L"RaiseRecorded (manager_test.cpp")) << rtl::ToAnsi(filter->Stack);
+    const std::wstring ids = rtl::Format(L"Current Thread ID = %.8X", static_cast<unsigned>(GetCurrentThreadId()));
+    EXPECT_NE(std::wstring::npos, filter->Registers.find(ids));
+    // Logged once while it was dispatched; the inner one, raised while the
+    // entry was written, not at all.
+    EXPECT_EQ(std::vector<std::wstring>{L"ERecorded"}, filter->Logged);
+}
+
+// Unregisters every filter while the walk runs.
+class UnregisteringFilter : public TZudAviziFilterBase {
+public:
+    BOOL __stdcall ExceptionMessage(rtl::Exception*, TExceptionMessageInfo*, wchar_t*, int32_t,
+                                    rtl::TStringList*) override {
+        ZudAvizi()->UnRegisterExceptionFilter(this);
+        ZudAvizi()->UnRegisterExceptionFilter(ZudAvizi()->DefaultExceptionFilter());
+        return TRUE;
+    }
+};
+
+TEST(Manager, AWalkSurvivesFiltersUnregisteredDuringIt) {
+    ManagerScope m;
+    TFilterRef first(new UnregisteringFilter), second(new UnregisteringFilter);
+    m->RegisterExceptionFilter(nullptr, first.Get(), false);
+    m->RegisterExceptionFilter(nullptr, second.Get(), false);
+    ERecorded e(L"x");
+    int visited = 0;
+    m->WalkFilters(&e, [&](IZudAviziFilter* f) {
+        ++visited;
+        return f->ExceptionMessage(&e, nullptr, nullptr, 0, nullptr) != 0;
+    });
+    // The newer one removed itself and the default filter; the older one is
+    // still visited, and nothing past the shortened list is.
+    EXPECT_EQ(2, visited);
+    EXPECT_FALSE(m->IsExceptionFilterEnabled(first.Get()));
+}
+
+TEST(Manager, EachThreadsExceptionRecordGoesWithTheThread) {
+    ManagerScope m;
+    const long before = LiveThreadSlots();
+    for (int i = 0; i < 20; ++i)
+        std::thread([] { rtl::Try([] { RaiseRecorded(); }, rtl::OnAny([](rtl::Exception&) {})); }).join();
+    EXPECT_EQ(before, LiveThreadSlots());
+}
+
+TEST(Debugger, TheCommandTakesTheNumbersOnlyWhereAsked) {
+    const HANDLE event = reinterpret_cast<HANDLE>(0x1C4);
+    const struct {
+        const wchar_t* Value;
+        const wchar_t* Command;
+    } cases[] = {
+        {L"winedbg --auto %ld %ld", L"winedbg --auto 1234 452"},
+        {L"dbg -p %d -e %d", L"dbg -p 1234 -e 452"},
+        {L"dbg %s %n %x 100%", L"dbg %s %n %x 100%"},  // never read as a format
+        {L"dbg %ld %ld %ld", L"dbg 1234 452 %ld"},
+        {L"dbg", L"dbg"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.Command, DebuggerCommandLine(c.Value, 1234, event)) << rtl::ToAnsi(c.Value);
+}
+
 TEST(CallStack, ReturnAddressTest) {
     // Executable scratch code: a relative call into the buffer, a return
     // byte, and plain data.
