@@ -262,4 +262,11 @@ std::wstring FatalErrorText(const std::wstring& applicationTitle, const std::wst
            L"Please send this information to Quillfen Support (" + cSupportAddress + L")";
 }
 
+std::wstring UnsavedReportText(const std::wstring& applicationTitle, const std::wstring& reason,
+                              const std::wstring& exceptionMessage) {
+    return applicationTitle + L" has had a fatal error, and neither its crash report nor its error log could be " +
+           L"saved (" + reason + L").\r\n\r\n" + exceptionMessage + L"\r\n\r\n" +
+           L"Please send this information to Quillfen Support (" + cSupportAddress + L")";
+}
+
 }  // namespace crash

@@ -128,6 +128,10 @@ bool LaunchDiagView(const std::wstring& reportPath);
 // started: names the report file so that the user can send it by hand.
 std::wstring FatalErrorText(const std::wstring& applicationTitle, const std::wstring& systemMessage,
                             const std::wstring& reportPath);
+// The message when neither the crash report nor the error log could be
+// written: the reason and the exception's own message.
+std::wstring UnsavedReportText(const std::wstring& applicationTitle, const std::wstring& reason,
+                               const std::wstring& exceptionMessage);
 
 // The address the fatal-error text asks the user to write to.
 constexpr wchar_t cSupportAddress[] = L"support@quillfen.com";

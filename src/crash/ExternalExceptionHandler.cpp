@@ -39,6 +39,23 @@ void WriteReportAndLaunch(const std::wstring& crashId, const std::wstring& messa
     MessageBoxW(nullptr, FatalErrorText(title, reason, reportPath).c_str(), L"Error", MB_OK | MB_ICONERROR);
 }
 
+bool FileHasContent(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    return !path.empty() && GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
+           (data.nFileSizeLow != 0 || data.nFileSizeHigh != 0);
+}
+
+// The report could not be written: the user learns where the error log
+// is, or, when there is none either, what happened.
+void ShowUnsavedReport(const std::wstring& reason, const std::wstring& message) {
+    TZudAvizi* manager = ZudAvizi();
+    const std::wstring log = manager ? manager->LogFile() : std::wstring();
+    const std::wstring title = ApplicationTitle();
+    const std::wstring text =
+        FileHasContent(log) ? FatalErrorText(title, reason, log) : UnsavedReportText(title, reason, message);
+    MessageBoxW(nullptr, text.c_str(), L"Error", MB_OK | MB_ICONERROR);
+}
+
 }  // namespace
 
 BOOL __stdcall TNewDialogFilter::ExceptionMessage(rtl::Exception* exceptionObject, TExceptionMessageInfo* messageInfo,
@@ -92,8 +109,18 @@ BOOL __stdcall TNewDialogFilter::ShowException(rtl::Exception* exceptionObject, 
 
     if (gReportInProgress.exchange(true)) ExitProcess(cCrashDuringReportExitCode);
 
-    WriteReportAndLaunch(CrashId(ProgramFileName(), env::GetProgramVersionText(), address, className), message,
-                         detail.Text(), LogText(callStackText, registersText, customInfoText, systemText));
+    std::wstring failure;
+    rtl::Try(
+        [&] {
+            WriteReportAndLaunch(CrashId(ProgramFileName(), env::GetProgramVersionText(), address, className),
+                                 message, detail.Text(), LogText(callStackText, registersText, customInfoText,
+                                                                 systemText));
+        },
+        rtl::OnAny([&](rtl::Exception& e) { failure = e.Message.empty() ? e.ClassName() : e.Message; }));
+    if (!failure.empty()) {
+        ShowUnsavedReport(failure, message);
+        ExitProcess(cCrashDuringReportExitCode);
+    }
 
     if (manager) manager->SetEnabled(false);
     if (rtl::Application) {
