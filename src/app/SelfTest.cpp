@@ -1,11 +1,27 @@
 #include "app/SelfTest.h"
 
+#include <cstdlib>
+#include <new>
 #include <thread>
 
 #include "rtl/Halt.h"
 #include "rtl/Raise.h"
+#include "rtl/Win.h"
 
 namespace app {
+
+// Calls its pure virtual function while it is constructed. Not in an
+// unnamed namespace: the compiler would see every class that overrides the
+// function and call the override directly.
+struct TSelfTestPureBase {
+    TSelfTestPureBase() { Call(); }
+    virtual ~TSelfTestPureBase() = default;
+    __attribute__((noipa)) void Call() { Run(); }
+    virtual void Run() = 0;
+};
+struct TSelfTestPureDerived : TSelfTestPureBase {
+    void Run() override {}
+};
 
 namespace {
 
@@ -23,6 +39,28 @@ __attribute__((noipa)) int Recurse(int depth) {
     return Recurse(depth + 1) + block[0];
 }
 
+__attribute__((noipa)) void RaiseInSecondThread() {
+    rtl::RaiseNew<rtl::Exception>(L"Self-test: exception raised in a second thread");
+}
+
+DWORD WINAPI FaultInForeignThread(void*) { return static_cast<DWORD>(ReadFrom(0)); }
+
+#pragma GCC diagnostic ignored "-Wterminate"
+__attribute__((noipa)) void ThrowThroughNoexcept() noexcept { throw std::bad_alloc(); }
+
+// Both threads start and fault together.
+void FaultTogether() {
+    static volatile LONG ready = 0;
+    for (int i = 0; i < 2; ++i)
+        std::thread([] {
+            rtl::RunGuarded([] {
+                InterlockedIncrement(&ready);
+                while (ready < 2) Sleep(0);
+                WriteTo(0);
+            });
+        }).detach();
+}
+
 }  // namespace
 
 const std::vector<TSelfTestInfo>& SelfTests() {
@@ -36,6 +74,13 @@ const std::vector<TSelfTestInfo>& SelfTests() {
         {TSelfTest::StackOverflow, L"stack-overflow", L"endless recursion until the stack overflows"},
         {TSelfTest::ThreadRaise, L"raise-in-thread", L"an exception raised in a second thread"},
         {TSelfTest::CreateRaise, L"raise-on-create", L"an exception raised while the main window is created"},
+        {TSelfTest::ForeignThreadFault, L"fault-in-foreign-thread",
+         L"an access violation in a thread started without the runtime's handler"},
+        {TSelfTest::CppException, L"cpp-exception", L"a C++ exception that nothing catches"},
+        {TSelfTest::Abort, L"abort", L"a call of abort()"},
+        {TSelfTest::PureVirtualCall, L"pure-virtual-call", L"a pure virtual function called during construction"},
+        {TSelfTest::TwoThreadsFault, L"two-threads", L"two threads faulting at the same moment"},
+        {TSelfTest::ThreadStackOverflow, L"stack-overflow-in-thread", L"endless recursion in a second thread"},
     };
     return tests;
 }
@@ -71,10 +116,25 @@ void FireSelfTest(TSelfTest test) {
         case TSelfTest::ThreadRaise: {
             // The thread runs under the outermost handler like the program body.
             std::thread([] {
-                rtl::RunGuarded([] { rtl::RaiseNew<rtl::Exception>(L"Self-test: exception raised in a second thread"); });
+                rtl::RunGuarded([] { RaiseInSecondThread(); });
             }).detach();
             return;
         }
+        case TSelfTest::ForeignThreadFault: {
+            HANDLE thread = CreateThread(nullptr, 0, &FaultInForeignThread, nullptr, 0, nullptr);
+            if (thread) CloseHandle(thread);
+            return;
+        }
+        case TSelfTest::CppException: ThrowThroughNoexcept(); return;
+        case TSelfTest::Abort: std::abort();
+        case TSelfTest::PureVirtualCall: {
+            TSelfTestPureDerived object;
+            return;
+        }
+        case TSelfTest::TwoThreadsFault: FaultTogether(); return;
+        case TSelfTest::ThreadStackOverflow:
+            std::thread([] { rtl::RunGuarded([] { Recurse(0); }); }).detach();
+            return;
     }
 }
 

@@ -18,6 +18,12 @@ enum class TSelfTest {
     StackOverflow,
     ThreadRaise,     // an exception raised in a second thread
     CreateRaise,     // an exception raised while the main window is created
+    ForeignThreadFault,   // an access violation in a thread started without the runtime's handler
+    CppException,         // a C++ exception that escapes (std::terminate)
+    Abort,                // abort()
+    PureVirtualCall,      // a pure virtual function called during construction
+    TwoThreadsFault,      // two threads faulting at the same moment
+    ThreadStackOverflow,  // endless recursion in a second thread
 };
 
 struct TSelfTestInfo {

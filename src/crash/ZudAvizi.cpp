@@ -9,6 +9,7 @@
 #include "crash/ZudAviziPatch.h"
 #include "env/TextUtils.h"
 #include "rtl/Halt.h"
+#include "rtl/LastChance.h"
 #include "rtl/Raise.h"
 #include "rtl/Text.h"
 
@@ -193,6 +194,12 @@ void TZudAvizi::SetEnabled(bool value) {
         else
             p->Remove();
     }
+    // Failures outside the runtime's handlers reach the patched outermost
+    // handler through these.
+    if (value)
+        rtl::InstallLastChanceHandlers();
+    else
+        rtl::RemoveLastChanceHandlers();
 }
 
 // --- properties ---

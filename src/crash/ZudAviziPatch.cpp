@@ -4,6 +4,8 @@
 #include <new>
 
 #include "env/OwnMemory.h"
+#include "rtl/ExceptionFactory.h"
+#include "rtl/Raise.h"
 #include "rtl/Win.h"
 
 namespace crash {
@@ -120,7 +122,7 @@ HANDLE ExecutableHeap() {
 
 void* TZudAviziCallSubstPatch::operator new(size_t size) {
     void* p = HeapAlloc(ExecutableHeap(), 0, size);
-    if (!p) throw std::bad_alloc();
+    if (!p) rtl::Raise(rtl::OutOfMemoryObject());
     return p;
 }
 
