@@ -90,6 +90,9 @@ struct TRow {
 TEST(CrashMatrix, EveryFatalFailureEndsInOneReportOneLogEntryAndItsExitCode) {
     const TRow rows[] = {
         {"access-read", "EAccessViolation", "Read of address 00000000", true, 0xC0000005},
+        {"access-write", "EAccessViolation", "Write of address 00000000", true, 0xC0000005},
+        {"divide-by-zero", "EDivByZero", "Division by zero", true, 0xC0000094},
+        {"raise-in-handler", "Exception", "Self-test: exception raised in a message handler", true, cRuntime},
         {"raise-in-thread", "Exception", "Self-test: exception raised in a second thread", false, cRuntime},
         {"fault-in-foreign-thread", "EAccessViolation", "Read of address 00000000", false, 0xC0000005},
         {"cpp-exception", "EUncaughtException", "C++ exception escaped: std::bad_alloc", true, cRuntime},
