@@ -35,7 +35,9 @@ struct DialogLook {
 
 HWND WaitForDialog(const wchar_t* title) {
     for (int i = 0; i < 200; ++i) {  // ~20 s at most
-        if (HWND dlg = FindWindowW(L"#32770", title)) return dlg;
+        // Visible only once its initialisation (tabs, texts) has run.
+        HWND dlg = FindWindowW(L"#32770", title);
+        if (dlg && IsWindowVisible(dlg)) return dlg;
         Sleep(100);
     }
     return nullptr;
