@@ -1,6 +1,7 @@
 #include "app/SelfTest.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <thread>
 
@@ -48,6 +49,17 @@ DWORD WINAPI FaultInForeignThread(void*) { return static_cast<DWORD>(ReadFrom(0)
 #pragma GCC diagnostic ignored "-Wterminate"
 __attribute__((noipa)) void ThrowThroughNoexcept() noexcept { throw std::bad_alloc(); }
 
+#pragma GCC diagnostic ignored "-Wuse-after-free"
+// A use after free that overwrites the heap's own bookkeeping, as a stray
+// pointer would.
+__attribute__((noipa)) void DamageHeap() {
+    for (int i = 0; i < 16; ++i) {
+        auto* block = static_cast<unsigned char*>(std::malloc(48));
+        std::free(block);
+        std::memset(block, 0xFE, 48);
+    }
+}
+
 // Both threads start and fault together.
 void FaultTogether() {
     static volatile LONG ready = 0;
@@ -79,6 +91,7 @@ const std::vector<TSelfTestInfo>& SelfTests() {
         {TSelfTest::CppException, L"cpp-exception", L"a C++ exception that nothing catches"},
         {TSelfTest::Abort, L"abort", L"a call of abort()"},
         {TSelfTest::PureVirtualCall, L"pure-virtual-call", L"a pure virtual function called during construction"},
+        {TSelfTest::HeapCorruption, L"heap-corruption", L"the heap damaged, then an access violation"},
         {TSelfTest::TwoThreadsFault, L"two-threads", L"two threads faulting at the same moment"},
         {TSelfTest::ThreadStackOverflow, L"stack-overflow-in-thread", L"endless recursion in a second thread"},
     };
@@ -131,6 +144,10 @@ void FireSelfTest(TSelfTest test) {
             TSelfTestPureDerived object;
             return;
         }
+        case TSelfTest::HeapCorruption:
+            DamageHeap();
+            ReadFrom(0);
+            return;
         case TSelfTest::TwoThreadsFault: FaultTogether(); return;
         case TSelfTest::ThreadStackOverflow:
             std::thread([] { rtl::RunGuarded([] { Recurse(0); }); }).detach();

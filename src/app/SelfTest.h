@@ -22,6 +22,7 @@ enum class TSelfTest {
     CppException,         // a C++ exception that escapes (std::terminate)
     Abort,                // abort()
     PureVirtualCall,      // a pure virtual function called during construction
+    HeapCorruption,       // the heap damaged, then an access violation
     TwoThreadsFault,      // two threads faulting at the same moment
     ThreadStackOverflow,  // endless recursion in a second thread
 };

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "crash/FailureHeap.h"
+
 namespace crash {
 
 namespace {
@@ -23,6 +25,7 @@ void WINAPI FreeSlots(void* p) {
 }
 
 BOOL CALLBACK CreateStore(INIT_ONCE*, void*, void**) {
+    ReserveFailureHeap();
     gHeap = HeapCreate(0, 256 * 1024, 0);
     gIndex = FlsAlloc(&FreeSlots);
     return TRUE;
@@ -51,6 +54,11 @@ TThreadSlots& ThreadSlots() {
     return *slots;
 }
 
+TThreadSlots* ExistingThreadSlots() {
+    if (gIndex == FLS_OUT_OF_INDEXES) return nullptr;
+    return static_cast<TThreadSlots*>(FlsGetValue(gIndex));
+}
+
 const TExceptionState& ReportedException() {
     const TThreadSlots& slots = ThreadSlots();
     return slots.Reported ? *slots.Reported : slots;
@@ -59,9 +67,13 @@ const TExceptionState& ReportedException() {
 long LiveThreadSlots() { return gLive; }
 
 TReportScope::TReportScope()
-    : FSlots(ThreadSlots()), FPrevious(FSlots.Reported), FFrozen(static_cast<const TExceptionState&>(FSlots)) {
+    : FSlots(ThreadSlots()),
+      FPrevious(FSlots.Reported),
+      FFailureAllocation(FSlots.FailureAllocation),
+      FFrozen(static_cast<const TExceptionState&>(FSlots)) {
     FSlots.Reported = &FFrozen;
     ++FSlots.Busy;
+    EnterFailureAllocation();
 }
 
 TReportScope::~TReportScope() {
@@ -70,6 +82,7 @@ TReportScope::~TReportScope() {
     static_cast<TExceptionState&>(FSlots) = FFrozen;
     FSlots.Reported = FPrevious;
     --FSlots.Busy;
+    if (!FFailureAllocation) LeaveFailureAllocation();
 }
 
 }  // namespace crash

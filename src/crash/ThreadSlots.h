@@ -26,10 +26,14 @@ struct TThreadSlots : TExceptionState {
     const TExceptionState* Reported = nullptr;
     // Reports and log entries in progress on this thread.
     int Busy = 0;
+    // The thread allocates from the failure path's own heap.
+    bool FailureAllocation = false;
 };
 
 // The calling thread's slots, zero until its first exception.
 TThreadSlots& ThreadSlots();
+// The same when the thread has them; null otherwise (allocates nothing).
+TThreadSlots* ExistingThreadSlots();
 
 // The exception the calling thread describes: the one its report in
 // progress froze, otherwise the last one recorded.
@@ -54,6 +58,7 @@ public:
 private:
     TThreadSlots& FSlots;
     const TExceptionState* FPrevious;
+    bool FFailureAllocation;
     TExceptionState FFrozen;
 };
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "crash/ErrorLogFile.h"
+#include "crash/FailureHeap.h"
 #include "env/OwnMemory.h"
 #include "env/TextUtils.h"
 #include "rtl/ExceptionFactory.h"
@@ -316,6 +317,10 @@ void __stdcall crash_ExcNotify(CONTEXT* context, EXCEPTION_RECORD* record) {
     TZudAvizi* m = ZudAvizi();
     if (!m || !context || !record) return;
     if (record->ExceptionCode == 0xC0000027u || (record->ExceptionFlags & 6)) return;
+    // A processor fault may be the heap's own: until it has been handled,
+    // the thread allocates from storage of the failure path.
+    if ((record->ExceptionCode & 0xC0000000u) == 0xC0000000u && !IsRuntimeCode(record->ExceptionCode))
+        EnterFailureAllocation();
     TThreadSlots& slots = ThreadSlots();
     std::memcpy(&slots.Context, context, sizeof(CONTEXT));
     std::memcpy(&slots.Record, record, sizeof(TExceptionRecord));
@@ -328,5 +333,5 @@ void __stdcall crash_ExcNotify(CONTEXT* context, EXCEPTION_RECORD* record) {
 
 BOOL __stdcall crash_ExcRaiseNotify(rtl::Exception*, TPushedRegisters*) { return TRUE; }
 
-void crash_ExcDoneNotify() {}
+void crash_ExcDoneNotify() { LeaveFailureAllocation(); }
 }

@@ -99,6 +99,8 @@ TEST(CrashMatrix, EveryFatalFailureEndsInOneReportOneLogEntryAndItsExitCode) {
         {"abort", "EAbortCalled", "abort() called", true, cRuntime},
         {"pure-virtual-call", "EAbstractError", "Pure virtual function call", true, cRuntime},
         {"two-threads", "EAccessViolation", "Write of address 00000000", false, 0xC0000005},
+        // The heap's own bookkeeping damaged: the next allocation faults.
+        {"heap-corruption", "EAccessViolation", "Access violation at address ", true, 0xC0000005},
         {"stack-overflow", "EStackOverflow", "Stack overflow", true, 0xC00000FD},
         {"stack-overflow-in-thread", "EStackOverflow", "Stack overflow", false, 0xC00000FD},
     };
