@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "crash/CrashReport.h"
+#include "crash/ReportDeadline.h"
 #include "env/DiagPaths.h"
 #include "env/Version.h"
 #include "rtl/Forms.h"
@@ -25,18 +26,24 @@ std::wstring ListText(const rtl::TStringList* list) { return list ? list->Text()
 
 std::wstring ApplicationTitle() { return rtl::Application ? rtl::Application->Title() : std::wstring(); }
 
+// What became of the report: written or not, and whether the diagnostics
+// program was started on it.
+struct TReportOutcome {
+    std::wstring Failure;     // why the report could not be written; empty when it was
+    std::wstring ReportPath;  // set when the diagnostics program could not be started
+    std::wstring LaunchError;
+};
+
 // Writes the report into the diagnostic folder and starts the diagnostics
-// program on it; when that cannot be started, tells the user where the
-// report is. A report that cannot be written raises (and nothing is started).
+// program on it. A report that cannot be written raises (and nothing is started).
 void WriteReportAndLaunch(const std::wstring& crashId, const std::wstring& message, const std::wstring& detailText,
-                          const std::wstring& logText) {
+                          const std::wstring& logText, TReportOutcome& outcome) {
     const std::wstring reportPath = env::GetDebugLogFileName(L"scripterror");
-    const std::wstring title = ApplicationTitle();
-    SaveUtf8Lines(reportPath, CrashReportLines({title, crashId, ProgramFileName(), env::GetProgramVersionText(),
-                                                message, detailText, logText}));
+    SaveUtf8Lines(reportPath, CrashReportLines({ApplicationTitle(), crashId, ProgramFileName(),
+                                                env::GetProgramVersionText(), message, detailText, logText}));
     if (LaunchDiagView(reportPath)) return;
-    const std::wstring reason = rtl::SysErrorMessage(GetLastError());
-    MessageBoxW(nullptr, FatalErrorText(title, reason, reportPath).c_str(), L"Error", MB_OK | MB_ICONERROR);
+    outcome.LaunchError = rtl::SysErrorMessage(GetLastError());
+    outcome.ReportPath = reportPath;
 }
 
 bool FileHasContent(const std::wstring& path) {
@@ -81,46 +88,52 @@ BOOL __stdcall TNewDialogFilter::ShowException(rtl::Exception* exceptionObject, 
                                                const wchar_t* exceptionMessage, rtl::TStringList* callStack,
                                                rtl::TStringList* registers, rtl::TStringList* customInfo) {
     TZudAvizi* manager = ZudAvizi();
-    // Taken first: an exception raised (and handled) while the report is
-    // made overwrites the thread's record.
+    // The failure's own record: frozen while it is reported.
     const uint32_t address = manager ? ExceptionAddressOf(manager->ExceptionRec()) : 0;
     const std::wstring className = exceptionObject ? exceptionObject->ClassName() : std::wstring();
     const std::wstring message = exceptionMessage ? exceptionMessage : L"";
 
-    // Our program has no XML layer, so there are no parse errors to detail.
-    rtl::TStringList detail;
-    rtl::TStringList system;
-    if (customInfo)
-        for (const std::wstring& line : customInfo->Lines()) system.Add(line);
-    system.Add(L"");
-    system.Add(L"CONTROLS");
-    system.Add(L"========");
-    DumpForms(system);
-    AddSystemInfo(system);
-    AddDriveInfo(system);
-    AddMemoryInfo(system);
+    TReportOutcome outcome;
+    {
+        // The steps that need no user: a hang in any of them ends the process.
+        TReportDeadline deadline(cReportStepsLimitMs);
+        // Our program has no XML layer, so there are no parse errors to detail.
+        rtl::TStringList detail;
+        rtl::TStringList system;
+        if (customInfo)
+            for (const std::wstring& line : customInfo->Lines()) system.Add(line);
+        system.Add(L"");
+        system.Add(L"CONTROLS");
+        system.Add(L"========");
+        DumpForms(system);
+        AddSystemInfo(system);
+        AddDriveInfo(system);
+        AddMemoryInfo(system);
 
-    const std::wstring callStackText = ListText(callStack);
-    const std::wstring registersText = ListText(registers);
-    const std::wstring customInfoText = ListText(customInfo);
-    const std::wstring systemText = system.Text();
-    WriteEventLog(ProgramFileName(), EventText(message, detail.Text(), callStackText, registersText, customInfoText,
-                                               systemText));
+        const std::wstring callStackText = ListText(callStack);
+        const std::wstring registersText = ListText(registers);
+        const std::wstring customInfoText = ListText(customInfo);
+        const std::wstring systemText = system.Text();
+        WriteEventLog(ProgramFileName(), EventText(message, detail.Text(), callStackText, registersText,
+                                                   customInfoText, systemText));
 
-    if (gReportInProgress.exchange(true)) ExitProcess(cCrashDuringReportExitCode);
+        if (gReportInProgress.exchange(true)) ExitProcess(cCrashDuringReportExitCode);
 
-    std::wstring failure;
-    rtl::Try(
-        [&] {
-            WriteReportAndLaunch(CrashId(ProgramFileName(), env::GetProgramVersionText(), address, className),
-                                 message, detail.Text(), LogText(callStackText, registersText, customInfoText,
-                                                                 systemText));
-        },
-        rtl::OnAny([&](rtl::Exception& e) { failure = e.Message.empty() ? e.ClassName() : e.Message; }));
-    if (!failure.empty()) {
-        ShowUnsavedReport(failure, message);
+        rtl::Try(
+            [&] {
+                WriteReportAndLaunch(CrashId(ProgramFileName(), env::GetProgramVersionText(), address, className),
+                                     message, detail.Text(),
+                                     LogText(callStackText, registersText, customInfoText, systemText), outcome);
+            },
+            rtl::OnAny([&](rtl::Exception& e) { outcome.Failure = e.Message.empty() ? e.ClassName() : e.Message; }));
+    }
+    if (!outcome.Failure.empty()) {
+        ShowUnsavedReport(outcome.Failure, message);
         ExitProcess(cCrashDuringReportExitCode);
     }
+    if (!outcome.ReportPath.empty())
+        MessageBoxW(nullptr, FatalErrorText(ApplicationTitle(), outcome.LaunchError, outcome.ReportPath).c_str(),
+                    L"Error", MB_OK | MB_ICONERROR);
 
     if (manager) manager->SetEnabled(false);
     if (rtl::Application) {
@@ -142,6 +155,7 @@ void StartupCrashReportFilter() {
     manager->SetLogFile(ErrorLogFileName(folder, ProgramFileName()));
     // A folder that cannot be made only costs the log entries later.
     rtl::Try([&] { env::EnsureDirectory(folder); }, rtl::OnAny([](rtl::Exception&) {}));
+    StartReportWatchdog();
     gFilter = TFilterRef(new TNewDialogFilter);
     manager->RegisterExceptionFilter(&rtl::Exception::ClassRef, gFilter.Get(), false);
 }

@@ -8,6 +8,7 @@
 
 #include <shlobj.h>
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -16,6 +17,7 @@
 #include "TestUtil.h"
 #include "crash/CrashReport.h"
 #include "crash/ExternalExceptionHandler.h"
+#include "crash/ReportDeadline.h"
 #include "crash/ZudAvizi.h"
 #include "env/DiagPaths.h"
 #include "env/Version.h"
@@ -71,6 +73,18 @@ void HoldReportNames() {
 // The program's start-up as it matters here, a main form with controls and a
 // second form, and an exception raised in the main form's message handler.
 int RunChild(const std::string& scenario) {
+    if (scenario.rfind("deadline-", 0) == 0) {
+        // deadline-<limit ms>-<ms the step takes>, then a second more.
+        unsigned limit = 0, step = 0;
+        std::sscanf(scenario.c_str(), "deadline-%u-%u", &limit, &step);
+        StartReportWatchdog();
+        {
+            TReportDeadline deadline(limit);
+            Sleep(step);
+        }
+        Sleep(limit + 1000);
+        return 0;
+    }
     return rtl::RunGuarded([&]() -> int {
         rtl::FormsStartup();
         env::InitVersionInfo();
@@ -364,6 +378,19 @@ TEST(ReportChild, AReportThatCannotBeWrittenEndsWith200AfterTellingWhereTheLogIs
     EXPECT_NE(std::wstring::npos, boxText.find(L"\r\n\r\n  " + log + L"\r\n")) << rtl::ToAnsi(boxText);
     // Nothing was started.
     EXPECT_EQ("", testutil::ReadFileBytes(TDiagViewSwap::Calls()));
+}
+
+TEST(ReportChild, AReportStepThatHangsEndsTheProcessWith200) {
+    const struct {
+        const char* Scenario;
+        DWORD ExitCode;
+    } cases[] = {{"deadline-300-20000", cCrashDuringReportExitCode}, {"deadline-3000-10", 0}};
+    for (const auto& c : cases) {
+        const DWORD start = GetTickCount();
+        EXPECT_EQ(c.ExitCode, testutil::RunAndWait(L"\"" + ThisExe() + L"\" --child=" + rtl::FromAnsi(c.Scenario)))
+            << c.Scenario;
+        EXPECT_LT(GetTickCount() - start, 15000u) << c.Scenario;
+    }
 }
 
 TEST(ReportChild, WithoutTheDiagnosticsProgramAMessageBoxNamesTheReport) {
