@@ -6,7 +6,6 @@
 #include <exception>
 #include <typeinfo>
 
-#include "rtl/ScopedHandle.h"
 #include "rtl/Seh.h"
 #include "rtl/Text.h"
 #include "rtl/Win.h"
@@ -15,7 +14,6 @@ namespace rtl {
 
 RTL_DEFINE_EXCEPTION_CLASS(EUncaughtException, Exception)
 RTL_DEFINE_EXCEPTION_CLASS(EAbortCalled, Exception)
-RTL_DEFINE_EXCEPTION_CLASS(EInvalidParameter, Exception)
 
 namespace {
 
@@ -25,15 +23,6 @@ bool gInstalled = false;
 LPTOP_LEVEL_EXCEPTION_FILTER gPreviousFilter = nullptr;
 std::terminate_handler gPreviousTerminate = nullptr;
 void (*gPreviousAbort)(int) = nullptr;
-_invalid_parameter_handler gPreviousInvalidParameter = nullptr;
-
-// The C runtime DLL's own setter: the one the import library offers only
-// reaches the library's checks, not the DLL's.
-_invalid_parameter_handler SetInvalidParameterHandler(_invalid_parameter_handler handler) {
-    using SetFn = _invalid_parameter_handler(__cdecl*)(_invalid_parameter_handler);
-    static const SetFn set = BindProc<SetFn>(GetModuleHandleW(L"msvcrt.dll"), "_set_invalid_parameter_handler");
-    return set ? set(handler) : nullptr;
-}
 
 EXCEPTION_DISPOSITION CallOutermostHandler(EXCEPTION_RECORD* rec, CONTEXT* ctx) {
     return reinterpret_cast<OutermostHandler>(&rtl_ExceptionHandler)(rec, nullptr, ctx, nullptr);
@@ -59,14 +48,6 @@ std::wstring Demangled(const char* name) {
 void OnTerminate() { FailFatally(new EUncaughtException(UncaughtExceptionText()), __builtin_return_address(0)); }
 
 void OnAbort(int) { FailFatally(new EAbortCalled(L"abort() called"), __builtin_return_address(0)); }
-
-void __cdecl OnInvalidParameter(const wchar_t* expression, const wchar_t* function, const wchar_t*, unsigned int,
-                                uintptr_t) {
-    std::wstring text = L"Invalid parameter passed to a C runtime function";
-    if (function && *function) text += std::wstring(L": ") + function;
-    if (expression && *expression) text += std::wstring(L" (") + expression + L")";
-    FailFatally(new EInvalidParameter(text), __builtin_return_address(0));
-}
 
 }  // namespace
 
@@ -112,7 +93,6 @@ void InstallLastChanceHandlers() {
     gPreviousFilter = SetUnhandledExceptionFilter(&LastChanceFilter);
     gPreviousTerminate = std::set_terminate(&OnTerminate);
     gPreviousAbort = std::signal(SIGABRT, &OnAbort);
-    gPreviousInvalidParameter = SetInvalidParameterHandler(&OnInvalidParameter);
 }
 
 void RemoveLastChanceHandlers() {
@@ -121,7 +101,6 @@ void RemoveLastChanceHandlers() {
     SetUnhandledExceptionFilter(gPreviousFilter);
     std::set_terminate(gPreviousTerminate);
     std::signal(SIGABRT, gPreviousAbort == SIG_ERR ? SIG_DFL : gPreviousAbort);
-    SetInvalidParameterHandler(gPreviousInvalidParameter);
 }
 
 }  // namespace rtl

@@ -1,9 +1,8 @@
 // Failures that reach none of the program's handlers: an exception in a
 // thread the program did not start (a library's, the thread pool's), a C++
-// exception nobody caught, abort(), a pure virtual call, an invalid
-// parameter passed to the C runtime. Each is handed to the outermost
-// handler as if it had been raised there, so it is shown, reported and
-// ends the process like every other unhandled failure.
+// exception nobody caught, abort(), a pure virtual call. Each is handed to
+// the outermost handler as if it had been raised there, so it is shown,
+// reported and ends the process like every other unhandled failure.
 #pragma once
 #include "rtl/Exception.h"
 
@@ -21,14 +20,10 @@ class EAbortCalled : public Exception {
     using Exception::Exception;
 };
 
-// An invalid parameter passed to a C runtime function.
-class EInvalidParameter : public Exception {
-    RTL_EXCEPTION_CLASS(EInvalidParameter)
-    using Exception::Exception;
-};
-
 // Installs the process-wide last-chance filter and the C and C++ runtimes'
-// fatal-error handlers (once; later calls do nothing).
+// fatal-error handlers (once; later calls do nothing). The C runtime
+// (msvcrt.dll) answers an invalid parameter with an error code and goes
+// on, so there is no fatal path of its own to catch there.
 void InstallLastChanceHandlers();
 // Gives the filter and handlers that were there before back.
 void RemoveLastChanceHandlers();
