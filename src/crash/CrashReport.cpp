@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "crash/CrashReportFormat.h"
 #include "crash/ZudAvizi.h"
 #include "env/DiagPaths.h"
 #include "rtl/Forms.h"
@@ -84,8 +85,8 @@ void DumpForms(rtl::TStringList& out) {
 
 void AddSystemInfo(rtl::TStringList& out, const OSVERSIONINFOW& v) {
     out.Add(L"");
-    out.Add(L"SYSTEM INFO");
-    out.Add(L"===========");
+    out.Add(report::cSystemInfoHeading);
+    out.Add(report::cSystemInfoUnderline);
     out.Add(L"Major Version: " + std::to_wstring(v.dwMajorVersion));
     out.Add(L"Minor Version: " + std::to_wstring(v.dwMinorVersion));
     out.Add(L"Build Number:  " + std::to_wstring(v.dwBuildNumber));
@@ -178,17 +179,19 @@ std::wstring EventText(const std::wstring& message, const std::wstring& detailTe
 
 rtl::TStringList CrashReportLines(const TCrashReportTexts& t) {
     rtl::TStringList lines;
-    lines.Add(L"[System]");
-    lines.Add(L"Title=" + t.Title);
-    lines.Add(L"CrashID=" + t.CrashId);
-    lines.Add(L"Application=" + t.Application);
-    lines.Add(L"ProductID=1");
-    lines.Add(L"Version=" + t.Version);
-    lines.Add(L"[Message]");
+    using namespace report;
+    auto key = [&](const wchar_t* name, const std::wstring& value) { lines.Add(name + (L"=" + value)); };
+    lines.Add(cSystemSection);
+    key(cTitleKey, t.Title);
+    key(cCrashIdKey, t.CrashId);
+    key(cApplicationKey, t.Application);
+    key(cProductIdKey, cProductId);
+    key(cVersionKey, t.Version);
+    lines.Add(cMessageSection);
     lines.Add(t.Message);
-    lines.Add(L"[Detail]");
+    lines.Add(cDetailSection);
     lines.Add(t.DetailText);
-    lines.Add(L"[Log]");
+    lines.Add(cLogSection);
     lines.Add(t.LogText);
     return lines;
 }

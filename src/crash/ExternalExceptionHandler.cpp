@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "crash/CrashReport.h"
+#include "crash/CrashReportFormat.h"
 #include "env/DiagPaths.h"
 #include "env/Version.h"
 #include "rtl/Forms.h"
@@ -76,8 +77,8 @@ BOOL __stdcall TNewDialogFilter::ShowException(rtl::Exception* exceptionObject, 
     if (customInfo)
         for (const std::wstring& line : customInfo->Lines()) system.Add(line);
     system.Add(L"");
-    system.Add(L"CONTROLS");
-    system.Add(L"========");
+    system.Add(report::cControlsHeading);
+    system.Add(report::cControlsUnderline);
     DumpForms(system);
     AddSystemInfo(system);
     AddDriveInfo(system);

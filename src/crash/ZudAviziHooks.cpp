@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <errorrep.h>
 
+#include "crash/CrashReportFormat.h"
 #include "crash/ErrorLogFile.h"
 #include "env/OwnMemory.h"
 #include "env/TextUtils.h"
@@ -115,7 +116,7 @@ void AppendToErrorLog(const std::wstring& path, const std::wstring& text) {
 void DumpRegisters(const CONTEXT& c, rtl::TStringList& d, const TStackSnapshot* stack) {
     using rtl::Format;
     d.Clear();
-    d.Add(Format(L"Main Thread ID = %.8X, Current Thread ID = %.8X", static_cast<unsigned>(gMainThreadId),
+    d.Add(Format(report::cRegistersHeadFormat, static_cast<unsigned>(gMainThreadId),
                  static_cast<unsigned>(GetCurrentThreadId())));
     d.Add(L"Registers:");
     d.Add(Format(L"EAX = %.8X  CS = %.4X  EIP = %.8X  Flags = %.8X", c.Eax, c.SegCs, c.Eip, c.EFlags));

@@ -16,6 +16,7 @@
 #include "crash/CrashReport.h"
 #include "crash/ExternalExceptionHandler.h"
 #include "crash/ZudAvizi.h"
+#include "diagview/CrashReportFile.h"
 #include "env/DiagPaths.h"
 #include "env/Version.h"
 #include "rtl/Forms.h"
@@ -314,6 +315,19 @@ TEST(ReportChild, ACrashWritesTheReportLogAndStartsTheDiagnosticsProgram) {
     EXPECT_TRUE(Contains(logText, "\r\nDrive C:\\ TotalSpace:     "));
     EXPECT_TRUE(Contains(logText, "\r\nMemory FreeVirtual:   "));
     EXPECT_EQ("MB\r\n\r\n", logText.substr(logText.size() - 6));
+
+    // The diagnostics program's reader takes the real report apart block by block.
+    diagview::TCrashReport read;
+    std::wstring error;
+    ASSERT_TRUE(diagview::LoadCrashReport(rtl::FromUtf8(reportPath), read, error)) << rtl::ToAnsi(error);
+    EXPECT_TRUE(read.Problems.empty()) << rtl::ToAnsi(read.Problems.front());
+    EXPECT_EQ(L"crash_report_tests.exe", read.Value(L"Application"));
+    EXPECT_EQ(rtl::FromUtf8(lines[7] + "\r\n" + lines[8]), read.Message.substr(0, lines[7].size() + 2 + lines[8].size()));
+    EXPECT_EQ(L"Call stack:\r\n", read.CallStack.substr(0, 13));
+    EXPECT_EQ(L"Main Thread ID = ", read.Registers.substr(0, 17));
+    EXPECT_EQ(L"'abc' is not a valid integer value (", read.CustomInfo.substr(0, 36));
+    EXPECT_EQ(L"ChildMainForm: TForm \"Child Main\"", read.Controls.substr(0, 33));
+    EXPECT_EQ(L"Major Version: ", read.SystemInfo.substr(0, 15));
 
     // The default filter wrote the error log named after the program.
     const std::string entry = testutil::ReadFileBytes(errorLog);

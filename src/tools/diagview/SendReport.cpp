@@ -1,5 +1,6 @@
 #include "diagview/SendReport.h"
 
+#include "crash/CrashReportFormat.h"
 #include "rtl/Text.h"
 #include "rtl/Win.h"
 
@@ -16,13 +17,13 @@ bool IsFile(const std::wstring& path) {
 
 TReportSendContents ReportSendContents(const std::wstring& reportPath, const TCrashReport& report) {
     TReportSendContents contents;
-    const std::wstring crashId = report.Value(L"CrashID");
+    const std::wstring crashId = report.Value(crash::report::cCrashIdKey);
     contents.Description = L"Crash report " + (crashId.empty() ? rtl::ExtractFileName(reportPath) : crashId);
     contents.Files.push_back(reportPath);
 
     // The Application key holds the program's file name; a path or an empty
     // value from a damaged report must not lead outside the report's folder.
-    const std::wstring program = report.Value(L"Application");
+    const std::wstring program = report.Value(crash::report::cApplicationKey);
     if (!program.empty() && program.find_first_of(L"\\/:") == std::wstring::npos) {
         const size_t dot = program.find_last_of(L'.');
         const std::wstring errorLog = rtl::ExtractFilePath(reportPath) + program.substr(0, dot) + L".errlog";
