@@ -135,21 +135,21 @@ void AddDriveInfo(rtl::TStringList& out, const TDriveQueries& q) {
         rtl::OnAny([](rtl::Exception&) {}));
 }
 
-void AddMemoryInfo(rtl::TStringList& out, const MEMORYSTATUS& s) {
-    auto mb = [](SIZE_T bytes) { return std::to_wstring(static_cast<uint32_t>(bytes) >> 20) + L"MB"; };
+void AddMemoryInfo(rtl::TStringList& out, const MEMORYSTATUSEX& s) {
+    auto mb = [](DWORDLONG bytes) { return std::to_wstring(bytes >> 20) + L"MB"; };
     out.Add(L"Memory Load: " + std::to_wstring(s.dwMemoryLoad));
-    out.Add(L"Memory TotalPhysical: " + mb(s.dwTotalPhys));
-    out.Add(L"Memory FreePhysical:  " + mb(s.dwAvailPhys));
-    out.Add(L"Memory TotalPageFile: " + mb(s.dwTotalPageFile));
-    out.Add(L"Memory FreePageFile:  " + mb(s.dwAvailPageFile));
-    out.Add(L"Memory TotalVirtual:  " + mb(s.dwTotalVirtual));
-    out.Add(L"Memory FreeVirtual:   " + mb(s.dwAvailVirtual));
+    out.Add(L"Memory TotalPhysical: " + mb(s.ullTotalPhys));
+    out.Add(L"Memory FreePhysical:  " + mb(s.ullAvailPhys));
+    out.Add(L"Memory TotalPageFile: " + mb(s.ullTotalPageFile));
+    out.Add(L"Memory FreePageFile:  " + mb(s.ullAvailPageFile));
+    out.Add(L"Memory TotalVirtual:  " + mb(s.ullTotalVirtual));
+    out.Add(L"Memory FreeVirtual:   " + mb(s.ullAvailVirtual));
 }
 
 void AddMemoryInfo(rtl::TStringList& out) {
-    MEMORYSTATUS status{};
+    MEMORYSTATUSEX status{};
     status.dwLength = sizeof(status);
-    GlobalMemoryStatus(&status);
+    GlobalMemoryStatusEx(&status);
     AddMemoryInfo(out, status);
 }
 

@@ -65,7 +65,8 @@ const TDriveQueries& SystemDriveQueries();
 void AddDriveInfo(rtl::TStringList& out, const TDriveQueries& queries = SystemDriveQueries());
 
 // The memory lines: load in percent, then the six counters in megabytes.
-void AddMemoryInfo(rtl::TStringList& out, const MEMORYSTATUS& status);
+// The extended query: the plain one caps every figure near 4 GB.
+void AddMemoryInfo(rtl::TStringList& out, const MEMORYSTATUSEX& status);
 void AddMemoryInfo(rtl::TStringList& out);
 
 // --- report ---

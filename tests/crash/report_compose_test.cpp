@@ -250,20 +250,30 @@ TEST(DriveInfo, TheRunningSystemsFixedDrives) {
 }
 
 TEST(MemoryInfo, LoadThenSixCountersInMegabytes) {
-    MEMORYSTATUS s{};
+    MEMORYSTATUSEX s{};
     s.dwMemoryLoad = 37;
-    s.dwTotalPhys = 0xFFFFFFFF;    // 4095.99 MB is shown as 4095
-    s.dwAvailPhys = 512u << 20;
-    s.dwTotalPageFile = (3u << 20) + 1;
-    s.dwAvailPageFile = (1u << 20) - 1;
-    s.dwTotalVirtual = 2047u << 20;
-    s.dwAvailVirtual = 1000u << 20;
+    s.ullTotalPhys = 64ull << 30;  // beyond what 32-bit counters hold
+    s.ullAvailPhys = 0xFFFFFFFF;   // 4095.99 MB is shown as 4095
+    s.ullTotalPageFile = (3ull << 20) + 1;
+    s.ullAvailPageFile = (1ull << 20) - 1;
+    s.ullTotalVirtual = 4095ull << 20;
+    s.ullAvailVirtual = 1000ull << 20;
     rtl::TStringList out;
     AddMemoryInfo(out, s);
-    EXPECT_EQ((std::vector<std::wstring>{L"Memory Load: 37", L"Memory TotalPhysical: 4095MB", L"Memory FreePhysical:  512MB",
-                                         L"Memory TotalPageFile: 3MB", L"Memory FreePageFile:  0MB",
-                                         L"Memory TotalVirtual:  2047MB", L"Memory FreeVirtual:   1000MB"}),
+    EXPECT_EQ((std::vector<std::wstring>{L"Memory Load: 37", L"Memory TotalPhysical: 65536MB",
+                                         L"Memory FreePhysical:  4095MB", L"Memory TotalPageFile: 3MB",
+                                         L"Memory FreePageFile:  0MB", L"Memory TotalVirtual:  4095MB",
+                                         L"Memory FreeVirtual:   1000MB"}),
               out.Lines());
+}
+
+TEST(MemoryInfo, TheRunningSystemsPhysicalMemoryIsNotCapped) {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof(status);
+    ASSERT_TRUE(GlobalMemoryStatusEx(&status));
+    rtl::TStringList out;
+    AddMemoryInfo(out);
+    EXPECT_EQ(L"Memory TotalPhysical: " + std::to_wstring(status.ullTotalPhys >> 20) + L"MB", out[1]);
 }
 
 // --- report ---
