@@ -5,7 +5,9 @@
 
 #include <vector>
 
+#include "crash/CrashFacts.h"
 #include "crash/CrashReportFormat.h"
+#include "crash/Minidump.h"
 #include "crash/ZudAvizi.h"
 #include "env/DiagPaths.h"
 #include "rtl/Forms.h"
@@ -193,6 +195,28 @@ rtl::TStringList CrashReportLines(const TCrashReportTexts& t) {
     lines.Add(t.DetailText);
     lines.Add(cLogSection);
     lines.Add(t.LogText);
+    for (const std::wstring& line : t.ClosingSections.Lines()) lines.Add(line);
+    return lines;
+}
+
+void AddMinidumpSection(rtl::TStringList& out, const std::wstring& fileName, const std::wstring& error) {
+    using namespace report;
+    out.Add(cMinidumpSection);
+    if (!fileName.empty())
+        out.Add(cMinidumpFileKey + (L"=" + fileName));
+    else
+        out.Add(cMinidumpErrorKey + (L"=The minidump could not be written. " + error));
+}
+
+rtl::TStringList ClosingSections(const std::wstring& reportPath, const TExceptionRecord& record,
+                                 const CONTEXT& context) {
+    rtl::TStringList lines;
+    // The facts first: the minidump writer loads a library of its own.
+    AddCrashFactSections(lines, GatherCrashFacts(GetCurrentThreadId()));
+    const std::wstring dumpPath = report::MinidumpPathFor(reportPath);
+    std::wstring error;
+    const bool written = WriteMinidump(dumpPath, record, context, error);
+    AddMinidumpSection(lines, written ? rtl::ExtractFileName(dumpPath) : std::wstring(), error);
     return lines;
 }
 

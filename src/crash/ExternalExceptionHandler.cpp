@@ -30,11 +30,12 @@ std::wstring ApplicationTitle() { return rtl::Application ? rtl::Application->Ti
 // program on it; when that cannot be started, tells the user where the
 // report is. A report that cannot be written raises (and nothing is started).
 void WriteReportAndLaunch(const std::wstring& crashId, const std::wstring& message, const std::wstring& detailText,
-                          const std::wstring& logText) {
+                          const std::wstring& logText, const TExceptionRecord& record, const CONTEXT& context) {
     const std::wstring reportPath = env::GetDebugLogFileName(L"scripterror");
     const std::wstring title = ApplicationTitle();
     SaveUtf8Lines(reportPath, CrashReportLines({title, crashId, ProgramFileName(), env::GetProgramVersionText(),
-                                                message, detailText, logText}));
+                                                message, detailText, logText,
+                                                ClosingSections(reportPath, record, context)}));
     if (LaunchDiagView(reportPath)) return;
     const std::wstring reason = rtl::SysErrorMessage(GetLastError());
     MessageBoxW(nullptr, FatalErrorText(title, reason, reportPath).c_str(), L"Error", MB_OK | MB_ICONERROR);
@@ -67,7 +68,9 @@ BOOL __stdcall TNewDialogFilter::ShowException(rtl::Exception* exceptionObject, 
     TZudAvizi* manager = ZudAvizi();
     // Taken first: an exception raised (and handled) while the report is
     // made overwrites the thread's record.
-    const uint32_t address = manager ? ExceptionAddressOf(manager->ExceptionRec()) : 0;
+    const TExceptionRecord record = manager ? manager->ExceptionRec() : TExceptionRecord{};
+    const CONTEXT context = manager ? manager->ExceptionContext() : CONTEXT{};
+    const uint32_t address = manager ? ExceptionAddressOf(record) : 0;
     const std::wstring className = exceptionObject ? exceptionObject->ClassName() : std::wstring();
     const std::wstring message = exceptionMessage ? exceptionMessage : L"";
 
@@ -94,7 +97,8 @@ BOOL __stdcall TNewDialogFilter::ShowException(rtl::Exception* exceptionObject, 
     if (gReportInProgress.exchange(true)) ExitProcess(cCrashDuringReportExitCode);
 
     WriteReportAndLaunch(CrashId(ProgramFileName(), env::GetProgramVersionText(), address, className), message,
-                         detail.Text(), LogText(callStackText, registersText, customInfoText, systemText));
+                         detail.Text(), LogText(callStackText, registersText, customInfoText, systemText), record,
+                         context);
 
     if (manager) manager->SetEnabled(false);
     if (rtl::Application) {

@@ -115,6 +115,15 @@ std::wstring TCrashReport::Value(const std::wstring& key) const {
     return {};
 }
 
+std::wstring TCrashReport::SectionValue(const std::wstring& header, const std::wstring& key) const {
+    for (const TReportSection& section : Closing)
+        if (section.Header == header)
+            for (const std::wstring& line : section.Lines)
+                if (line.size() > key.size() && line.compare(0, key.size(), key) == 0 && line[key.size()] == L'=')
+                    return line.substr(key.size() + 1);
+    return {};
+}
+
 bool ParseCrashReport(const std::string& bytes, TCrashReport& report, std::wstring& error) {
     report = TCrashReport();
     if (bytes.empty()) {
@@ -162,8 +171,22 @@ bool ParseCrashReport(const std::string& bytes, TCrashReport& report, std::wstri
     if (sectionStart[0] < lines.size()) report.Message = Join(lines, sectionStart[0] + 1, sectionEnd(0));
     if (sectionStart[1] < lines.size()) report.Detail = Join(lines, sectionStart[1] + 1, sectionEnd(1));
     if (sectionStart[2] < lines.size()) {
-        const TLines log(lines.begin() + static_cast<std::ptrdiff_t>(sectionStart[2] + 1), lines.end());
+        // The log ends where the first closing section starts.
+        auto isClosing = [](const std::wstring& line) {
+            return std::find(std::begin(fmt::cClosingSections), std::end(fmt::cClosingSections), line) !=
+                   std::end(fmt::cClosingSections);
+        };
+        size_t end = sectionStart[2] + 1;
+        while (end < lines.size() && !isClosing(lines[end])) ++end;
+        const TLines log(lines.begin() + static_cast<std::ptrdiff_t>(sectionStart[2] + 1),
+                         lines.begin() + static_cast<std::ptrdiff_t>(end));
         SplitLog(log, report);
+        for (size_t k = end; k < lines.size(); ++k) {
+            if (isClosing(lines[k]))
+                report.Closing.push_back({lines[k], {}});
+            else if (!lines[k].empty())
+                report.Closing.back().Lines.push_back(lines[k]);
+        }
     }
     return true;
 }
@@ -220,6 +243,9 @@ std::wstring FormatCrashReport(const TCrashReport& r) {
     section(L"Additional information", r.CustomInfo);
     section(L"Windows and controls", r.Controls);
     section(L"System information", r.SystemInfo);
+    for (const TReportSection& closing : r.Closing)
+        section(closing.Header.substr(1, closing.Header.size() - 2).c_str(),
+                Join(closing.Lines, 0, closing.Lines.size()));
     return text;
 }
 

@@ -20,6 +20,8 @@ TReportSendContents ReportSendContents(const std::wstring& reportPath, const TCr
     const std::wstring crashId = report.Value(crash::report::cCrashIdKey);
     contents.Description = L"Crash report " + (crashId.empty() ? rtl::ExtractFileName(reportPath) : crashId);
     contents.Files.push_back(reportPath);
+    const std::wstring minidump = crash::report::MinidumpPathFor(reportPath);
+    if (IsFile(minidump)) contents.Files.push_back(minidump);
 
     // The Application key holds the program's file name; a path or an empty
     // value from a damaged report must not lead outside the report's folder.

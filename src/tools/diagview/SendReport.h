@@ -11,10 +11,11 @@ namespace diagview {
 
 struct TReportSendContents {
     std::wstring Description;         // "Crash report <CrashID>"
-    std::vector<std::wstring> Files;  // the report, then the error log when it exists
+    std::vector<std::wstring> Files;  // the report, then the minidump and the error log when they exist
 };
 
-// The report file itself and, when one lies beside it, the crashed program's
+// The report file itself, the minidump written with it (named like the
+// report) when it is there and, when one lies beside it, the crashed program's
 // error log (<program name without extension>.errlog, named by the report's
 // Application key). The description names the crash identifier, or the
 // report's file name when a damaged report has none.

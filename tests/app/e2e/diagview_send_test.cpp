@@ -29,7 +29,7 @@ diagview::TCrashReport Parsed(const std::string& bytes) {
 
 // --- the package and the answer, without a window ---
 
-TEST(DiagViewPackage, TheReportGoesWithTheErrorLogOfItsProgramWhenThereIsOne) {
+TEST(DiagViewPackage, TheReportGoesWithItsMinidumpAndTheErrorLogOfItsProgramWhenThereAreSome) {
     testutil::TempDir dir;
     const std::wstring report = dir.Path() + L"scripterror-1-2024-01-02-03-04-05.log";
     ASSERT_TRUE(WriteBytes(report, cReportText));
@@ -43,6 +43,12 @@ TEST(DiagViewPackage, TheReportGoesWithTheErrorLogOfItsProgramWhenThereIsOne) {
     ASSERT_TRUE(WriteBytes(dir.Path() + L"other.errlog", "log of another program"));
     diagview::TReportSendContents both = diagview::ReportSendContents(report, parsed);
     EXPECT_EQ((std::vector<std::wstring>{report, dir.Path() + L"orvex.errlog"}), both.Files);
+
+    const std::wstring minidump = dir.Path() + L"scripterror-1-2024-01-02-03-04-05.dmp";
+    ASSERT_TRUE(WriteBytes(minidump, "MDMP"));
+    ASSERT_TRUE(WriteBytes(dir.Path() + L"scripterror-9-2024-01-02-03-04-05.dmp", "another crash's minidump"));
+    diagview::TReportSendContents all = diagview::ReportSendContents(report, parsed);
+    EXPECT_EQ((std::vector<std::wstring>{report, minidump, dir.Path() + L"orvex.errlog"}), all.Files);
 }
 
 TEST(DiagViewPackage, ADamagedReportIsSentAloneUnderItsFileName) {
