@@ -32,7 +32,8 @@ function(qf_manifest target)
   set(rc ${QF_MANIFEST_DIR}/${kind}.rc)
   target_sources(${target} PRIVATE ${rc})
   # The resource compiler does not see the file the script names.
-  set_source_files_properties(${rc} TARGET_DIRECTORY ${target} PROPERTIES OBJECT_DEPENDS ${QF_MANIFEST_DIR}/${kind}.manifest)
+  set_source_files_properties(${rc} TARGET_DIRECTORY ${target}
+    PROPERTIES OBJECT_DEPENDS ${QF_MANIFEST_DIR}/${kind}.manifest)
   set_property(GLOBAL APPEND PROPERTY QF_MANIFEST_LIST "${kind} $<TARGET_FILE:${target}>")
 endfunction()
 

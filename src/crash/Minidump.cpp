@@ -36,8 +36,8 @@ bool WriteMinidump(const std::wstring& path, const TExceptionRecord& record, con
     const auto write = rtl::BindProc<decltype(&::MiniDumpWriteDump)>(dbghelp.Get(), "MiniDumpWriteDump");
     if (!write) return Fail(error, L"dbghelp.dll has no MiniDumpWriteDump", GetLastError());
 
-    rtl::ScopedFileHandle file(
-        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    rtl::ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return Fail(error, L"The file \"" + path + L"\" cannot be created", GetLastError());
 
     // The writer reads both records through these pointers in our own memory.

@@ -391,7 +391,8 @@ TEST(ReportChild, ACrashWritesTheReportLogAndStartsTheDiagnosticsProgram) {
     ASSERT_TRUE(diagview::LoadCrashReport(rtl::FromUtf8(reportPath), read, error)) << rtl::ToAnsi(error);
     EXPECT_TRUE(read.Problems.empty()) << rtl::ToAnsi(read.Problems.front());
     EXPECT_EQ(L"crash_report_tests.exe", read.Value(L"Application"));
-    EXPECT_EQ(rtl::FromUtf8(lines[7] + "\r\n" + lines[8]), read.Message.substr(0, lines[7].size() + 2 + lines[8].size()));
+    const std::string head = lines[7] + "\r\n" + lines[8];
+    EXPECT_EQ(rtl::FromUtf8(head), read.Message.substr(0, head.size()));
     EXPECT_EQ(L"Call stack:\r\n", read.CallStack.substr(0, 13));
     EXPECT_EQ(L"Main Thread ID = ", read.Registers.substr(0, 17));
     EXPECT_EQ(L"'abc' is not a valid integer value (", read.CustomInfo.substr(0, 36));

@@ -376,7 +376,8 @@ TEST(Report, TheClosingSectionsFollowTheLogLineByLine) {
     EXPECT_EQ(L"log\r\n", lines[11]);  // everything up to the log stays as it was
     EXPECT_EQ((std::vector<std::wstring>{
                   L"[Time]", L"UTC=2024-01-02 23:30:05.007", L"Local=2024-01-03 01:00:05.007 UTC+01:30",
-                  L"[Process]", L"ProcessID=612", L"CommandLine=\"C:\\Program Files\\orvex.exe\" --selftest=access-read",
+                  L"[Process]", L"ProcessID=612",
+                  L"CommandLine=\"C:\\Program Files\\orvex.exe\" --selftest=access-read",
                   L"WorkingSet=5120 KB", L"PeakWorkingSet=6291456 KB", L"PrivateBytes=unknown", L"HandleCount=87",
                   L"[Modules]", L"00400000 0003A000 9.0.2.1 C:\\Program Files\\orvex.exe",
                   L"7BC00000 002BA000 - C:\\windows\\system32\\ntdll.dll", L"[Threads]", L"00000020",

@@ -74,8 +74,8 @@ void SplitLog(const TLines& log, TCrashReport& r) {
     const size_t regs = Find(log, 0, [](const std::wstring& l) { return l.starts_with(fmt::cRegistersHead); });
     const size_t afterRegs = regs < n ? regs : 0;
     const size_t controls = Find(log, afterRegs, [](const std::wstring& l) { return l == fmt::cControlsHeading; });
-    const size_t sysInfo =
-        Find(log, controls < n ? controls : afterRegs, [](const std::wstring& l) { return l == fmt::cSystemInfoHeading; });
+    const size_t sysInfo = Find(log, controls < n ? controls : afterRegs,
+                                [](const std::wstring& l) { return l == fmt::cSystemInfoHeading; });
     const size_t blocks = std::min(controls, sysInfo);
 
     r.CallStack = Join(log, 0, std::min(regs, blocks));
