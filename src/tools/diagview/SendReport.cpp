@@ -1,5 +1,6 @@
 #include "diagview/SendReport.h"
 
+#include "app/SupportUpload.h"
 #include "crash/CrashReportFormat.h"
 #include "rtl/Text.h"
 #include "rtl/Win.h"
@@ -32,6 +33,27 @@ TReportSendContents ReportSendContents(const std::wstring& reportPath, const TCr
         if (!program.substr(0, dot).empty() && IsFile(errorLog)) contents.Files.push_back(errorLog);
     }
     return contents;
+}
+
+std::wstring DescribeFiles(const std::vector<std::wstring>& files) {
+    std::wstring text;
+    for (const std::wstring& path : files) {
+        if (!text.empty()) text += L"\r\n";
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        text += rtl::ExtractFileName(path);
+        if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+            text += L"  (" +
+                    app::FormatByteSize((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) + L")";
+        else
+            text += L"  (cannot be read: " + rtl::SysErrorMessage(GetLastError()) + L")";
+    }
+    return text;
+}
+
+std::wstring PackageDescription(const TReportSendContents& contents, const std::wstring& userText) {
+    size_t end = userText.find_last_not_of(L" \t\r\n");
+    if (end == std::wstring::npos) return contents.Description;
+    return contents.Description + L"\r\n\r\n" + userText.substr(0, end + 1);
 }
 
 }  // namespace diagview

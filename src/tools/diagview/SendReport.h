@@ -21,4 +21,12 @@ struct TReportSendContents {
 // report's file name when a damaged report has none.
 TReportSendContents ReportSendContents(const std::wstring& reportPath, const TCrashReport& report);
 
+// One line per file as it stands now: its name and size, or that it cannot
+// be read (it is then left out of the upload by the sender's own check).
+std::wstring DescribeFiles(const std::vector<std::wstring>& files);
+
+// The description sent: the report's (which names the crash) and, when the
+// user wrote one, theirs after an empty line.
+std::wstring PackageDescription(const TReportSendContents& contents, const std::wstring& userText);
+
 }  // namespace diagview
