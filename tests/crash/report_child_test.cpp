@@ -79,14 +79,18 @@ void HoldReportNames(bool minidumps = false) {
 }
 
 // The names a child held stay behind, empty (a report or minidump that was
-// written never is); left there, they would pile up in the folder the main
+// written never is), and so does a minidump written beside a report name
+// that was held; left there, they would pile up in the folder the main
 // window lists.
 void DeleteHeldNames() {
     WIN32_FIND_DATAW found;
     HANDLE find = FindFirstFileW((env::GetDiagFolder() + L"scripterror-*").c_str(), &found);
-    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found))
-        if (found.nFileSizeLow == 0 && found.nFileSizeHigh == 0)
-            DeleteFileW((env::GetDiagFolder() + found.cFileName).c_str());
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found)) {
+        if (found.nFileSizeLow != 0 || found.nFileSizeHigh != 0) continue;
+        const std::wstring held = env::GetDiagFolder() + found.cFileName;
+        DeleteFileW(held.c_str());
+        if (held.ends_with(L".log")) DeleteFileW(crash::report::MinidumpPathFor(held).c_str());
+    }
     if (find != INVALID_HANDLE_VALUE) FindClose(find);
 }
 
