@@ -4,10 +4,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# llvm (obj2yaml) and lldb-14 read the crash reporter's minidumps in the tests.
 PACKAGES=(
   wine wine32:i386 wine64 g++-mingw-w64-i686-posix cmake make googletest
   xvfb x11-apps xdotool imagemagick python3 python3-multipart tinyproxy llvm
-  llvm-14-dev g++ gcc-multilib
+  llvm-14-dev lldb-14 g++ gcc-multilib
   openssl curl locales procps
 )
 

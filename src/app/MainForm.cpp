@@ -273,7 +273,8 @@ void TMainForm::ChooseFiles() {
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof(ofn);
     ofn.hwndOwner = Handle();
-    ofn.lpstrFilter = L"All files (*.*)\0*.*\0Logs and reports (*.log;*.txt;*.errlog)\0*.log;*.txt;*.errlog\0";
+    ofn.lpstrFilter = L"All files (*.*)\0*.*\0"
+                      L"Logs, reports and minidumps (*.log;*.txt;*.errlog;*.dmp)\0*.log;*.txt;*.errlog;*.dmp\0";
     ofn.lpstrFile = buffer.data();
     ofn.nMaxFile = static_cast<DWORD>(buffer.size());
     ofn.lpstrTitle = L"Add files";

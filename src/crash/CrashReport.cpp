@@ -5,6 +5,9 @@
 
 #include <vector>
 
+#include "crash/CrashFacts.h"
+#include "crash/CrashReportFormat.h"
+#include "crash/Minidump.h"
 #include "crash/ZudAvizi.h"
 #include "env/DiagPaths.h"
 #include "rtl/Forms.h"
@@ -84,8 +87,8 @@ void DumpForms(rtl::TStringList& out) {
 
 void AddSystemInfo(rtl::TStringList& out, const OSVERSIONINFOW& v) {
     out.Add(L"");
-    out.Add(L"SYSTEM INFO");
-    out.Add(L"===========");
+    out.Add(report::cSystemInfoHeading);
+    out.Add(report::cSystemInfoUnderline);
     out.Add(L"Major Version: " + std::to_wstring(v.dwMajorVersion));
     out.Add(L"Minor Version: " + std::to_wstring(v.dwMinorVersion));
     out.Add(L"Build Number:  " + std::to_wstring(v.dwBuildNumber));
@@ -134,21 +137,21 @@ void AddDriveInfo(rtl::TStringList& out, const TDriveQueries& q) {
         rtl::OnAny([](rtl::Exception&) {}));
 }
 
-void AddMemoryInfo(rtl::TStringList& out, const MEMORYSTATUS& s) {
-    auto mb = [](SIZE_T bytes) { return std::to_wstring(static_cast<uint32_t>(bytes) >> 20) + L"MB"; };
+void AddMemoryInfo(rtl::TStringList& out, const MEMORYSTATUSEX& s) {
+    auto mb = [](DWORDLONG bytes) { return std::to_wstring(bytes >> 20) + L"MB"; };
     out.Add(L"Memory Load: " + std::to_wstring(s.dwMemoryLoad));
-    out.Add(L"Memory TotalPhysical: " + mb(s.dwTotalPhys));
-    out.Add(L"Memory FreePhysical:  " + mb(s.dwAvailPhys));
-    out.Add(L"Memory TotalPageFile: " + mb(s.dwTotalPageFile));
-    out.Add(L"Memory FreePageFile:  " + mb(s.dwAvailPageFile));
-    out.Add(L"Memory TotalVirtual:  " + mb(s.dwTotalVirtual));
-    out.Add(L"Memory FreeVirtual:   " + mb(s.dwAvailVirtual));
+    out.Add(L"Memory TotalPhysical: " + mb(s.ullTotalPhys));
+    out.Add(L"Memory FreePhysical:  " + mb(s.ullAvailPhys));
+    out.Add(L"Memory TotalPageFile: " + mb(s.ullTotalPageFile));
+    out.Add(L"Memory FreePageFile:  " + mb(s.ullAvailPageFile));
+    out.Add(L"Memory TotalVirtual:  " + mb(s.ullTotalVirtual));
+    out.Add(L"Memory FreeVirtual:   " + mb(s.ullAvailVirtual));
 }
 
 void AddMemoryInfo(rtl::TStringList& out) {
-    MEMORYSTATUS status{};
+    MEMORYSTATUSEX status{};
     status.dwLength = sizeof(status);
-    GlobalMemoryStatus(&status);
+    GlobalMemoryStatusEx(&status);
     AddMemoryInfo(out, status);
 }
 
@@ -178,18 +181,42 @@ std::wstring EventText(const std::wstring& message, const std::wstring& detailTe
 
 rtl::TStringList CrashReportLines(const TCrashReportTexts& t) {
     rtl::TStringList lines;
-    lines.Add(L"[System]");
-    lines.Add(L"Title=" + t.Title);
-    lines.Add(L"CrashID=" + t.CrashId);
-    lines.Add(L"Application=" + t.Application);
-    lines.Add(L"ProductID=1");
-    lines.Add(L"Version=" + t.Version);
-    lines.Add(L"[Message]");
+    using namespace report;
+    auto key = [&](const wchar_t* name, const std::wstring& value) { lines.Add(name + (L"=" + value)); };
+    lines.Add(cSystemSection);
+    key(cTitleKey, t.Title);
+    key(cCrashIdKey, t.CrashId);
+    key(cApplicationKey, t.Application);
+    key(cProductIdKey, cProductId);
+    key(cVersionKey, t.Version);
+    lines.Add(cMessageSection);
     lines.Add(t.Message);
-    lines.Add(L"[Detail]");
+    lines.Add(cDetailSection);
     lines.Add(t.DetailText);
-    lines.Add(L"[Log]");
+    lines.Add(cLogSection);
     lines.Add(t.LogText);
+    for (const std::wstring& line : t.ClosingSections.Lines()) lines.Add(line);
+    return lines;
+}
+
+void AddMinidumpSection(rtl::TStringList& out, const std::wstring& fileName, const std::wstring& error) {
+    using namespace report;
+    out.Add(cMinidumpSection);
+    if (!fileName.empty())
+        out.Add(cMinidumpFileKey + (L"=" + fileName));
+    else
+        out.Add(cMinidumpErrorKey + (L"=The minidump could not be written. " + error));
+}
+
+rtl::TStringList ClosingSections(const std::wstring& reportPath, const TExceptionRecord& record,
+                                 const CONTEXT& context) {
+    rtl::TStringList lines;
+    // The facts first: the minidump writer loads a library of its own.
+    AddCrashFactSections(lines, GatherCrashFacts(GetCurrentThreadId()));
+    const std::wstring dumpPath = report::MinidumpPathFor(reportPath);
+    std::wstring error;
+    const bool written = WriteMinidump(dumpPath, record, context, error);
+    AddMinidumpSection(lines, written ? rtl::ExtractFileName(dumpPath) : std::wstring(), error);
     return lines;
 }
 

@@ -65,7 +65,8 @@ const TDriveQueries& SystemDriveQueries();
 void AddDriveInfo(rtl::TStringList& out, const TDriveQueries& queries = SystemDriveQueries());
 
 // The memory lines: load in percent, then the six counters in megabytes.
-void AddMemoryInfo(rtl::TStringList& out, const MEMORYSTATUS& status);
+// The extended query: the plain one caps every figure near 4 GB.
+void AddMemoryInfo(rtl::TStringList& out, const MEMORYSTATUSEX& status);
 void AddMemoryInfo(rtl::TStringList& out);
 
 // --- report ---
@@ -93,11 +94,23 @@ struct TCrashReportTexts {
     std::wstring Message;
     std::wstring DetailText;
     std::wstring LogText;
+    rtl::TStringList ClosingSections;  // after [Log], line by line
 };
 
 // The report's lines: [System] with its five keys, [Message], [Detail] and
-// [Log]; the multi-line texts are single items whose line breaks stay.
+// [Log]; the multi-line texts are single items whose line breaks stay. Then
+// the closing sections.
 rtl::TStringList CrashReportLines(const TCrashReportTexts& texts);
+
+// The [Minidump] section: the file name of the minidump beside the report,
+// or, when `fileName` is empty, why there is none.
+void AddMinidumpSection(rtl::TStringList& out, const std::wstring& fileName, const std::wstring& error);
+
+// The sections after [Log] of the report at `reportPath`, made on the failing
+// thread: the process's facts (CrashFacts.h), then the minidump, written
+// beside the report for the exception `record`/`context`, or why it is not.
+rtl::TStringList ClosingSections(const std::wstring& reportPath, const TExceptionRecord& record,
+                                 const CONTEXT& context);
 
 // Writes the lines as UTF-8 with byte-order mark, each ended by CR LF,
 // creating or overwriting the file. Raises EInOutError when the file cannot

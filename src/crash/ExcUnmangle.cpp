@@ -121,6 +121,7 @@ private:
     char* FBaseEnd = nullptr;
     bool FTrackPos = false;
     bool FTrackShift = false;
+    int FTemplateDepth = 0;  // template argument lists being read
     uint32_t FFlags = 0;
     char FVtblAttr[32] = {};
     char FScratch[kScratchSize] = {};
@@ -272,7 +273,9 @@ void TUnmangler::ParseTemplate() {
     // Names inside the arguments are not components of the outer name.
     bool trackPos = FTrackPos;
     FTrackPos = false;
+    ++FTemplateDepth;
     ParseArgList(true, kindPrefixed);
+    --FTemplateDepth;
     FTrackPos = trackPos;
     Expect('%', __LINE__);
     if (FOut > FNameStart && FOut[-1] == '>') Put(' ');
@@ -348,6 +351,8 @@ void TUnmangler::ParseSpecial() {
         Advance();
         PutText("operator ");
         ParseType(FOut, false);
+        // "o" type "$": a conversion operator without its closing "$" is cut short.
+        if (Peek() != '$') Fail(umError, __LINE__);
         setKind(umConversion);
         return;
     }
@@ -399,7 +404,7 @@ void TUnmangler::ParseTextUntil(bool stopAtPercent, bool consumeDollar) {
 }
 
 void TUnmangler::ParseType(char* insertAt, bool argList) {
-    bool isUnsigned = false, isSigned = false, isConst = false, isVolatile = false;
+    bool isUnsigned = false, isSigned = false, isConst = false, isVolatile = false, isClosure = false;
     int prefixes = 0;
     for (;;) {
         char c = Peek();
@@ -411,7 +416,7 @@ void TUnmangler::ParseType(char* insertAt, bool argList) {
             char k = Peek(1);
             if (k != 'f' && k != 'n') Fail(umError, __LINE__);
             Advance();
-            PutText("__closure");
+            isClosure = true;  // written inside the pointer it qualifies
         } else
             break;
         Advance();
@@ -424,6 +429,9 @@ void TUnmangler::ParseType(char* insertAt, bool argList) {
     const char* cvSuffix = isConst ? (isVolatile ? " const volatile" : " const") : (isVolatile ? " volatile" : "");
 
     char c = Peek();
+    // A closure is a method pointer: "__closure" qualifies a pointer (or
+    // reference) to a function, as in "void __fastcall (__closure *)(int)".
+    if (isClosure && !((c == 'p' || c == 'r' || c == 'M') && Peek(1) == 'q')) Fail(umError, __LINE__);
     if (IsDigit(c)) {
         // A length-prefixed qualified name.
         uint32_t n = 0;
@@ -469,6 +477,7 @@ void TUnmangler::ParseType(char* insertAt, bool argList) {
         if (toFunction) {
             pointeeAt = FOut;
             Put('(');
+            if (isClosure) PutText("__closure ");
             if (cls) {
                 PutText(cls);
                 PutText("::");
@@ -585,14 +594,30 @@ void TUnmangler::ParseArgList(bool templateArgs, bool kindPrefixed) {
     int count = 0;
     for (;;) {
         char c = Peek();
-        if (c == 0 || c == '%') return;
+        if (c == 0) return;
+        if (c == '%') {
+            // A "%" closes a template; outside one it ends nothing.
+            if (!templateArgs && FTemplateDepth == 0) Fail(umError, __LINE__);
+            return;
+        }
         if (c == '$' && !templateArgs) return;
         if (count >= kUnmangleMaxArgs) Fail(umError, __LINE__);
         if (count > 0) PutText(", ");
         char* start = FOut;
         if (kindPrefixed) {
-            // Every argument starts with its kind letter.
+            // Every argument starts with its kind letter, except type
+            // arguments of newer compilers ("%DynamicArray$uc%"). A kind
+            // letter is followed by a type; one that ends the argument is a
+            // type code itself ("i" for int).
             char kind = Peek();
+            const char after = Peek(1);
+            if (!kind || !std::strchr("tTiegjm", kind) || after == '%' || after == '$' || after == 0) {
+                ParseType(start, true);
+                args[count++] = {start, FOut};
+                if (Peek() == '%') return;
+                Expect('$', __LINE__);
+                continue;
+            }
             Advance();
             if (kind == 't') {
                 ParseType(start, true);
@@ -689,6 +714,7 @@ uint32_t TUnmangler::Run(const char* source, char* dest, int32_t destSize, char*
     FLastSep = FPrevSep = FBaseStart = FBaseEnd = nullptr;
     FTrackPos = true;
     FTrackShift = false;
+    FTemplateDepth = 0;
     FFlags = 0;
     FVtblAttr[0] = 0;
     FHoldTop = 0;

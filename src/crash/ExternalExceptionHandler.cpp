@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "crash/CrashReport.h"
+#include "crash/CrashReportFormat.h"
 #include "crash/ReportDeadline.h"
 #include "env/DiagPaths.h"
 #include "env/Version.h"
@@ -37,10 +38,12 @@ struct TReportOutcome {
 // Writes the report into the diagnostic folder and starts the diagnostics
 // program on it. A report that cannot be written raises (and nothing is started).
 void WriteReportAndLaunch(const std::wstring& crashId, const std::wstring& message, const std::wstring& detailText,
-                          const std::wstring& logText, TReportOutcome& outcome) {
+                          const std::wstring& logText, const TExceptionRecord& record, const CONTEXT& context,
+                          TReportOutcome& outcome) {
     const std::wstring reportPath = env::GetDebugLogFileName(L"scripterror");
     SaveUtf8Lines(reportPath, CrashReportLines({ApplicationTitle(), crashId, ProgramFileName(),
-                                                env::GetProgramVersionText(), message, detailText, logText}));
+                                                env::GetProgramVersionText(), message, detailText, logText,
+                                                ClosingSections(reportPath, record, context)}));
     if (LaunchDiagView(reportPath)) return;
     outcome.LaunchError = rtl::SysErrorMessage(GetLastError());
     outcome.ReportPath = reportPath;
@@ -89,7 +92,9 @@ BOOL __stdcall TNewDialogFilter::ShowException(rtl::Exception* exceptionObject, 
                                                rtl::TStringList* registers, rtl::TStringList* customInfo) {
     TZudAvizi* manager = ZudAvizi();
     // The failure's own record: frozen while it is reported.
-    const uint32_t address = manager ? ExceptionAddressOf(manager->ExceptionRec()) : 0;
+    const TExceptionRecord record = manager ? manager->ExceptionRec() : TExceptionRecord{};
+    const CONTEXT context = manager ? manager->ExceptionContext() : CONTEXT{};
+    const uint32_t address = manager ? ExceptionAddressOf(record) : 0;
     const std::wstring className = exceptionObject ? exceptionObject->ClassName() : std::wstring();
     const std::wstring message = exceptionMessage ? exceptionMessage : L"";
 
@@ -103,8 +108,8 @@ BOOL __stdcall TNewDialogFilter::ShowException(rtl::Exception* exceptionObject, 
         if (customInfo)
             for (const std::wstring& line : customInfo->Lines()) system.Add(line);
         system.Add(L"");
-        system.Add(L"CONTROLS");
-        system.Add(L"========");
+        system.Add(report::cControlsHeading);
+        system.Add(report::cControlsUnderline);
         DumpForms(system);
         AddSystemInfo(system);
         AddDriveInfo(system);
@@ -123,7 +128,8 @@ BOOL __stdcall TNewDialogFilter::ShowException(rtl::Exception* exceptionObject, 
             [&] {
                 WriteReportAndLaunch(CrashId(ProgramFileName(), env::GetProgramVersionText(), address, className),
                                      message, detail.Text(),
-                                     LogText(callStackText, registersText, customInfoText, systemText), outcome);
+                                     LogText(callStackText, registersText, customInfoText, systemText), record,
+                                     context, outcome);
             },
             rtl::OnAny([&](rtl::Exception& e) { outcome.Failure = e.Message.empty() ? e.ClassName() : e.Message; }));
     }

@@ -5,6 +5,7 @@
 #include <errorrep.h>
 #include <vector>
 
+#include "crash/CrashReportFormat.h"
 #include "crash/ErrorLogFile.h"
 #include "crash/FailureHeap.h"
 #include "env/OwnMemory.h"
@@ -110,7 +111,7 @@ void AppendToErrorLog(const std::wstring& path, const std::wstring& text) {
 void DumpRegisters(const CONTEXT& c, rtl::TStringList& d, const TStackSnapshot* stack, DWORD threadId) {
     using rtl::Format;
     d.Clear();
-    d.Add(Format(L"Main Thread ID = %.8X, Current Thread ID = %.8X", static_cast<unsigned>(gMainThreadId),
+    d.Add(Format(report::cRegistersHeadFormat, static_cast<unsigned>(gMainThreadId),
                  static_cast<unsigned>(threadId ? threadId : GetCurrentThreadId())));
     d.Add(L"Registers:");
     d.Add(Format(L"EAX = %.8X  CS = %.4X  EIP = %.8X  Flags = %.8X", c.Eax, c.SegCs, c.Eip, c.EFlags));

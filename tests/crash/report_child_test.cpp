@@ -7,8 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
+// After the system headers shlobj.h brings.
+#include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -16,9 +20,11 @@
 
 #include "TestUtil.h"
 #include "crash/CrashReport.h"
+#include "crash/CrashReportFormat.h"
 #include "crash/ExternalExceptionHandler.h"
 #include "crash/ReportDeadline.h"
 #include "crash/ZudAvizi.h"
+#include "diagview/CrashReportFile.h"
 #include "env/DiagPaths.h"
 #include "env/Version.h"
 #include "rtl/Forms.h"
@@ -43,6 +49,10 @@ public:
 protected:
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override {
         if (msg == WM_USER) rtl::RaiseNew<rtl::EConvertError>(L"'abc' is not a valid integer value");
+        if (msg == WM_USER + 1) {
+            volatile int* volatile address = reinterpret_cast<int*>(0x10);
+            (void)*address;
+        }
         return rtl::TForm::WndProc(msg, wp, lp);
     }
 };
@@ -58,16 +68,67 @@ SYSTEMTIME AddSeconds(const SYSTEMTIME& t, int seconds) {
     return out;
 }
 
-// Holds every report name this process could use in the next seconds, so
-// that writing the report fails.
-void HoldReportNames() {
+// Holds every report name (or every minidump name) this process could use
+// in the next seconds, so that writing that file fails.
+void HoldReportNames(bool minidumps = false) {
     SYSTEMTIME now;
     GetLocalTime(&now);
     for (int s = -1; s <= 20; ++s) {
-        const std::wstring name = env::FormatDebugLogFileName(env::GetDiagFolder(), L"scripterror",
-                                                              GetCurrentProcessId(), AddSeconds(now, s));
+        std::wstring name = env::FormatDebugLogFileName(env::GetDiagFolder(), L"scripterror", GetCurrentProcessId(),
+                                                        AddSeconds(now, s));
+        if (minidumps) name = crash::report::MinidumpPathFor(name);
         CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);  // kept open
     }
+}
+
+// The names a child held stay behind, empty (a report or minidump that was
+// written never is), and so does a minidump written beside a report name
+// that was held; left there, they would pile up in the folder the main
+// window lists.
+void DeleteHeldNames() {
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((env::GetDiagFolder() + L"scripterror-*").c_str(), &found);
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found)) {
+        if (found.nFileSizeLow != 0 || found.nFileSizeHigh != 0) continue;
+        const std::wstring held = env::GetDiagFolder() + found.cFileName;
+        DeleteFileW(held.c_str());
+        if (held.ends_with(L".log")) DeleteFileW(crash::report::MinidumpPathFor(held).c_str());
+    }
+    if (find != INVALID_HANDLE_VALUE) FindClose(find);
+}
+
+DWORD WINAPI Idle(void*) {
+    Sleep(INFINITE);
+    return 0;
+}
+
+std::wstring ChildFactsPath(DWORD pid) {
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + L"report-child-" + std::to_wstring(pid) + L".txt";
+}
+
+// What the child knows of itself before it crashes, for the test to hold the
+// report against: "main <id>", "idle <id>" and "module <base> <size> <path>"
+// lines, the modules from the system's module list (not the snapshot the
+// report is made from).
+void WriteChildFacts(DWORD idleThreadId) {
+    std::string text = rtl::ToUtf8(rtl::Format(L"main %.8X\nidle %.8X\n", GetCurrentThreadId(), idleThreadId));
+    HMODULE modules[512];
+    DWORD needed = 0;
+    EnumProcessModules(GetCurrentProcess(), modules, sizeof(modules), &needed);
+    for (DWORD i = 0; i < needed / sizeof(HMODULE) && i < 512; ++i) {
+        MODULEINFO info{};
+        wchar_t path[MAX_PATH + 1] = {};
+        GetModuleInformation(GetCurrentProcess(), modules[i], &info, sizeof(info));
+        GetModuleFileNameExW(GetCurrentProcess(), modules[i], path, MAX_PATH);
+        text += rtl::ToUtf8(rtl::Format(L"module %.8X %.8X %ls\n", reinterpret_cast<uintptr_t>(info.lpBaseOfDll),
+                                        info.SizeOfImage, path));
+    }
+    rtl::ScopedFileHandle file(CreateFileW(ChildFactsPath(GetCurrentProcessId()).c_str(), GENERIC_WRITE, 0, nullptr,
+                                           CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 // The program's start-up as it matters here, a main form with controls and a
@@ -109,7 +170,13 @@ int RunChild(const std::string& scenario) {
             HoldReportNames();
             rtl::RaiseNew<rtl::EConvertError>(L"'abc' is not a valid integer value");
         }
-        PostMessageW(form->Handle(), WM_USER, 0, 0);
+        if (scenario == "minidump-held") HoldReportNames(true);
+        if (scenario == "fault") {
+            DWORD idleThreadId = 0;
+            CloseHandle(CreateThread(nullptr, 0, &Idle, nullptr, 0, &idleThreadId));
+            WriteChildFacts(idleThreadId);
+        }
+        PostMessageW(form->Handle(), scenario == "fault" ? WM_USER + 1 : WM_USER, 0, 0);
         rtl::Application->Run();
         return 0;  // only when the crash did not end the process
     });
@@ -205,7 +272,8 @@ std::string ReportPathFromCalls(const std::string& calls) {
 // channel, on the Unix standard error of the process. A Windows pipe does not
 // receive that stream, so the child runs under /bin/sh with the stream sent
 // to a file; the shell also records Wine's exit status (the low byte of the
-// exit code) when the child has ended.
+// exit code) when the child has ended. The same way runs LLVM's tools on a
+// minidump.
 using UnixFileNameFn = char*(CDECL*)(const wchar_t*);
 
 std::string UnixPath(const std::wstring& dosPath) {
@@ -220,16 +288,16 @@ std::string UnixPath(const std::wstring& dosPath) {
 
 struct TShellRun {
     int Status = -1;
-    std::string Stderr;
+    std::string Output;  // standard output and error
 };
 
-TShellRun RunChildWithEventLogChannel(const std::string& scenario, const testutil::TempDir& dir) {
+// Runs `command` under /bin/sh and waits for it (at most two minutes).
+TShellRun RunShell(const std::string& command, const testutil::TempDir& dir, const std::string& name) {
     TShellRun run;
-    const std::wstring err = dir.Path() + L"stderr-" + rtl::FromAnsi(scenario) + L".txt";
-    const std::wstring status = dir.Path() + L"status-" + rtl::FromAnsi(scenario) + L".txt";
-    const std::string script = "WINEDEBUG=err+eventlog wine '" + UnixPath(ThisExe()) + "' --child=" + scenario +
-                               " 2>'" + UnixPath(err) + "'; echo $? >'" + UnixPath(status) + ".tmp'; mv '" +
-                               UnixPath(status) + ".tmp' '" + UnixPath(status) + "'";
+    const std::wstring out = dir.Path() + L"output-" + rtl::FromAnsi(name) + L".txt";
+    const std::wstring status = dir.Path() + L"status-" + rtl::FromAnsi(name) + L".txt";
+    const std::string script = command + " >'" + UnixPath(out) + "' 2>&1; echo $? >'" + UnixPath(status) +
+                               ".tmp'; mv '" + UnixPath(status) + ".tmp' '" + UnixPath(status) + "'";
     std::wstring cmd = L"/bin/sh -c \"" + rtl::FromAnsi(script) + L"\"";
     STARTUPINFOW si{};
     si.cb = sizeof(si);
@@ -242,8 +310,12 @@ TShellRun RunChildWithEventLogChannel(const std::string& scenario, const testuti
     for (int i = 0; i < 1200 && GetFileAttributesW(status.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(100);
     const std::string text = testutil::ReadFileBytes(status);
     if (!text.empty()) run.Status = std::atoi(text.c_str());
-    run.Stderr = testutil::ReadFileBytes(err);
+    run.Output = testutil::ReadFileBytes(out);
     return run;
+}
+
+TShellRun RunChildWithEventLogChannel(const std::string& scenario, const testutil::TempDir& dir) {
+    return RunShell("WINEDEBUG=err+eventlog wine '" + UnixPath(ThisExe()) + "' --child=" + scenario, dir, scenario);
 }
 
 std::vector<std::string> EventEntries(const std::string& stderrText) {
@@ -311,7 +383,9 @@ TEST(ReportChild, ACrashWritesTheReportLogAndStartsTheDiagnosticsProgram) {
     ASSERT_GT(detail, 8u);
     EXPECT_EQ(detail + 2, log);
     EXPECT_EQ("", lines[detail + 1]);  // no detail: one empty line
-    const std::string logText = report.substr(report.find("[Log]\r\n") + 7);
+    // The log ends as it always did; the closing sections follow it.
+    const size_t logStart = report.find("[Log]\r\n") + 7;
+    const std::string logText = report.substr(logStart, report.find("\r\n[Time]\r\n", logStart) + 2 - logStart);
     const size_t regs = logText.find("Main Thread ID = ");
     const size_t custom = logText.find("'abc' is not a valid integer value (");
     const size_t controls = logText.find("\r\nCONTROLS\r\n========\r\n");
@@ -330,12 +404,172 @@ TEST(ReportChild, ACrashWritesTheReportLogAndStartsTheDiagnosticsProgram) {
     EXPECT_TRUE(Contains(logText, "\r\nMemory FreeVirtual:   "));
     EXPECT_EQ("MB\r\n\r\n", logText.substr(logText.size() - 6));
 
+    // The diagnostics program's reader takes the real report apart block by block.
+    diagview::TCrashReport read;
+    std::wstring error;
+    ASSERT_TRUE(diagview::LoadCrashReport(rtl::FromUtf8(reportPath), read, error)) << rtl::ToAnsi(error);
+    EXPECT_TRUE(read.Problems.empty()) << rtl::ToAnsi(read.Problems.front());
+    EXPECT_EQ(L"crash_report_tests.exe", read.Value(L"Application"));
+    const std::string head = lines[7] + "\r\n" + lines[8];
+    EXPECT_EQ(rtl::FromUtf8(head), read.Message.substr(0, head.size()));
+    EXPECT_EQ(L"Call stack:\r\n", read.CallStack.substr(0, 13));
+    EXPECT_EQ(L"Main Thread ID = ", read.Registers.substr(0, 17));
+    EXPECT_EQ(L"'abc' is not a valid integer value (", read.CustomInfo.substr(0, 36));
+    EXPECT_EQ(L"ChildMainForm: TForm \"Child Main\"", read.Controls.substr(0, 33));
+    EXPECT_EQ(L"Major Version: ", read.SystemInfo.substr(0, 15));
+
     // The default filter wrote the error log named after the program.
     const std::string entry = testutil::ReadFileBytes(errorLog);
     EXPECT_EQ(std::string(27, '-'), entry.substr(0, 27));
     EXPECT_TRUE(Contains(entry, "'abc' is not a valid integer value")) << entry;
     EXPECT_TRUE(Contains(entry, "\r\nAdditional info:\r\n'abc' is not a valid integer value (")) << entry;
     DeleteFileW(rtl::FromUtf8(reportPath).c_str());
+    DeleteFileW(crash::report::MinidumpPathFor(rtl::FromUtf8(reportPath)).c_str());
+}
+
+std::wstring StampOf(const SYSTEMTIME& t) {
+    return rtl::Format(L"%04u-%02u-%02u %02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                       t.wSecond, t.wMilliseconds);
+}
+
+std::vector<std::string> FactLines(const std::string& text, const std::string& kind) {
+    std::vector<std::string> values;
+    const std::string all = "\n" + text, marker = "\n" + kind + " ";
+    for (size_t at = all.find(marker); at != std::string::npos; at = all.find(marker, at + 1)) {
+        const size_t start = at + marker.size();
+        values.push_back(all.substr(start, all.find('\n', start) - start));
+    }
+    return values;
+}
+
+TEST(ReportChild, ItsClosingSectionsAndMinidumpHoldWhatTheProcessKnewOfItself) {
+    using namespace crash::report;
+    TDiagViewSwap swap(TDiagViewSwap::kRecorder);
+    SYSTEMTIME before, after;
+    GetSystemTime(&before);
+    const std::wstring commandLine = L"\"" + ThisExe() + L"\" --child=fault";
+    TChildProcess child(commandLine);
+    ASSERT_TRUE(child.Started());
+    EXPECT_EQ(static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION), child.Wait());
+    GetSystemTime(&after);
+    const std::wstring reportPath = rtl::FromUtf8(ReportPathFromCalls(TDiagViewSwap::WaitForCalls()));
+    const std::string facts = testutil::ReadFileBytes(ChildFactsPath(child.Id()));
+    DeleteFileW(ChildFactsPath(child.Id()).c_str());
+    diagview::TCrashReport r;
+    std::wstring error;
+    ASSERT_TRUE(diagview::LoadCrashReport(reportPath, r, error)) << rtl::ToAnsi(error);
+    EXPECT_TRUE(r.Problems.empty()) << rtl::ToAnsi(r.Problems.front());
+
+    const std::wstring utc = r.SectionValue(cTimeSection, cUtcKey);
+    EXPECT_LE(StampOf(before), utc);
+    EXPECT_GE(StampOf(after), utc);
+    FILETIME u{}, l{};
+    SystemTimeToFileTime(&after, &u);
+    FileTimeToLocalFileTime(&u, &l);
+    const LONGLONG offset = ((LONGLONG(l.dwHighDateTime) << 32 | l.dwLowDateTime) -
+                             (LONGLONG(u.dwHighDateTime) << 32 | u.dwLowDateTime)) / 600000000;
+    EXPECT_EQ(rtl::Format(L" UTC%ls%02d:%02d", offset < 0 ? L"-" : L"+", int(std::abs(offset) / 60),
+                          int(std::abs(offset) % 60)),
+              r.SectionValue(cTimeSection, cLocalKey).substr(23));
+
+    EXPECT_EQ(std::to_wstring(child.Id()), r.SectionValue(cProcessSection, cProcessIdKey));
+    EXPECT_EQ(commandLine, r.SectionValue(cProcessSection, cCommandLineKey));
+    EXPECT_GT(_wtoi(r.SectionValue(cProcessSection, cWorkingSetKey).c_str()), 0);
+    // Wine 8 answers every handle-count query with 0; the report then says it does not know.
+    DWORD ownHandles = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &ownHandles);
+    if (ownHandles == 0)
+        EXPECT_EQ(cUnknown, r.SectionValue(cProcessSection, cHandleCountKey));
+    else
+        EXPECT_GT(_wtoi(r.SectionValue(cProcessSection, cHandleCountKey).c_str()), 0);
+
+    // Every module the system lists, with its base, size and path; system
+    // libraries with the version their files carry.
+    const diagview::TReportSection* modules = nullptr;
+    const diagview::TReportSection* threads = nullptr;
+    for (const diagview::TReportSection& section : r.Closing) {
+        if (section.Header == cModulesSection) modules = &section;
+        if (section.Header == cThreadsSection) threads = &section;
+    }
+    ASSERT_TRUE(modules && threads);
+    const std::vector<std::string> known = FactLines(facts, "module");
+    ASSERT_GE(known.size(), 3u) << facts;
+    for (const std::string& m : known) {
+        const std::wstring baseAndSize = rtl::FromUtf8(m.substr(0, 18)), path = rtl::FromUtf8(m.substr(18));
+        auto line = std::find_if(modules->Lines.begin(), modules->Lines.end(), [&](const std::wstring& l) {
+            return l.substr(0, 18) == baseAndSize && l.size() > path.size() && l.substr(l.size() - path.size()) == path;
+        });
+        ASSERT_NE(modules->Lines.end(), line) << m;
+        const std::wstring version = line->substr(18, line->size() - 19 - path.size());
+        DWORD ignored = 0;
+        std::vector<BYTE> info(GetFileVersionInfoSizeW(path.c_str(), &ignored));
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT length = 0;
+        if (!info.empty() && GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()) &&
+            VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length))
+            EXPECT_EQ(rtl::Format(L"%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+                                  HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS)),
+                      version) << m;
+        else
+            EXPECT_EQ(cNoVersion, version) << m;
+    }
+    EXPECT_EQ(known.size(), modules->Lines.size());
+
+    // Both threads, the one that failed marked.
+    const std::wstring mainThread = rtl::FromUtf8(FactLines(facts, "main").at(0));
+    const std::wstring idleThread = rtl::FromUtf8(FactLines(facts, "idle").at(0));
+    EXPECT_NE(threads->Lines.end(), std::find(threads->Lines.begin(), threads->Lines.end(), mainThread + cFailingMark));
+    EXPECT_NE(threads->Lines.end(), std::find(threads->Lines.begin(), threads->Lines.end(), idleThread));
+    EXPECT_EQ(1, std::count_if(threads->Lines.begin(), threads->Lines.end(), [](const std::wstring& l) {
+                  return l.find(cFailingMark) != std::wstring::npos;
+              }));
+
+    // The minidump beside the report, read by LLVM's tools: the exception
+    // with its code and address on the failing thread.
+    const std::wstring dump = MinidumpPathFor(reportPath);
+    EXPECT_EQ(rtl::ExtractFileName(dump), r.SectionValue(cMinidumpSection, cMinidumpFileKey));
+    const std::wstring crashId = r.Value(cCrashIdKey);
+    const unsigned address = std::wcstoul(crashId.substr(crashId.find(L"_0.0.0.0_") + 9, 8).c_str(), nullptr, 16);
+    const unsigned thread = std::wcstoul(mainThread.c_str(), nullptr, 16);
+    testutil::TempDir dir;
+    const TShellRun yaml = RunShell("obj2yaml '" + UnixPath(dump) + "'", dir, "obj2yaml");
+    EXPECT_EQ(0, yaml.Status) << yaml.Output;
+    const std::string exceptionStream = rtl::ToAnsi(rtl::Format(
+        L"  - Type:            Exception\n    Thread ID:       0x%X\n    Exception Record:\n"
+        L"      Exception Code:  0xC0000005\n      Exception Address: 0x%X\n", thread, address));
+    EXPECT_TRUE(Contains(yaml.Output, exceptionStream)) << exceptionStream << "\n" << yaml.Output.substr(0, 4000);
+    const TShellRun lldb =
+        RunShell("lldb-14 --batch -c '" + UnixPath(dump) + "' -o 'thread list' -o 'register read eip'", dir, "lldb");
+    EXPECT_EQ(0, lldb.Status) << lldb.Output;
+    const std::string failingThread = rtl::ToAnsi(rtl::Format(L": tid = 0x%04x, 0x%08x ", thread, address));
+    const std::string stop = rtl::ToAnsi(rtl::Format(L"stop reason = Exception 0xc0000005 encountered at address 0x%x",
+                                                     address));
+    const size_t current = lldb.Output.find("* thread #");
+    ASSERT_NE(std::string::npos, current) << lldb.Output;
+    const std::string line = lldb.Output.substr(current, lldb.Output.find('\n', current) - current);
+    EXPECT_TRUE(Contains(line, failingThread)) << failingThread << "\n" << lldb.Output;
+    EXPECT_TRUE(Contains(line, stop)) << stop << "\n" << lldb.Output;
+    DeleteFileW(dump.c_str());
+    DeleteFileW(reportPath.c_str());
+}
+
+TEST(ReportChild, AMinidumpThatCannotBeWrittenIsNamedInTheReportWithTheReason) {
+    TDiagViewSwap swap(TDiagViewSwap::kRecorder);
+    TChildProcess child(L"\"" + ThisExe() + L"\" --child=minidump-held");
+    ASSERT_TRUE(child.Started());
+    EXPECT_EQ(cRuntimeExceptionCode, child.Wait());
+    const std::wstring reportPath = rtl::FromUtf8(ReportPathFromCalls(TDiagViewSwap::WaitForCalls()));
+    diagview::TCrashReport r;
+    std::wstring error;
+    ASSERT_TRUE(diagview::LoadCrashReport(reportPath, r, error)) << rtl::ToAnsi(error);
+    const std::wstring dump = crash::report::MinidumpPathFor(reportPath);
+    EXPECT_EQ(L"", r.SectionValue(crash::report::cMinidumpSection, crash::report::cMinidumpFileKey));
+    EXPECT_EQ(L"The minidump could not be written. The file \"" + dump + L"\" cannot be created: " +
+                  rtl::SysErrorMessage(ERROR_SHARING_VIOLATION),
+              r.SectionValue(crash::report::cMinidumpSection, crash::report::cMinidumpErrorKey));
+    EXPECT_EQ(L"'abc' is not a valid integer value", r.Message.substr(r.Message.find(L"\r\n") + 2, 34));
+    DeleteHeldNames();
+    DeleteFileW(reportPath.c_str());
 }
 
 TEST(ReportChild, TheEventTextReachesWinesEventLogChannel) {
@@ -344,14 +578,15 @@ TEST(ReportChild, TheEventTextReachesWinesEventLogChannel) {
     testutil::TempDir dir;
     const TShellRun run = RunChildWithEventLogChannel("crash", dir);
     EXPECT_EQ(static_cast<int>(cRuntimeExceptionCode & 0xFF), run.Status);
-    const std::vector<std::string> entries = EventEntries(run.Stderr);
-    ASSERT_EQ(1u, entries.size()) << run.Stderr;
+    const std::vector<std::string> entries = EventEntries(run.Output);
+    ASSERT_EQ(1u, entries.size()) << run.Output;
     // The event text starts with the message; Wine escapes the line breaks
     // and shortens long strings.
     EXPECT_EQ("Exception 'EConvertError' in module crash_report_tests.exe at ", entries[0].substr(0, 62));
     EXPECT_TRUE(Contains(entries[0], "\\r\\n'abc' is not a valid integer value")) << entries[0];
     const std::string report = ReportPathFromCalls(TDiagViewSwap::WaitForCalls());
     if (!report.empty()) DeleteFileW(rtl::FromUtf8(report).c_str());
+    if (!report.empty()) DeleteFileW(crash::report::MinidumpPathFor(rtl::FromUtf8(report)).c_str());
 }
 
 TEST(ReportChild, AReportThatCannotBeWrittenEndsWith200AfterTellingWhereTheLogIs) {
@@ -370,14 +605,15 @@ TEST(ReportChild, AReportThatCannotBeWrittenEndsWith200AfterTellingWhereTheLogIs
     closer.join();
     EXPECT_EQ(static_cast<int>(cCrashDuringReportExitCode), run.Status);
     // One failure, one event: nothing raised while reporting replaced it.
-    const std::vector<std::string> entries = EventEntries(run.Stderr);
-    ASSERT_EQ(1u, entries.size()) << run.Stderr;
+    const std::vector<std::string> entries = EventEntries(run.Output);
+    ASSERT_EQ(1u, entries.size()) << run.Output;
     EXPECT_EQ("Exception 'EConvertError' in module ", entries[0].substr(0, 36));
     const std::wstring log = env::GetDiagFolder() + L"crash_report_tests.errlog";
     EXPECT_NE(std::wstring::npos, boxText.find(L"Cannot create file")) << rtl::ToAnsi(boxText);
     EXPECT_NE(std::wstring::npos, boxText.find(L"\r\n\r\n  " + log + L"\r\n")) << rtl::ToAnsi(boxText);
     // Nothing was started.
     EXPECT_EQ("", testutil::ReadFileBytes(TDiagViewSwap::Calls()));
+    DeleteHeldNames();
 }
 
 TEST(ReportChild, AReportStepThatHangsEndsTheProcessWith200) {
@@ -412,6 +648,7 @@ TEST(ReportChild, WithoutTheDiagnosticsProgramAMessageBoxNamesTheReport) {
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(cRuntimeExceptionCode, child.Wait());
     DeleteFileW(path.c_str());
+    DeleteFileW(crash::report::MinidumpPathFor(path).c_str());
 }
 
 // --- the real diagnostics program ---
@@ -438,7 +675,8 @@ TEST(DiagViewProgram, ShowsAReportReadably) {
                                           L"Call stack:\r\n(0040A1B2) here\r\n\r\nMain Thread ID = 1\r\nRegisters:"
                                           L"\r\n\r\nbad value (x.cpp, 1)\r\n\r\nbad value (x.cpp, 1)\r\n\r\n"
                                           L"CONTROLS\r\n========\r\nMainForm: TForm\r\n\r\nSYSTEM INFO\r\n"
-                                          L"===========\r\nMajor Version: 6\r\n"}));
+                                          L"===========\r\nMajor Version: 6\r\n",
+                                          {}}));
     std::wstring caption;
     const std::wstring shown = ShowInDiagView(L"-c \"" + path + L"\"", &caption);
     EXPECT_EQ(L"Crash Report Viewer - scripterror-7-2024-01-02-03-04-05.log", caption);

@@ -8,7 +8,9 @@
 
 #include "TestUtil.h"
 #include "rtl/Text.h"
+#include "crash/CrashFacts.h"
 #include "crash/CrashReport.h"
+#include "crash/CrashReportFormat.h"
 #include "crash/ZudAvizi.h"
 #include "rtl/Forms.h"
 #include "rtl/Raise.h"
@@ -250,20 +252,30 @@ TEST(DriveInfo, TheRunningSystemsFixedDrives) {
 }
 
 TEST(MemoryInfo, LoadThenSixCountersInMegabytes) {
-    MEMORYSTATUS s{};
+    MEMORYSTATUSEX s{};
     s.dwMemoryLoad = 37;
-    s.dwTotalPhys = 0xFFFFFFFF;    // 4095.99 MB is shown as 4095
-    s.dwAvailPhys = 512u << 20;
-    s.dwTotalPageFile = (3u << 20) + 1;
-    s.dwAvailPageFile = (1u << 20) - 1;
-    s.dwTotalVirtual = 2047u << 20;
-    s.dwAvailVirtual = 1000u << 20;
+    s.ullTotalPhys = 64ull << 30;  // beyond what 32-bit counters hold
+    s.ullAvailPhys = 0xFFFFFFFF;   // 4095.99 MB is shown as 4095
+    s.ullTotalPageFile = (3ull << 20) + 1;
+    s.ullAvailPageFile = (1ull << 20) - 1;
+    s.ullTotalVirtual = 4095ull << 20;
+    s.ullAvailVirtual = 1000ull << 20;
     rtl::TStringList out;
     AddMemoryInfo(out, s);
-    EXPECT_EQ((std::vector<std::wstring>{L"Memory Load: 37", L"Memory TotalPhysical: 4095MB", L"Memory FreePhysical:  512MB",
-                                         L"Memory TotalPageFile: 3MB", L"Memory FreePageFile:  0MB",
-                                         L"Memory TotalVirtual:  2047MB", L"Memory FreeVirtual:   1000MB"}),
+    EXPECT_EQ((std::vector<std::wstring>{L"Memory Load: 37", L"Memory TotalPhysical: 65536MB",
+                                         L"Memory FreePhysical:  4095MB", L"Memory TotalPageFile: 3MB",
+                                         L"Memory FreePageFile:  0MB", L"Memory TotalVirtual:  4095MB",
+                                         L"Memory FreeVirtual:   1000MB"}),
               out.Lines());
+}
+
+TEST(MemoryInfo, TheRunningSystemsPhysicalMemoryIsNotCapped) {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof(status);
+    ASSERT_TRUE(GlobalMemoryStatusEx(&status));
+    rtl::TStringList out;
+    AddMemoryInfo(out);
+    EXPECT_EQ(L"Memory TotalPhysical: " + std::to_wstring(status.ullTotalPhys >> 20) + L"MB", out[1]);
 }
 
 // --- report ---
@@ -333,6 +345,55 @@ TEST(Report, FileIsUtf8WithBomAndCrLfInSectionOrder) {
     SaveUtf8Lines(path, CrashReportLines(texts));
     const std::string again = testutil::ReadFileBytes(path);
     EXPECT_EQ("[Log]\r\nx\r\n", again.substr(again.size() - 10));
+}
+
+TEST(Report, TheClosingSectionsFollowTheLogLineByLine) {
+    TCrashFacts f;
+    f.Utc = SYSTEMTIME{2024, 1, 2, 2, 23, 30, 5, 7};
+    f.Local = SYSTEMTIME{2024, 1, 3, 3, 1, 0, 5, 7};
+    f.UtcOffsetMinutes = 90;
+    f.ProcessId = 612;
+    f.CommandLine = L"\"C:\\Program Files\\orvex.exe\" --selftest=access-read";
+    f.WorkingSet = 5 * 1024 * 1024 + 1023;
+    f.PeakWorkingSet = 6ull << 30;
+    f.PrivateBytes = 0;  // not known
+    f.HandleCount = 87;
+    f.Modules = {{0x00400000, 0x3A000, L"9.0.2.1", L"C:\\Program Files\\orvex.exe"},
+                 {0x7BC00000, 0x2BA000, L"", L"C:\\windows\\system32\\ntdll.dll"}};
+    f.ThreadIds = {0x20, 0x10C};
+    f.FailingThreadId = 0x10C;
+    TCrashReportTexts texts;
+    texts.LogText = L"log\r\n";
+    AddCrashFactSections(texts.ClosingSections, f);
+    AddMinidumpSection(texts.ClosingSections, L"scripterror-612-2024-01-03-01-00-05.dmp", L"");
+    f.UtcOffsetMinutes = -330;  // west of Greenwich: "UTC-05:30"
+    rtl::TStringList west;
+    AddCrashFactSections(west, f);
+    AddMinidumpSection(west, L"", L"dbghelp.dll cannot be loaded: not found");
+
+    const std::vector<std::wstring> lines = CrashReportLines(texts).Lines();
+    ASSERT_EQ(12u + 18u, lines.size());
+    EXPECT_EQ(L"log\r\n", lines[11]);  // everything up to the log stays as it was
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"[Time]", L"UTC=2024-01-02 23:30:05.007", L"Local=2024-01-03 01:00:05.007 UTC+01:30",
+                  L"[Process]", L"ProcessID=612",
+                  L"CommandLine=\"C:\\Program Files\\orvex.exe\" --selftest=access-read",
+                  L"WorkingSet=5120 KB", L"PeakWorkingSet=6291456 KB", L"PrivateBytes=unknown", L"HandleCount=87",
+                  L"[Modules]", L"00400000 0003A000 9.0.2.1 C:\\Program Files\\orvex.exe",
+                  L"7BC00000 002BA000 - C:\\windows\\system32\\ntdll.dll", L"[Threads]", L"00000020",
+                  L"0000010C (failing)", L"[Minidump]", L"File=scripterror-612-2024-01-03-01-00-05.dmp"}),
+              std::vector<std::wstring>(lines.begin() + 12, lines.end()));
+    EXPECT_EQ(L"Local=2024-01-03 01:00:05.007 UTC-05:30", west[2]);
+    EXPECT_EQ(L"Error=The minidump could not be written. dbghelp.dll cannot be loaded: not found", west.Lines().back());
+}
+
+TEST(Report, TheMinidumpIsNamedLikeTheReport) {
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"C:\\Diag\\scripterror-7-2024-01-02-03-04-05.log", L"C:\\Diag\\scripterror-7-2024-01-02-03-04-05.dmp"},
+        {L"C:\\a.b\\report", L"C:\\a.b\\report.dmp"},
+        {L"report.txt", L"report.dmp"},
+    };
+    for (const auto& [report, dump] : cases) EXPECT_EQ(dump, report::MinidumpPathFor(report));
 }
 
 TEST(Report, AReportThatCannotBeCreatedRaises) {

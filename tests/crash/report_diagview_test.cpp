@@ -41,7 +41,11 @@ std::string SampleReportBytes(std::wstring* logOut = nullptr) {
                                L"Exception 'EConvertError' in module orvex.exe at 0000A1B2\r\n'abc' is not a valid "
                                L"integer value",
                                L"",
-                               log};
+                               log,
+                               {}};
+    t.ClosingSections.Add(L"[Time]");
+    t.ClosingSections.Add(L"UTC=2024-01-02 03:04:05.006");
+    crash::AddMinidumpSection(t.ClosingSections, L"scripterror-7-2024-01-02-03-04-05.dmp", L"");
     return "\xEF\xBB\xBF" + rtl::ToUtf8(crash::CrashReportLines(t).Text());
 }
 
@@ -66,12 +70,17 @@ TEST(DiagViewReport, WhatTheFilterWritesReadsBackSectionBySection) {
     EXPECT_EQ(L"'abc' is not a valid integer value (C:\\src\\MainForm.cpp, 42)", r.CustomInfo);
     EXPECT_EQ(L"MainForm: TForm \"Orvex\" (FormActive)\r\n  AmountEdit: TEdit (ControlActive)", r.Controls);
     EXPECT_EQ(L"Major Version: ", r.SystemInfo.substr(0, 15));
-    EXPECT_EQ(L"Memory Load: 37", r.SystemInfo.substr(r.SystemInfo.size() - 15));
+    EXPECT_EQ(L"Memory Load: 37", r.SystemInfo.substr(r.SystemInfo.size() - 15));  // the log ends before [Time]
+    ASSERT_EQ(2u, r.Closing.size());
+    EXPECT_EQ(L"2024-01-02 03:04:05.006", r.SectionValue(L"[Time]", L"UTC"));
+    EXPECT_EQ(L"scripterror-7-2024-01-02-03-04-05.dmp", r.SectionValue(L"[Minidump]", L"File"));
+    EXPECT_EQ(L"", r.SectionValue(L"[Minidump]", L"Fil"));
 
     const std::wstring shown = diagview::FormatCrashReport(r);
     for (const wchar_t* part : {L"Crash ID:  orvex.exe_9.0.2.1_0040A1B2_EConvertError", L"\r\nMessage\r\n",
                                 L"\r\nCall stack\r\n", L"\r\nRegisters\r\n", L"\r\nSystem information\r\n",
-                                L"AmountEdit: TEdit (ControlActive)"})
+                                L"AmountEdit: TEdit (ControlActive)",
+                                L"\r\nMinidump\r\n--------\r\nFile=scripterror-7-2024-01-02-03-04-05.dmp\r\n"})
         EXPECT_NE(std::wstring::npos, shown.find(part)) << rtl::ToAnsi(part);
     EXPECT_EQ(std::wstring::npos, shown.find(L"damaged"));
     EXPECT_EQ(std::wstring::npos, shown.find(L"\r\nDetail\r\n"));  // an empty detail is left out
@@ -157,7 +166,7 @@ TEST(DiagViewReport, LoadingNamesMissingAndOversizedFiles) {
     EXPECT_EQ(L"The file is too large to be a crash report (16777217 bytes).", error);
 
     const std::wstring good = dir.Path() + L"scripterror-1-2024-01-01-00-00-00.log";
-    crash::SaveUtf8Lines(good, crash::CrashReportLines({L"T", L"id", L"a.exe", L"1.0.0.0", L"m", L"", L"log"}));
+    crash::SaveUtf8Lines(good, crash::CrashReportLines({L"T", L"id", L"a.exe", L"1.0.0.0", L"m", L"", L"log", {}}));
     ASSERT_TRUE(diagview::LoadCrashReport(good, r, error)) << rtl::ToAnsi(error);
     EXPECT_EQ(L"m", r.Message);
     EXPECT_EQ(L"log", r.CallStack);  // no markers: everything counts as the call stack

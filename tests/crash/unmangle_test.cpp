@@ -83,7 +83,13 @@ const TCase kCases[] = {
     {"@f$qa0$a3$c", true, "f(char[][3])", 0x01},
     {"@f$qM3Fooi", true, "f(int Foo::*)", 0x01},
     {"@f$qM3Fooqi$v", true, "f(void (Foo::*)(int))", 0x01},
-    {"@f$qynpqv$v", true, "f(__closurevoid (*)())", 0x01},
+    {"@f$qynpqv$v", true, "f(void (__closure *)())", 0x01},
+    {"@f$qynpqqrp14System@TObject$v", true, "f(void __fastcall (__closure *)(System::TObject *))", 0x01},
+    {"@%Ev$ynpqqrp14System@TObject$v%@f", false, "Ev<void __fastcall (__closure *)(System::TObject *)>::f", 0x106},
+    {"@%DynamicArray$uc%@f", false, "DynamicArray<unsigned char>::f", 0x106},  // no kind letter
+    {"@%DynamicArray$uc%@f$qqrv", true, "__fastcall DynamicArray<unsigned char>::f()", 0x101},
+    {"@%Set$i%@x", false, "Set<int>::x", 0x106},
+    {"@%Cb$pqi$v%@f", false, "Cb<void (*)(int)>::f", 0x106},
     {"@f$qi$pc", true, "char * f(int)", 0x01},
     {"@Foo@get$xqqrv", true, "__fastcall Foo::get() const", 0x101},
     {"@Foo@get$qqgqri", true, "__fastcall __saveregs Foo::get(int)", 0x101},
@@ -113,6 +119,9 @@ const TCase kCases[] = {
     {"@Foo#bar", false, "Foo#bar", 0x06},
     {"@%Foo$i", false, "Foo<int", umError},
     {"@%Foo$i$q%", false, "Foo<", umError},
+    {"@f$qi%", true, "f(int", umError},          // "%" ends no function's arguments
+    {"@Foo@$oi", false, "Foo::operator int", umError},  // a conversion needs its closing "$"
+    {"@f$qyni", true, "f(", umError},            // a closure qualifies a function pointer only
 };
 
 TEST(Unmangle, Table) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "crash/CrashReportFormat.h"
 #include "rtl/ScopedHandle.h"
 #include "rtl/Text.h"
 #include "rtl/Win.h"
@@ -10,9 +11,8 @@ namespace diagview {
 
 namespace {
 
+namespace fmt = crash::report;
 using TLines = std::vector<std::wstring>;
-
-bool StartsWith(const std::wstring& s, const wchar_t* prefix) { return s.rfind(prefix, 0) == 0; }
 
 // UTF-8 to text; bytes that are not UTF-8 become U+FFFD and are reported.
 std::wstring DecodeUtf8(const std::string& bytes, bool& valid) {
@@ -71,11 +71,11 @@ size_t Find(const TLines& lines, size_t from, bool (*match)(const std::wstring&)
 // CONTROLS block and the SYSTEM INFO block.
 void SplitLog(const TLines& log, TCrashReport& r) {
     const size_t n = log.size();
-    const size_t regs = Find(log, 0, [](const std::wstring& l) { return StartsWith(l, L"Main Thread ID ="); });
+    const size_t regs = Find(log, 0, [](const std::wstring& l) { return l.starts_with(fmt::cRegistersHead); });
     const size_t afterRegs = regs < n ? regs : 0;
-    const size_t controls = Find(log, afterRegs, [](const std::wstring& l) { return l == L"CONTROLS"; });
-    const size_t sysInfo =
-        Find(log, controls < n ? controls : afterRegs, [](const std::wstring& l) { return l == L"SYSTEM INFO"; });
+    const size_t controls = Find(log, afterRegs, [](const std::wstring& l) { return l == fmt::cControlsHeading; });
+    const size_t sysInfo = Find(log, controls < n ? controls : afterRegs,
+                                [](const std::wstring& l) { return l == fmt::cSystemInfoHeading; });
     const size_t blocks = std::min(controls, sysInfo);
 
     r.CallStack = Join(log, 0, std::min(regs, blocks));
@@ -93,13 +93,16 @@ void SplitLog(const TLines& log, TCrashReport& r) {
         if (!log[i].empty() && std::find(custom.begin(), custom.end(), log[i]) == custom.end()) custom.push_back(log[i]);
     r.CustomInfo = Join(custom, 0, custom.size());
 
-    auto underline = [&](size_t heading) { return heading + 1 < n && StartsWith(log[heading + 1], L"===") ? 2 : 1; };
+    // A block starts after its heading and, when it is there, its underline.
+    auto body = [&](size_t heading, const wchar_t* underline) {
+        return heading + 1 < n && log[heading + 1] == underline ? heading + 2 : heading + 1;
+    };
     if (controls < n)
-        r.Controls = Join(log, controls + underline(controls), sysInfo > controls ? sysInfo : n);
+        r.Controls = Join(log, body(controls, fmt::cControlsUnderline), sysInfo > controls ? sysInfo : n);
     else
         r.Problems.push_back(L"The log has no CONTROLS block.");
     if (sysInfo < n)
-        r.SystemInfo = Join(log, sysInfo + underline(sysInfo), n);
+        r.SystemInfo = Join(log, body(sysInfo, fmt::cSystemInfoUnderline), n);
     else
         r.Problems.push_back(L"The log has no SYSTEM INFO block.");
 }
@@ -109,6 +112,15 @@ void SplitLog(const TLines& log, TCrashReport& r) {
 std::wstring TCrashReport::Value(const std::wstring& key) const {
     for (const auto& [k, v] : System)
         if (k == key) return v;
+    return {};
+}
+
+std::wstring TCrashReport::SectionValue(const std::wstring& header, const std::wstring& key) const {
+    for (const TReportSection& section : Closing)
+        if (section.Header == header)
+            for (const std::wstring& line : section.Lines)
+                if (line.size() > key.size() && line.compare(0, key.size(), key) == 0 && line[key.size()] == L'=')
+                    return line.substr(key.size() + 1);
     return {};
 }
 
@@ -124,7 +136,7 @@ bool ParseCrashReport(const std::string& bytes, TCrashReport& report, std::wstri
 
     size_t i = 0;
     while (i < lines.size() && lines[i].empty()) ++i;
-    if (i == lines.size() || lines[i] != L"[System]") {
+    if (i == lines.size() || lines[i] != fmt::cSystemSection) {
         error = L"The file does not start with a [System] section, so it is not a crash report.";
         return false;
     }
@@ -132,7 +144,7 @@ bool ParseCrashReport(const std::string& bytes, TCrashReport& report, std::wstri
     if (!hasBom) report.Problems.push_back(L"The byte-order mark is missing.");
 
     // Sections in their fixed order; each header ends the section before it.
-    const wchar_t* const headers[] = {L"[Message]", L"[Detail]", L"[Log]"};
+    const wchar_t* const headers[] = {fmt::cMessageSection, fmt::cDetailSection, fmt::cLogSection};
     size_t sectionStart[3] = {lines.size(), lines.size(), lines.size()};
     size_t next = 0;
     for (size_t k = i + 1; k < lines.size() && next < 3; ++k)
@@ -146,7 +158,7 @@ bool ParseCrashReport(const std::string& bytes, TCrashReport& report, std::wstri
         else
             report.System.emplace_back(lines[k].substr(0, eq), lines[k].substr(eq + 1));
     }
-    for (const wchar_t* key : {L"Title", L"CrashID", L"Application", L"ProductID", L"Version"}) {
+    for (const wchar_t* key : fmt::cSystemKeys) {
         bool found = false;
         for (const auto& kv : report.System) found = found || kv.first == key;
         if (!found) report.Problems.push_back(std::wstring(L"The [System] section has no ") + key + L" line.");
@@ -159,8 +171,22 @@ bool ParseCrashReport(const std::string& bytes, TCrashReport& report, std::wstri
     if (sectionStart[0] < lines.size()) report.Message = Join(lines, sectionStart[0] + 1, sectionEnd(0));
     if (sectionStart[1] < lines.size()) report.Detail = Join(lines, sectionStart[1] + 1, sectionEnd(1));
     if (sectionStart[2] < lines.size()) {
-        const TLines log(lines.begin() + static_cast<std::ptrdiff_t>(sectionStart[2] + 1), lines.end());
+        // The log ends where the first closing section starts.
+        auto isClosing = [](const std::wstring& line) {
+            return std::find(std::begin(fmt::cClosingSections), std::end(fmt::cClosingSections), line) !=
+                   std::end(fmt::cClosingSections);
+        };
+        size_t end = sectionStart[2] + 1;
+        while (end < lines.size() && !isClosing(lines[end])) ++end;
+        const TLines log(lines.begin() + static_cast<std::ptrdiff_t>(sectionStart[2] + 1),
+                         lines.begin() + static_cast<std::ptrdiff_t>(end));
         SplitLog(log, report);
+        for (size_t k = end; k < lines.size(); ++k) {
+            if (isClosing(lines[k]))
+                report.Closing.push_back({lines[k], {}});
+            else if (!lines[k].empty())
+                report.Closing.back().Lines.push_back(lines[k]);
+        }
     }
     return true;
 }
@@ -201,10 +227,10 @@ std::wstring FormatCrashReport(const TCrashReport& r) {
         line(std::wstring(wcslen(heading), L'-'));
         line(body.empty() ? L"(not in the report)" : body);
     };
-    line(L"Program:   " + r.Value(L"Title") + L" (" + r.Value(L"Application") + L", version " + r.Value(L"Version") +
-         L")");
-    line(L"Crash ID:  " + r.Value(L"CrashID"));
-    line(L"Product:   " + r.Value(L"ProductID"));
+    line(L"Program:   " + r.Value(fmt::cTitleKey) + L" (" + r.Value(fmt::cApplicationKey) + L", version " +
+         r.Value(fmt::cVersionKey) + L")");
+    line(L"Crash ID:  " + r.Value(fmt::cCrashIdKey));
+    line(L"Product:   " + r.Value(fmt::cProductIdKey));
     if (!r.Problems.empty()) {
         line(L"");
         line(L"This report is damaged:");
@@ -217,6 +243,9 @@ std::wstring FormatCrashReport(const TCrashReport& r) {
     section(L"Additional information", r.CustomInfo);
     section(L"Windows and controls", r.Controls);
     section(L"System information", r.SystemInfo);
+    for (const TReportSection& closing : r.Closing)
+        section(closing.Header.substr(1, closing.Header.size() - 2).c_str(),
+                Join(closing.Lines, 0, closing.Lines.size()));
     return text;
 }
 

@@ -1,7 +1,7 @@
 // Reading a crash report for display: the INI-style UTF-8 file the crash
-// report filter writes ([System] keys, [Message], [Detail], [Log]), with the
-// log split into call stack, registers, custom information, controls and
-// system information. A damaged report is read as far as it goes and every
+// report filter writes ([System] keys, [Message], [Detail], [Log] and the
+// closing sections), with the log split into call stack, registers, custom
+// information, controls and system information. A damaged report is read as far as it goes and every
 // problem is named; one that cannot be read at all says why.
 #pragma once
 #include <string>
@@ -9,6 +9,11 @@
 #include <vector>
 
 namespace diagview {
+
+struct TReportSection {
+    std::wstring Header;  // "[Time]"
+    std::vector<std::wstring> Lines;
+};
 
 struct TCrashReport {
     std::vector<std::pair<std::wstring, std::wstring>> System;  // key, value in file order
@@ -19,11 +24,16 @@ struct TCrashReport {
     std::wstring CustomInfo;
     std::wstring Controls;
     std::wstring SystemInfo;
+    // The sections after [Log] (time, process, modules, threads, minidump) in
+    // file order; reports of older versions have none.
+    std::vector<TReportSection> Closing;
     // What is wrong with a report that could still be read.
     std::vector<std::wstring> Problems;
 
     // The value of a [System] key, or empty.
     std::wstring Value(const std::wstring& key) const;
+    // The value of `key` in the closing section `header`, or empty.
+    std::wstring SectionValue(const std::wstring& header, const std::wstring& key) const;
 };
 
 // Larger files are not crash reports.

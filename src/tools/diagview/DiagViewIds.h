@@ -15,7 +15,13 @@ enum TViewerControlId : int {
     idStatus = 203,      // static text: what sending is doing or how it ended
     idSend = 204,        // "&Send to support"
     idCancel = IDCANCEL, // "Cancel" (Esc), enabled while sending
-    idClose = 206        // "Close"
+    idClose = 206,       // "Close"
+    idFilesLabel = 207,
+    idFiles = 208,        // read-only edit: the files that will be sent, with their sizes
+    idDescriptionLabel = 209,
+    idDescription = 210,  // what the user was doing
+    idContactLabel = 211,
+    idContact = 212       // how support can reach the user
 };
 
 }  // namespace diagview

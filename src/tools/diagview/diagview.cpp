@@ -5,11 +5,13 @@
 // system information. A report that is missing or damaged is not a reason to
 // fail: the window says what is wrong and shows what could be read.
 //
-// "Send to support" sends the report (and the crashed program's error log
-// beside it) to the support server the same way the main program sends its
-// files. The window stays live while it sends: the status line shows the
-// progress, Cancel or Esc ends the upload, and the outcome and the server's
-// answer are shown when it is over. No failure of sending ends the viewer.
+// "Send to support" sends the report (with the minidump and the crashed
+// program's error log beside it), the user's description and contact to the
+// support server the same way the main program sends its files; the window
+// lists those files with their sizes before anything is sent. The window
+// stays live while it sends: the status line shows the progress, Cancel or
+// Esc ends the upload, and the outcome and the server's answer are shown
+// when it is over. No failure of sending ends the viewer.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -45,7 +47,7 @@ struct TShownReport {
 class TViewerForm : public rtl::TForm {
 public:
     TViewerForm(rtl::TComponent* owner, const std::wstring& caption, TShownReport shown)
-        : rtl::TForm(owner, caption, 760, 600), FShown(std::move(shown)) {
+        : rtl::TForm(owner, caption, 760, 720), FShown(std::move(shown)) {
         SetName(L"ViewerForm");
         FText = new rtl::TEdit(this, L"", 0, 0, 10, 10,
                                ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_HSCROLL);
@@ -57,6 +59,26 @@ public:
         // Reports can be longer than an edit control takes by default.
         SendMessageW(FText->Handle(), EM_SETLIMITTEXT, 0, 0);
         FText->SetText(FShown.Text);
+
+        // What goes to support: the files, then what the user has to say.
+        FFilesLabel = new rtl::TLabel(this, L"Files to send:", 0, 0, 10, 10);
+        FFilesLabel->SetId(idFilesLabel);
+        FFiles = new rtl::TEdit(this, L"", 0, 0, 10, 10, ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL);
+        FFiles->SetName(L"FilesText");
+        FFiles->SetId(idFiles);
+        FDescriptionLabel =
+            new rtl::TLabel(this, L"&Description (what were you doing when it happened?):", 0, 0, 10, 10, true);
+        FDescriptionLabel->SetId(idDescriptionLabel);
+        FDescription =
+            new rtl::TEdit(this, L"", 0, 0, 10, 10, ES_MULTILINE | ES_WANTRETURN | ES_AUTOVSCROLL | WS_VSCROLL);
+        FDescription->SetName(L"Description");
+        FDescription->SetId(idDescription);
+        FContactLabel = new rtl::TLabel(this, L"C&ontact (e-mail):", 0, 0, 10, 10, true);
+        FContactLabel->SetId(idContactLabel);
+        FContact = new rtl::TEdit(this, L"", 0, 0, 10, 10);
+        FContact->SetName(L"Contact");
+        FContact->SetId(idContact);
+        ShowFiles();
 
         FAnswerLabel = new rtl::TLabel(this, L"Answer of the support server:", 0, 0, 10, 10);
         FAnswerLabel->SetId(idAnswerLabel);
@@ -98,7 +120,7 @@ protected:
                 break;
             case WM_GETMINMAXINFO: {
                 // Small enough for any screen, large enough that no control overlaps another.
-                RECT r{0, 0, 420, 340};
+                RECT r{0, 0, 420, 520};
                 AdjustWindowRectEx(&r, GetWindowLongW(Handle(), GWL_STYLE), FALSE,
                                    GetWindowLongW(Handle(), GWL_EXSTYLE));
                 auto* info = reinterpret_cast<MINMAXINFO*>(lp);
@@ -118,17 +140,30 @@ protected:
     }
 
 private:
-    // Report on top; below it the answer, the status line and the buttons,
-    // which keep their heights while the report takes what is left.
+    // Report on top; below it the files, the description and contact, the
+    // answer, the status line and the buttons, which keep their heights
+    // while the report takes what is left.
     void Arrange(int w, int h) {
-        const int margin = 8, buttonH = 26, statusH = 20, answerH = 84, labelH = 16;
+        const int margin = 8, buttonH = 26, statusH = 20, answerH = 84, labelH = 16, filesH = 52, descriptionH = 48,
+                  contactH = 22, contactLabelW = 110;
         const int buttonsY = h - margin - buttonH;
         const int statusY = buttonsY - 6 - statusH;
         const int answerY = statusY - 6 - answerH;
         const int labelY = answerY - 2 - labelH;
-        const int textH = labelY - 6 - margin;
+        const int contactY = labelY - 8 - contactH;
+        const int descriptionY = contactY - 6 - descriptionH;
+        const int descriptionLabelY = descriptionY - 2 - labelH;
+        const int filesY = descriptionLabelY - 6 - filesH;
+        const int filesLabelY = filesY - 2 - labelH;
+        const int textH = filesLabelY - 6 - margin;
         const int inner = w - 2 * margin;
         FText->SetBounds(margin, margin, std::max(inner, 0), std::max(textH, 0));
+        FFilesLabel->SetBounds(margin, filesLabelY, std::max(inner, 0), labelH);
+        FFiles->SetBounds(margin, filesY, std::max(inner, 0), filesH);
+        FDescriptionLabel->SetBounds(margin, descriptionLabelY, std::max(inner, 0), labelH);
+        FDescription->SetBounds(margin, descriptionY, std::max(inner, 0), descriptionH);
+        FContactLabel->SetBounds(margin, contactY + 3, contactLabelW, labelH);
+        FContact->SetBounds(margin + contactLabelW, contactY, std::max(inner - contactLabelW, 0), contactH);
         FAnswerLabel->SetBounds(margin, labelY, std::max(inner, 0), labelH);
         FAnswer->SetBounds(margin, answerY, std::max(inner, 0), answerH);
         FStatus->SetBounds(margin, statusY, std::max(inner, 0), statusH);
@@ -142,6 +177,12 @@ private:
         rtl::Try([&] { server = app::GetSupportEndpoint().Server; }, rtl::OnAny([](rtl::Exception&) {}));
         return server.empty() ? L"Send to support sends this report to Quillfen support."
                               : L"Send to support sends this report to " + server + L".";
+    }
+
+    // The files the report would be sent with now, and their sizes.
+    void ShowFiles() {
+        FFiles->SetText(FShown.Readable ? DescribeFiles(ReportSendContents(FShown.Path, FShown.Report).Files)
+                                        : std::wstring(L"(none)"));
     }
 
     void RequestCancel() {
@@ -160,6 +201,11 @@ private:
         FAnswer->SetText(L"");
         FStatus->SetText(L"Connecting...");
         const TReportSendContents contents = ReportSendContents(FShown.Path, FShown.Report);
+        ShowFiles();
+        // Taken from the fields, which keep them whatever the outcome, so a
+        // failed send can be tried again without writing them anew.
+        const app::TSupportPackage package{PackageDescription(contents, FDescription->Text()), FContact->Text(),
+                                           contents.Files};
 
         app::TSendResult result;
         bool finished = false;
@@ -173,7 +219,7 @@ private:
                     rtl::Application->ProcessMessages();
                 };
                 sender.OnCheckCancel = [this] { return FCancelRequested; };
-                result = sender.Send(app::TSupportPackage{contents.Description, L"", contents.Files});
+                result = sender.Send(package);
                 finished = true;
             },
             rtl::OnAny([&](rtl::Exception& e) {
@@ -195,6 +241,12 @@ private:
 
     TShownReport FShown;
     rtl::TEdit* FText = nullptr;
+    rtl::TLabel* FFilesLabel = nullptr;
+    rtl::TEdit* FFiles = nullptr;
+    rtl::TLabel* FDescriptionLabel = nullptr;
+    rtl::TEdit* FDescription = nullptr;
+    rtl::TLabel* FContactLabel = nullptr;
+    rtl::TEdit* FContact = nullptr;
     rtl::TLabel* FAnswerLabel = nullptr;
     rtl::TEdit* FAnswer = nullptr;
     rtl::TLabel* FStatus = nullptr;

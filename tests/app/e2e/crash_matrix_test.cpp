@@ -10,6 +10,7 @@
 #include "E2eDriver.h"
 #include "TestUtil.h"
 #include "crash/CrashReport.h"
+#include "crash/CrashReportFormat.h"
 #include "env/DiagPaths.h"
 #include "rtl/Text.h"
 
@@ -63,6 +64,7 @@ struct TCrash {
     std::optional<DWORD> ExitCode;
     std::string Report;  // empty when there is not exactly one
     std::string NewLog;  // what the error log gained
+    bool Minidump = false;  // one lay beside the report
 };
 
 TCrash Crash(const std::string& trigger) {
@@ -73,7 +75,10 @@ TCrash Crash(const std::string& trigger) {
     crash.ExitCode = program.WaitExit(90000);
     const std::vector<std::wstring> reports = ReportsOf(program.Id());
     if (reports.size() == 1) crash.Report = testutil::ReadFileBytes(reports[0]);
-    for (const std::wstring& path : reports) DeleteFileW(path.c_str());
+    for (const std::wstring& path : reports) {
+        crash.Minidump = DeleteFileW(crash::report::MinidumpPathFor(path).c_str()) != FALSE;
+        DeleteFileW(path.c_str());
+    }
     const std::string log = testutil::ReadFileBytes(ErrorLog());
     if (log.size() > logBefore.size()) crash.NewLog = log.substr(logBefore.size());
     return crash;
@@ -111,6 +116,7 @@ TEST(CrashMatrix, EveryFatalFailureEndsInOneReportOneLogEntryAndItsExitCode) {
         const TCrash crash = Crash(row.Trigger);
         EXPECT_EQ(row.ExitCode, crash.ExitCode.value_or(~0u));
         ASSERT_FALSE(crash.Report.empty()) << "not exactly one report";
+        EXPECT_TRUE(crash.Minidump);
         const std::string heading = "Exception '" + std::string(row.Class) + "' in module ";
         EXPECT_NE(std::string::npos, crash.Report.find("[Message]\r\n" + heading)) << crash.Report;
         EXPECT_NE(std::string::npos, crash.Report.find(row.Message)) << crash.Report;

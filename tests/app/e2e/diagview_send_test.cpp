@@ -29,7 +29,7 @@ diagview::TCrashReport Parsed(const std::string& bytes) {
 
 // --- the package and the answer, without a window ---
 
-TEST(DiagViewPackage, TheReportGoesWithTheErrorLogOfItsProgramWhenThereIsOne) {
+TEST(DiagViewPackage, TheReportGoesWithItsMinidumpAndTheErrorLogOfItsProgramWhenThereAreSome) {
     testutil::TempDir dir;
     const std::wstring report = dir.Path() + L"scripterror-1-2024-01-02-03-04-05.log";
     ASSERT_TRUE(WriteBytes(report, cReportText));
@@ -43,6 +43,23 @@ TEST(DiagViewPackage, TheReportGoesWithTheErrorLogOfItsProgramWhenThereIsOne) {
     ASSERT_TRUE(WriteBytes(dir.Path() + L"other.errlog", "log of another program"));
     diagview::TReportSendContents both = diagview::ReportSendContents(report, parsed);
     EXPECT_EQ((std::vector<std::wstring>{report, dir.Path() + L"orvex.errlog"}), both.Files);
+
+    const std::wstring minidump = dir.Path() + L"scripterror-1-2024-01-02-03-04-05.dmp";
+    ASSERT_TRUE(WriteBytes(minidump, "MDMP"));
+    ASSERT_TRUE(WriteBytes(dir.Path() + L"scripterror-9-2024-01-02-03-04-05.dmp", "another crash's minidump"));
+    diagview::TReportSendContents all = diagview::ReportSendContents(report, parsed);
+    EXPECT_EQ((std::vector<std::wstring>{report, minidump, dir.Path() + L"orvex.errlog"}), all.Files);
+
+    // Listed with their sizes before sending; a file gone meanwhile says so.
+    all.Files.push_back(dir.Path() + L"gone.log");
+    EXPECT_EQ(L"scripterror-1-2024-01-02-03-04-05.log  (" + std::to_wstring(sizeof(cReportText) - 1) +
+                  L" bytes)\r\nscripterror-1-2024-01-02-03-04-05.dmp  (4 bytes)\r\norvex.errlog  (3 bytes)\r\n"
+                  L"gone.log  (cannot be read: " + rtl::SysErrorMessage(ERROR_FILE_NOT_FOUND) + L")",
+              diagview::DescribeFiles(all.Files));
+    // The user's description follows the report's, which names the crash.
+    EXPECT_EQ(L"Crash report orvex.exe_9.0.2.1_004193ED_Exception\r\n\r\nI pressed Save.",
+              diagview::PackageDescription(all, L"I pressed Save.\r\n"));
+    EXPECT_EQ(all.Description, diagview::PackageDescription(all, L" \r\n"));
 }
 
 TEST(DiagViewPackage, ADamagedReportIsSentAloneUnderItsFileName) {
@@ -80,7 +97,9 @@ protected:
         FCancel = GetDlgItem(FWindow, diagview::idCancel);
         FStatus = GetDlgItem(FWindow, diagview::idStatus);
         FAnswer = GetDlgItem(FWindow, diagview::idAnswer);
-        ASSERT_TRUE(FSend && FCancel && FStatus && FAnswer);
+        FDescription = GetDlgItem(FWindow, diagview::idDescription);
+        FContact = GetDlgItem(FWindow, diagview::idContact);
+        ASSERT_TRUE(FSend && FCancel && FStatus && FAnswer && FDescription && FContact);
     }
 
     void TearDown() override { FViewer.Close(FWindow); }
@@ -88,7 +107,8 @@ protected:
     testutil::TempDir FDir;
     std::wstring FReport;
     TProcess FViewer;
-    HWND FWindow = nullptr, FSend = nullptr, FCancel = nullptr, FStatus = nullptr, FAnswer = nullptr;
+    HWND FWindow = nullptr, FSend = nullptr, FCancel = nullptr, FStatus = nullptr, FAnswer = nullptr,
+         FDescription = nullptr, FContact = nullptr;
 };
 
 TEST_F(DiagViewSend, SendsTheReportAndTheErrorLogAndShowsTheAnswer) {
@@ -97,6 +117,11 @@ TEST_F(DiagViewSend, SendsTheReportAndTheErrorLogAndShowsTheAnswer) {
     ASSERT_NO_FATAL_FAILURE(Start(FReport));
     EXPECT_TRUE(IsWindowEnabled(FSend));
     EXPECT_FALSE(IsWindowEnabled(FCancel));
+    EXPECT_EQ(L"scripterror-77-2024-01-02-03-04-05.log  (" + std::to_wstring(sizeof(cReportText) - 1) +
+                  L" bytes)\r\norvex.errlog  (4.9 KB)",
+              TextOf(GetDlgItem(FWindow, diagview::idFiles)));
+    ASSERT_TRUE(SetTextOf(FDescription, L"Opened the settings."));
+    ASSERT_TRUE(SetTextOf(FContact, L"ann@example.com"));
 
     EXPECT_EQ(L"Sent. The server answered 200.", SendAndWait(FSend, FCancel, FStatus, 120000));
     EXPECT_FALSE(IsWindowEnabled(FCancel));
@@ -110,11 +135,11 @@ TEST_F(DiagViewSend, SendsTheReportAndTheErrorLogAndShowsTheAnswer) {
     ASSERT_EQ(6, summary.Parts) << AnswerBody(shown);  // description, contact, program, version, two files
     std::map<std::string, const testhttp::TSummary::Part*> byName;
     for (const auto& part : summary.Items) byName[part.Name] = &part;
-    const std::string description = "Crash report orvex.exe_9.0.2.1_004193ED_Exception";
+    const std::string description = "Crash report orvex.exe_9.0.2.1_004193ED_Exception\r\n\r\nOpened the settings.";
     ASSERT_TRUE(byName.count("description"));
     EXPECT_EQ(testhttp::Crc32(description.data(), description.size()), byName["description"]->Crc);
     ASSERT_TRUE(byName.count("contact"));
-    EXPECT_EQ(0u, byName["contact"]->Length);
+    EXPECT_EQ(testhttp::Crc32("ann@example.com", 15), byName["contact"]->Crc);
     ASSERT_TRUE(byName.count("file1") && byName.count("file2"));
     EXPECT_EQ("scripterror-77-2024-01-02-03-04-05.log", byName["file1"]->FileName);
     EXPECT_EQ(sizeof(cReportText) - 1, byName["file1"]->Length);
@@ -128,6 +153,7 @@ TEST_F(DiagViewSend, EscCancelsALongUploadAndClosingWhileSendingEndsTheViewer) {
     const std::wstring log = FDir.Path() + L"orvex.errlog";
     ASSERT_TRUE(WriteFillerFile(log, 200ull << 20));
     ASSERT_NO_FATAL_FAILURE(Start(FReport));
+    ASSERT_TRUE(SetTextOf(FDescription, L"Crashed on start."));
 
     Click(FSend);
     std::wstring status = WaitForTextPrefix(FStatus, L"Sending: ", 120000);
@@ -140,6 +166,7 @@ TEST_F(DiagViewSend, EscCancelsALongUploadAndClosingWhileSendingEndsTheViewer) {
     EXPECT_TRUE(IsWindowEnabled(FSend));
     EXPECT_FALSE(IsWindowEnabled(FCancel));
     EXPECT_TRUE(FViewer.Running());
+    EXPECT_EQ(L"Crashed on start.", TextOf(FDescription)) << "what the user wrote stays for the next try";
 
     // The cancelled upload let go of the file, and sending can start again.
     ASSERT_TRUE(WriteFillerFile(log, 200ull << 20)) << "the error log is still held open";

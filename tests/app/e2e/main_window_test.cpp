@@ -12,6 +12,7 @@
 #include "app/MainFormIds.h"
 #include "app/SelfTest.h"
 #include "config/GlobalProxySettings.h"
+#include "crash/CrashReportFormat.h"
 #include "diagview/DiagViewIds.h"
 #include "env/DiagPaths.h"
 #include "http/NetTestUtil.h"
@@ -190,9 +191,14 @@ TEST_F(MainWindow, ACrashSelfTestReportIsSentFromTheDiagnosticsProgram) {
     ASSERT_NE(nullptr, report) << AnswerBody(shown);
     EXPECT_EQ(FileSize(reportPath), report->Length);
     EXPECT_NE(nullptr, FilePart(summary, "orvex.errlog")) << "the program's error log goes with the report";
+    const std::wstring minidumpPath = crash::report::MinidumpPathFor(reportPath);
+    const testhttp::TSummary::Part* minidump = FilePart(summary, rtl::ToUtf8(rtl::ExtractFileName(minidumpPath)));
+    ASSERT_NE(nullptr, minidump) << "the minidump goes with the report";
+    EXPECT_EQ(FileSize(minidumpPath), minidump->Length);
 
     viewer.Close(viewerWindow);
     DeleteFileW(reportPath.c_str());
+    DeleteFileW(minidumpPath.c_str());
 }
 
 }  // namespace
