@@ -4,6 +4,7 @@
 #include <tlhelp32.h>
 
 #include "crash/CrashReportFormat.h"
+#include "env/Version.h"
 #include "rtl/ScopedHandle.h"
 #include "rtl/Text.h"
 
@@ -77,22 +78,8 @@ std::wstring Count(uint32_t n) { return n ? std::to_wstring(n) : std::wstring(re
 }  // namespace
 
 std::wstring ModuleFileVersion(HMODULE module) {
-    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), MAKEINTRESOURCEW(16) /* RT_VERSION */);
-    if (!info) return {};
-    const DWORD size = SizeofResource(module, info);
-    HGLOBAL data = LoadResource(module, info);
-    const void* bytes = data ? LockResource(data) : nullptr;
-    if (!bytes || size == 0) return {};
-    // The query may write into the block it reads, so it gets a copy.
-    std::vector<unsigned char> copy(static_cast<const unsigned char*>(bytes),
-                                    static_cast<const unsigned char*>(bytes) + size);
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    if (!VerQueryValueW(copy.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || !fixed ||
-        length < sizeof(VS_FIXEDFILEINFO) || fixed->dwSignature != VS_FFI_SIGNATURE)
-        return {};
-    return rtl::Format(L"%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
-                       HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
+    const env::TFileVersion v = env::ReadModuleFileVersion(module);
+    return v.MS || v.LS ? env::FormatVersion(v) : std::wstring();
 }
 
 TCrashFacts GatherCrashFacts(uint32_t failingThreadId) {

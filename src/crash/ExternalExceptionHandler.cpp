@@ -35,14 +35,35 @@ struct TReportOutcome {
     std::wstring LaunchError;
 };
 
+// The texts a failure is told with.
+struct TReportTexts {
+    std::wstring Message, CallStack, Registers, CustomInfo, System;
+};
+
+// The custom information, the windows and their controls, and the system's
+// facts, as one text.
+std::wstring SystemText(const rtl::TStringList* customInfo) {
+    rtl::TStringList system;
+    if (customInfo)
+        for (const std::wstring& line : customInfo->Lines()) system.Add(line);
+    system.Add(L"");
+    system.Add(report::cControlsHeading);
+    system.Add(report::cControlsUnderline);
+    DumpForms(system);
+    AddSystemInfo(system);
+    AddDriveInfo(system);
+    AddMemoryInfo(system);
+    return system.Text();
+}
+
 // Writes the report into the diagnostic folder and starts the diagnostics
 // program on it. A report that cannot be written raises (and nothing is started).
-void WriteReportAndLaunch(const std::wstring& crashId, const std::wstring& message, const std::wstring& detailText,
-                          const std::wstring& logText, const TExceptionRecord& record, const CONTEXT& context,
-                          TReportOutcome& outcome) {
+void WriteReportAndLaunch(const std::wstring& crashId, const TReportTexts& t, const TExceptionRecord& record,
+                          const CONTEXT& context, TReportOutcome& outcome) {
     const std::wstring reportPath = env::GetDebugLogFileName(L"scripterror");
     SaveUtf8Lines(reportPath, CrashReportLines({ApplicationTitle(), crashId, ProgramFileName(),
-                                                env::GetProgramVersionText(), message, detailText, logText,
+                                                env::GetProgramVersionText(), t.Message, std::wstring(),
+                                                LogText(t.CallStack, t.Registers, t.CustomInfo, t.System),
                                                 ClosingSections(reportPath, record, context)}));
     if (LaunchDiagView(reportPath)) return;
     outcome.LaunchError = rtl::SysErrorMessage(GetLastError());
@@ -102,36 +123,18 @@ BOOL __stdcall TNewDialogFilter::ShowException(rtl::Exception* exceptionObject, 
     {
         // The steps that need no user: a hang in any of them ends the process.
         TReportDeadline deadline(cReportStepsLimitMs);
+        const TReportTexts texts{message, ListText(callStack), ListText(registers), ListText(customInfo),
+                                 SystemText(customInfo)};
         // Our program has no XML layer, so there are no parse errors to detail.
-        rtl::TStringList detail;
-        rtl::TStringList system;
-        if (customInfo)
-            for (const std::wstring& line : customInfo->Lines()) system.Add(line);
-        system.Add(L"");
-        system.Add(report::cControlsHeading);
-        system.Add(report::cControlsUnderline);
-        DumpForms(system);
-        AddSystemInfo(system);
-        AddDriveInfo(system);
-        AddMemoryInfo(system);
-
-        const std::wstring callStackText = ListText(callStack);
-        const std::wstring registersText = ListText(registers);
-        const std::wstring customInfoText = ListText(customInfo);
-        const std::wstring systemText = system.Text();
-        WriteEventLog(ProgramFileName(), EventText(message, detail.Text(), callStackText, registersText,
-                                                   customInfoText, systemText));
-
+        const std::wstring detail;
+        WriteEventLog(ProgramFileName(), EventText(message, detail, texts.CallStack, texts.Registers,
+                                                   texts.CustomInfo, texts.System));
         if (gReportInProgress.exchange(true)) ExitProcess(cCrashDuringReportExitCode);
-
-        rtl::Try(
-            [&] {
-                WriteReportAndLaunch(CrashId(ProgramFileName(), env::GetProgramVersionText(), address, className),
-                                     message, detail.Text(),
-                                     LogText(callStackText, registersText, customInfoText, systemText), record,
-                                     context, outcome);
-            },
-            rtl::OnAny([&](rtl::Exception& e) { outcome.Failure = e.Message.empty() ? e.ClassName() : e.Message; }));
+        const std::wstring crashId = CrashId(ProgramFileName(), env::GetProgramVersionText(), address, className);
+        rtl::Try([&] { WriteReportAndLaunch(crashId, texts, record, context, outcome); },
+                 rtl::OnAny([&](rtl::Exception& e) {
+                     outcome.Failure = e.Message.empty() ? e.ClassName() : e.Message;
+                 }));
     }
     if (!outcome.Failure.empty()) {
         ShowUnsavedReport(outcome.Failure, message);

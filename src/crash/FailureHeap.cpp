@@ -22,16 +22,27 @@ BOOL CALLBACK CreateReserve(INIT_ONCE*, void*, void**) {
     return TRUE;
 }
 
+bool IsFailureHeapBlock(const void* p) {
+    const auto base = reinterpret_cast<uintptr_t>(gReserve), at = reinterpret_cast<uintptr_t>(p);
+    return gReserve && at >= base && at - base < cReserveSize;
+}
+
+bool InFailureAllocation() {
+    if (!gThreadsInFailure) return false;
+    const TThreadSlots* slots = ExistingThreadSlots();
+    return slots && slots->FailureAllocation;
+}
+
+// The reserved heap's blocks (null when there is none or it is full).
+void* FailureHeapAlloc(size_t n) { return gReserve ? HeapAlloc(gReserve, 0, n ? n : 1) : nullptr; }
+void FailureHeapFree(void* p) { HeapFree(gReserve, 0, p); }
+size_t FailureHeapSize(const void* p) { return HeapSize(gReserve, 0, p); }
+
 }  // namespace
 
 void ReserveFailureHeap() {
     static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
     InitOnceExecuteOnce(&once, &CreateReserve, nullptr, nullptr);
-}
-
-bool IsFailureHeapBlock(const void* p) {
-    const auto base = reinterpret_cast<uintptr_t>(gReserve), at = reinterpret_cast<uintptr_t>(p);
-    return gReserve && at >= base && at - base < cReserveSize;
 }
 
 void EnterFailureAllocation() {
@@ -49,16 +60,6 @@ void LeaveFailureAllocation() {
     slots->FailureAllocation = false;
     InterlockedDecrement(&gThreadsInFailure);
 }
-
-bool InFailureAllocation() {
-    if (!gThreadsInFailure) return false;
-    const TThreadSlots* slots = ExistingThreadSlots();
-    return slots && slots->FailureAllocation;
-}
-
-void* FailureHeapAlloc(size_t n) { return gReserve ? HeapAlloc(gReserve, 0, n ? n : 1) : nullptr; }
-void FailureHeapFree(void* p) { HeapFree(gReserve, 0, p); }
-size_t FailureHeapSize(const void* p) { return HeapSize(gReserve, 0, p); }
 
 }  // namespace crash
 

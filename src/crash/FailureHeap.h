@@ -19,14 +19,5 @@ void ReserveFailureHeap();
 // The calling thread allocates from the reserved heap until it leaves.
 void EnterFailureAllocation();
 void LeaveFailureAllocation();
-bool InFailureAllocation();
-
-// Whether `p` came from the reserved heap.
-bool IsFailureHeapBlock(const void* p);
-
-// The reserved heap's blocks (null when there is none or it is full).
-void* FailureHeapAlloc(size_t n);
-void FailureHeapFree(void* p);
-size_t FailureHeapSize(const void* p);
 
 }  // namespace crash

@@ -33,10 +33,7 @@ BOOL CALLBACK CreateStore(INIT_ONCE*, void*, void**) {
 
 }  // namespace
 
-void ReserveThreadSlots() {
-    InitOnceExecuteOnce(&gOnce, &CreateStore, nullptr, nullptr);
-    ThreadSlots();
-}
+void ReserveThreadSlots() { ThreadSlots(); }
 
 TThreadSlots& ThreadSlots() {
     InitOnceExecuteOnce(&gOnce, &CreateStore, nullptr, nullptr);
@@ -72,7 +69,6 @@ TReportScope::TReportScope()
       FFailureAllocation(FSlots.FailureAllocation),
       FFrozen(static_cast<const TExceptionState&>(FSlots)) {
     FSlots.Reported = &FFrozen;
-    ++FSlots.Busy;
     EnterFailureAllocation();
 }
 
@@ -81,7 +77,6 @@ TReportScope::~TReportScope() {
     // last exception is again the one reported.
     static_cast<TExceptionState&>(FSlots) = FFrozen;
     FSlots.Reported = FPrevious;
-    --FSlots.Busy;
     if (!FFailureAllocation) LeaveFailureAllocation();
 }
 

@@ -20,12 +20,11 @@ struct TExceptionState {
 
 struct TThreadSlots : TExceptionState {
     TExceptionMessageInfo Info;
-    // The exception a report on this thread describes (a copy taken when
-    // the report began), or null outside reports. Exceptions raised and
-    // handled while the report is made update the record above, never it.
+    // The exception a report (or log entry) in progress on this thread
+    // describes, a copy taken when it began; null outside reports.
+    // Exceptions raised and handled meanwhile update the record above,
+    // never it.
     const TExceptionState* Reported = nullptr;
-    // Reports and log entries in progress on this thread.
-    int Busy = 0;
     // The thread allocates from the failure path's own heap.
     bool FailureAllocation = false;
 };
@@ -45,9 +44,9 @@ void ReserveThreadSlots();
 // Slots currently allocated (one per thread that has them).
 long LiveThreadSlots();
 
-// Freezes the calling thread's recorded exception for one report, and
-// marks the thread busy reporting, for the life of the object; at its end
-// the thread's record is the reported exception again.
+// Freezes the calling thread's recorded exception for one report for the
+// life of the object; at its end the thread's record is the reported
+// exception again.
 class TReportScope {
 public:
     TReportScope();

@@ -67,8 +67,9 @@ private:
 // Ends the process through the system's error reporting after a filter
 // refused to let the program go on.
 void TerminationPath() {
-    TExceptionState s = ReportedException();
-    EXCEPTION_POINTERS pointers{reinterpret_cast<EXCEPTION_RECORD*>(&s.Record), &s.Context};
+    TExceptionRecord record = ReportedException().Record;
+    CONTEXT context = ReportedException().Context;
+    EXCEPTION_POINTERS pointers{reinterpret_cast<EXCEPTION_RECORD*>(&record), &context};
     if (gReportFault) {
         EFaultRepRetVal r = gReportFault(&pointers, 0);
         if (r == frrvLaunchDebugger) {
@@ -76,7 +77,7 @@ void TerminationPath() {
             return;
         }
     }
-    ExitProcess(s.Record.ExceptionCode);
+    ExitProcess(record.ExceptionCode);
 }
 
 }  // namespace
@@ -301,7 +302,8 @@ bool StartSystemDebugger() {
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si, &pi))
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si,
+                        &pi))
         return false;
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
@@ -329,7 +331,7 @@ void __stdcall crash_ExcNotify(CONTEXT* context, EXCEPTION_RECORD* record) {
     slots.ThreadId = GetCurrentThreadId();
     // Exceptions raised and handled while this thread reports or logs are
     // not logged: the entry being written would be cut by another.
-    if (m->LogHandled() && slots.Busy == 0) m->LogException();
+    if (m->LogHandled() && !slots.Reported) m->LogException();
 }
 
 BOOL __stdcall crash_ExcRaiseNotify(rtl::Exception*, TPushedRegisters*) { return TRUE; }

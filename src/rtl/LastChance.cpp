@@ -45,12 +45,8 @@ std::wstring Demangled(const char* name) {
     return result;
 }
 
-void OnTerminate() { FailFatally(new EUncaughtException(UncaughtExceptionText()), __builtin_return_address(0)); }
-
-void OnAbort(int) { FailFatally(new EAbortCalled(L"abort() called"), __builtin_return_address(0)); }
-
-}  // namespace
-
+// The text for a C++ exception that escaped (or for std::terminate called
+// without one).
 std::wstring UncaughtExceptionText() {
     std::exception_ptr current = std::current_exception();
     if (!current) return L"std::terminate called";
@@ -65,6 +61,13 @@ std::wstring UncaughtExceptionText() {
     }
     return text;
 }
+
+void OnTerminate() { FailFatally(new EUncaughtException(UncaughtExceptionText()), __builtin_return_address(0)); }
+
+void OnAbort(int) { FailFatally(new EAbortCalled(L"abort() called"), __builtin_return_address(0)); }
+
+}  // namespace
+
 
 void FailFatally(Exception* obj, void* address) {
     CONTEXT ctx{};

@@ -32,8 +32,4 @@ void RemoveLastChanceHandlers();
 // `address` from the calling function; never returns.
 [[noreturn]] void FailFatally(Exception* obj, void* address);
 
-// The text for a C++ exception that escaped (or for std::terminate called
-// without one).
-std::wstring UncaughtExceptionText();
-
 }  // namespace rtl
