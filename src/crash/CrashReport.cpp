@@ -209,13 +209,13 @@ void AddMinidumpSection(rtl::TStringList& out, const std::wstring& fileName, con
 }
 
 rtl::TStringList ClosingSections(const std::wstring& reportPath, const TExceptionRecord& record,
-                                 const CONTEXT& context) {
+                                 const CONTEXT& context, DWORD failingThreadId) {
     rtl::TStringList lines;
     // The facts first: the minidump writer loads a library of its own.
-    AddCrashFactSections(lines, GatherCrashFacts(GetCurrentThreadId()));
+    AddCrashFactSections(lines, GatherCrashFacts(failingThreadId));
     const std::wstring dumpPath = report::MinidumpPathFor(reportPath);
     std::wstring error;
-    const bool written = WriteMinidump(dumpPath, record, context, error);
+    const bool written = WriteMinidump(dumpPath, record, context, failingThreadId, error);
     AddMinidumpSection(lines, written ? rtl::ExtractFileName(dumpPath) : std::wstring(), error);
     return lines;
 }

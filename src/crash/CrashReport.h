@@ -106,11 +106,13 @@ rtl::TStringList CrashReportLines(const TCrashReportTexts& texts);
 // or, when `fileName` is empty, why there is none.
 void AddMinidumpSection(rtl::TStringList& out, const std::wstring& fileName, const std::wstring& error);
 
-// The sections after [Log] of the report at `reportPath`, made on the failing
-// thread: the process's facts (CrashFacts.h), then the minidump, written
-// beside the report for the exception `record`/`context`, or why it is not.
+// The sections after [Log] of the report at `reportPath`: the process's
+// facts (CrashFacts.h), then the minidump, written beside the report for the
+// exception `record`/`context` of thread `failingThreadId` (which is not the
+// calling thread when a stack overflow is reported from a fresh one), or
+// why it is not.
 rtl::TStringList ClosingSections(const std::wstring& reportPath, const TExceptionRecord& record,
-                                 const CONTEXT& context);
+                                 const CONTEXT& context, DWORD failingThreadId);
 
 // Writes the lines as UTF-8 with byte-order mark, each ended by CR LF,
 // creating or overwriting the file. Raises EInOutError when the file cannot

@@ -7,6 +7,7 @@
 #include "crash/CrashReport.h"
 #include "crash/CrashReportFormat.h"
 #include "crash/ReportDeadline.h"
+#include "crash/ThreadSlots.h"
 #include "env/DiagPaths.h"
 #include "env/Version.h"
 #include "rtl/Forms.h"
@@ -59,12 +60,12 @@ std::wstring SystemText(const rtl::TStringList* customInfo) {
 // Writes the report into the diagnostic folder and starts the diagnostics
 // program on it. A report that cannot be written raises (and nothing is started).
 void WriteReportAndLaunch(const std::wstring& crashId, const TReportTexts& t, const TExceptionRecord& record,
-                          const CONTEXT& context, TReportOutcome& outcome) {
+                          const CONTEXT& context, DWORD threadId, TReportOutcome& outcome) {
     const std::wstring reportPath = env::GetDebugLogFileName(L"scripterror");
     SaveUtf8Lines(reportPath, CrashReportLines({ApplicationTitle(), crashId, ProgramFileName(),
                                                 env::GetProgramVersionText(), t.Message, std::wstring(),
                                                 LogText(t.CallStack, t.Registers, t.CustomInfo, t.System),
-                                                ClosingSections(reportPath, record, context)}));
+                                                ClosingSections(reportPath, record, context, threadId)}));
     if (LaunchDiagView(reportPath)) return;
     outcome.LaunchError = rtl::SysErrorMessage(GetLastError());
     outcome.ReportPath = reportPath;
@@ -116,6 +117,7 @@ BOOL __stdcall TNewDialogFilter::ShowException(rtl::Exception* exceptionObject, 
     const TExceptionRecord record = manager ? manager->ExceptionRec() : TExceptionRecord{};
     const CONTEXT context = manager ? manager->ExceptionContext() : CONTEXT{};
     const uint32_t address = manager ? ExceptionAddressOf(record) : 0;
+    const DWORD failingThread = ReportedException().ThreadId ? ReportedException().ThreadId : GetCurrentThreadId();
     const std::wstring className = exceptionObject ? exceptionObject->ClassName() : std::wstring();
     const std::wstring message = exceptionMessage ? exceptionMessage : L"";
 
@@ -131,7 +133,7 @@ BOOL __stdcall TNewDialogFilter::ShowException(rtl::Exception* exceptionObject, 
                                                    texts.CustomInfo, texts.System));
         if (gReportInProgress.exchange(true)) ExitProcess(cCrashDuringReportExitCode);
         const std::wstring crashId = CrashId(ProgramFileName(), env::GetProgramVersionText(), address, className);
-        rtl::Try([&] { WriteReportAndLaunch(crashId, texts, record, context, outcome); },
+        rtl::Try([&] { WriteReportAndLaunch(crashId, texts, record, context, failingThread, outcome); },
                  rtl::OnAny([&](rtl::Exception& e) {
                      outcome.Failure = e.Message.empty() ? e.ClassName() : e.Message;
                  }));

@@ -53,9 +53,9 @@ void EnterFailureAllocation() {
     InterlockedIncrement(&gThreadsInFailure);
 }
 
-void LeaveFailureAllocation() {
+void LeaveFailureAllocation(TThreadSlots* slots) {
     if (!gThreadsInFailure) return;
-    TThreadSlots* slots = ExistingThreadSlots();
+    if (!slots) slots = ExistingThreadSlots();
     if (!slots || !slots->FailureAllocation) return;
     slots->FailureAllocation = false;
     InterlockedDecrement(&gThreadsInFailure);

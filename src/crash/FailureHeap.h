@@ -16,8 +16,11 @@ namespace crash {
 // Creates the reserved heap (once).
 void ReserveFailureHeap();
 
-// The calling thread allocates from the reserved heap until it leaves.
+struct TThreadSlots;
+
+// The calling thread allocates from the reserved heap until it leaves
+// (or until the thread of `slots` ends).
 void EnterFailureAllocation();
-void LeaveFailureAllocation();
+void LeaveFailureAllocation(TThreadSlots* slots = nullptr);
 
 }  // namespace crash

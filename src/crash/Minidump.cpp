@@ -28,7 +28,7 @@ bool Fail(std::wstring& error, const std::wstring& what, DWORD code) {
 
 }  // namespace
 
-bool WriteMinidump(const std::wstring& path, const TExceptionRecord& record, const CONTEXT& context,
+bool WriteMinidump(const std::wstring& path, const TExceptionRecord& record, const CONTEXT& context, DWORD threadId,
                    std::wstring& error) {
     static_assert(sizeof(TExceptionRecord) == sizeof(EXCEPTION_RECORD), "the manager keeps the system's layout");
     rtl::ScopedLibrary dbghelp(LoadLibraryW(SystemLibraryPath(L"dbghelp.dll").c_str()));
@@ -45,7 +45,7 @@ bool WriteMinidump(const std::wstring& path, const TExceptionRecord& record, con
     std::memcpy(&exceptionRecord, &record, sizeof(exceptionRecord));
     CONTEXT exceptionContext = context;
     EXCEPTION_POINTERS pointers{&exceptionRecord, &exceptionContext};
-    MINIDUMP_EXCEPTION_INFORMATION exception{GetCurrentThreadId(), &pointers, FALSE};
+    MINIDUMP_EXCEPTION_INFORMATION exception{threadId, &pointers, FALSE};
     const auto type = static_cast<MINIDUMP_TYPE>(MiniDumpNormal | MiniDumpWithUnloadedModules);
     if (write(GetCurrentProcess(), GetCurrentProcessId(), file.Get(), type, &exception, nullptr, nullptr)) return true;
 

@@ -15,7 +15,7 @@ struct TExceptionRecord;
 // Writes the minidump of the running process to `path` (created or
 // overwritten) for the exception `record`/`context` of the calling thread.
 // On failure answers False with `error` saying why, and leaves no file behind.
-bool WriteMinidump(const std::wstring& path, const TExceptionRecord& record, const CONTEXT& context,
+bool WriteMinidump(const std::wstring& path, const TExceptionRecord& record, const CONTEXT& context, DWORD threadId,
                    std::wstring& error);
 
 }  // namespace crash

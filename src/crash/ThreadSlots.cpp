@@ -19,6 +19,8 @@ TThreadSlots gFallback{};
 
 void WINAPI FreeSlots(void* p) {
     if (!p || p == &gFallback) return;
+    // A thread that ends while it allocates from the failure heap no longer counts.
+    LeaveFailureAllocation(static_cast<TThreadSlots*>(p));
     static_cast<TThreadSlots*>(p)->~TThreadSlots();
     HeapFree(gHeap, 0, p);
     InterlockedDecrement(&gLive);

@@ -123,6 +123,7 @@ TEST(CrashMatrix, EveryFatalFailureEndsInOneReportOneLogEntryAndItsExitCode) {
         std::smatch ids;
         ASSERT_TRUE(std::regex_search(crash.Report, ids, threads)) << crash.Report;
         EXPECT_EQ(row.MainThread, ids[1] == ids[2]) << ids[0];
+        EXPECT_NE(std::string::npos, crash.Report.find("\r\n" + ids[2].str() + " (failing)\r\n")) << crash.Report;
         // The trigger's own source is on the call stack.
         const size_t stack = crash.Report.find("Call stack:\r\n");
         ASSERT_NE(std::string::npos, stack);
