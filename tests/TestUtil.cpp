@@ -155,14 +155,17 @@ HWND WaitForTopWindow(DWORD pid, const std::wstring& captionPrefix, DWORD timeou
 
 std::wstring TextOf(HWND wnd) {
     // The text can change between the two messages: a copy that fills the
-    // buffer may be cut, so it is read again with more room.
+    // buffer may be cut, so it is read again with more room. A window whose
+    // thread has not fetched a message for a while counts as hung to the
+    // system (a message box a crashed process has only just opened), so the
+    // read waits for an answer instead of giving up at once.
     for (int attempt = 0; attempt < 5; ++attempt) {
         DWORD_PTR length = 0;
-        if (!SendMessageTimeoutW(wnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) return {};
+        if (!SendMessageTimeoutW(wnd, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 10000, &length)) return {};
         std::wstring text(length + 256, L'\0');
         DWORD_PTR copied = 0;
         if (!SendMessageTimeoutW(wnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                                 SMTO_ABORTIFHUNG, 5000, &copied))
+                                 SMTO_NORMAL, 10000, &copied))
             return {};
         if (copied + 1 < text.size()) {
             text.resize(copied);

@@ -598,7 +598,7 @@ TEST(ReportChild, AReportThatCannotBeWrittenEndsWith200AfterTellingWhereTheLogIs
     std::thread closer([&] {
         HWND box = testutil::WaitForTopWindow(0, L"Error", 120000);
         if (!box) return;
-        boxText = testutil::TextOf(GetDlgItem(box, 0xFFFF));
+        testutil::WaitUntil([&] { return !(boxText = testutil::TextOf(GetDlgItem(box, 0xFFFF))).empty(); }, 30000);
         PostMessageW(box, WM_COMMAND, IDOK, 0);
     });
     const TShellRun run = RunChildWithEventLogChannel("reentry", dir);
