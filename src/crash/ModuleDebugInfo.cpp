@@ -185,6 +185,11 @@ bool TModuleDebugInfo::LoadFromFile(const std::wstring& path) {
             DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH * 2, full, nullptr);
             std::wstring fullPath = (n > 0 && n < MAX_PATH * 2) ? std::wstring(full, n) : path;
             FMMFile = std::make_unique<TMMFileStream>(path, fmOpenRead | fmShareDenyNone, L"ZudAvizi." + fullPath);
+            // The debug block ends the file and is mostly far smaller than
+            // the code and other debug formats before it: a view of the
+            // file's tail usually holds all of it.
+            uint32_t size = FMMFile->Size();
+            MapToEnd(size > kTailView ? size - kTailView : 0);
             ok = LocateDebugData();
         },
         rtl::OnAny([&](rtl::Exception&) { ok = false; }));
@@ -201,6 +206,7 @@ bool TModuleDebugInfo::LocateDebugData() {
         if (signature == kSignatureFB09 || signature == kSignatureFB0A) {
             FTDSTotalSize = FMMFile->ReadDword();
             if (FTDSTotalSize >= 8 && FTDSTotalSize <= size) {
+                MapToEnd(size - FTDSTotalSize);
                 FMMFile->Seek(static_cast<int32_t>(size - FTDSTotalSize), soFromBeginning);
                 return ReadDebugHeader();
             }
@@ -232,7 +238,6 @@ bool TModuleDebugInfo::ReadDebugHeader() {
     if (count) FMMFile->Read(FTDSEntries.data(), count * static_cast<int32_t>(sizeof(TDS_SubsectionEntry)));
     bool names = ReadNames();
     FLoaded = true;
-    FMMFile->UnMapData();
     return names;
 }
 
@@ -244,6 +249,18 @@ bool TModuleDebugInfo::SubsectionSpan(int32_t i, uint32_t& start, uint32_t& size
     start = static_cast<uint32_t>(begin);
     size = e.sseSize;
     return true;
+}
+
+void TModuleDebugInfo::MapToEnd(uint32_t offset) {
+    // One view of the whole debug block serves the loading and every later
+    // lookup: mapping and unmapping a window per subsection visited costs
+    // far more than the search itself. A view inside the current one maps
+    // nothing; blocks too large for a comfortable share of the address
+    // space, or a view the system refuses, keep the stream's small windows.
+    // The view shares the file's pages; nothing is copied.
+    uint32_t size = FMMFile->Size();
+    if (offset >= size || size - offset > kMaxWholeView) return;
+    rtl::Try([&] { FMMFile->MapData(offset, size - offset); }, rtl::OnAny([&](rtl::Exception&) {}));
 }
 
 uint32_t TModuleDebugInfo::GetSubsectionOffset(int32_t i) const {
@@ -367,7 +384,6 @@ bool TModuleDebugInfo::FindModuleProc(uint32_t a, int32_t& moduleNameIndex, int3
             }
         }
     }
-    FMMFile->UnMapData();
     return found;
 }
 
@@ -423,7 +439,6 @@ int32_t TModuleDebugInfo::FindProcNameIndex(uint32_t a, uint16_t unit) {
                 }
             }
         } else {
-            FMMFile->UnMapData();
             return -1;
         }
     }
@@ -445,7 +460,6 @@ bool TModuleDebugInfo::FindSourceLine(uint32_t a, int32_t& srcFileNameIndex, int
         found = type == sstSrcModule ? SearchFullLines(d, a, srcFileNameIndex, srcLineNum, srcLineOffset)
                                      : SearchLineRuns(d, a, srcFileNameIndex, srcLineNum, srcLineOffset);
     }
-    FMMFile->UnMapData();
     return found;
 }
 

@@ -90,6 +90,11 @@ private:
     bool ReadNames();
     void UnloadDebugInfo();
     int32_t FindProcNameIndex(uint32_t logical, uint16_t unit);
+    // Maps the file from `offset` to its end in one view, which serves every
+    // later read inside it.
+    void MapToEnd(uint32_t offset);
+    static constexpr uint32_t kTailView = 2u << 20;
+    static constexpr uint32_t kMaxWholeView = 64u << 20;
     // File span of entry i's data when it lies wholly inside the file.
     bool SubsectionSpan(int32_t i, uint32_t& start, uint32_t& size) const;
 
