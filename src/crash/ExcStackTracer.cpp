@@ -29,8 +29,17 @@ void TStackSnapshot::Take(uint32_t esp, uint32_t stackTop) {
     StackTop = stackTop;
     if (stackTop <= esp) return;
     uint32_t n = stackTop - esp < cCapacity ? stackTop - esp : cCapacity;
-    // The top of the stack may end in a page that cannot be read: halve
-    // until a read succeeds.
+    // The committed part of this thread's own stack is copied directly: the
+    // guarded read costs a round trip to the system on every exception.
+    const auto limit = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(env::GetStackLimit()));
+    const auto top = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(env::GetStackTop()));
+    if (stackTop == top && limit <= esp && esp < top) {
+        std::memcpy(Bytes, reinterpret_cast<const void*>(static_cast<uintptr_t>(esp)), n);
+        Size = n;
+        return;
+    }
+    // Another stack may end in a page that cannot be read: halve until a
+    // read succeeds.
     while (n >= 4 && !env::ReadOwnMemory(reinterpret_cast<void*>(static_cast<uintptr_t>(esp)), Bytes, n)) n /= 2;
     Size = n >= 4 ? n : 0;
 }

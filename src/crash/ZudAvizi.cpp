@@ -7,6 +7,7 @@
 #include "crash/ZudAviziDlg.h"
 #include "crash/ZudAviziHooks.h"
 #include "crash/ZudAviziPatch.h"
+#include "env/OwnMemory.h"
 #include "env/TextUtils.h"
 #include "rtl/Halt.h"
 #include "rtl/LastChance.h"
@@ -188,6 +189,9 @@ void TZudAvizi::CreatePatches() {
 void TZudAvizi::SetEnabled(bool value) {
     if (value == FEnabled) return;
     FEnabled = value;
+    env::TWritablePages pages;
+    for (auto& p : FPatches)
+        if (p->Checked()) pages.Add(p->Address(), static_cast<size_t>(p->Size()));
     for (auto& p : FPatches) {
         if (value)
             p->Apply();

@@ -46,7 +46,7 @@ TZudAviziPatch::~TZudAviziPatch() {
 bool TZudAviziPatch::SetupTemplate(const uint8_t* tmpl, const uint8_t* mask, int /*offset*/, int size) {
     if (size > cPatchBytes || size < 0) size = cPatchBytes;
     FSize = size;
-    if (!env::ReadOwnMemory(FAddress, FOriginalBytes, static_cast<size_t>(FSize))) return FChecked;
+    if (!env::ReadOwnCode(FAddress, FOriginalBytes, static_cast<size_t>(FSize))) return FChecked;
     std::memcpy(FPatchedBytes, FOriginalBytes, sizeof(FPatchedBytes));
     FChecked = TemplateMatches(FOriginalBytes, tmpl, mask, FSize);
     return FChecked;
@@ -136,7 +136,7 @@ TZudAviziCallSubstPatch::TZudAviziCallSubstPatch(void* address, const uint8_t* t
     if (!SetupTemplate(tmpl, tmplMask, 0, tmplSize)) return;
     uintptr_t a = reinterpret_cast<uintptr_t>(address) + static_cast<uintptr_t>(callCmdOffset);
     int32_t d = 0;
-    if (!env::ReadOwnMemory(reinterpret_cast<void*>(a + 1), &d, sizeof(d))) return;
+    if (!env::ReadOwnCode(reinterpret_cast<void*>(a + 1), &d, sizeof(d))) return;
     uintptr_t oldProc = a + 5 + static_cast<uintptr_t>(static_cast<intptr_t>(d));
     auto thunk = reinterpret_cast<uintptr_t>(&FThunk);
     FThunk.CallNewProc = {0xE8, Displacement(thunk, reinterpret_cast<uintptr_t>(dest))};
@@ -149,12 +149,12 @@ TZudAviziCallSubstPatch::TZudAviziCallSubstPatch(void* address, const uint8_t* t
 
 void* ResolveJumpThunk(void* p) {
     uint8_t bytes[6];
-    if (!env::ReadOwnMemory(p, bytes, sizeof(bytes))) return nullptr;
+    if (!env::ReadOwnCode(p, bytes, sizeof(bytes))) return nullptr;
     if (bytes[0] != 0xFF || bytes[1] != 0x25) return p;
     uint32_t slot;
     std::memcpy(&slot, bytes + 2, sizeof(slot));
     void* target = nullptr;
-    if (!env::ReadOwnMemory(reinterpret_cast<void*>(slot), &target, sizeof(target))) return nullptr;
+    if (!env::ReadOwnCode(reinterpret_cast<void*>(slot), &target, sizeof(target))) return nullptr;
     return target;
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "crash/ZudAviziPatch.h"
+#include "env/OwnMemory.h"
 #include "rtl/Win.h"
 
 namespace {
@@ -199,6 +200,29 @@ TEST(Patch, PatchesTheProgramsOwnCode) {
     EXPECT_EQ(fn(), 2);
     ASSERT_TRUE(patch.Remove());
     EXPECT_EQ(fn(), 1);
+}
+
+TEST(Patch, PagesOpenedForABatchOfPatchesGetTheirProtectionBack) {
+    int (*volatile fn)() = &Answer;
+    void* at = reinterpret_cast<void*>(&Answer);
+    MEMORY_BASIC_INFORMATION before{}, during{}, after{};
+    ASSERT_TRUE(VirtualQuery(at, &before, sizeof(before)));
+    {
+        crash::TZudAviziJumpCallPatch patch(at, nullptr, nullptr, 16, reinterpret_cast<void*>(&OtherAnswer), 0,
+                                            crash::patchJump);
+        env::TWritablePages pages;
+        pages.Add(patch.Address(), static_cast<size_t>(patch.Size()));
+        pages.Add(patch.Address(), 1);  // a page already open is not opened twice
+        ASSERT_TRUE(VirtualQuery(at, &during, sizeof(during)));
+        // An image's pages show writable as copy-on-write.
+        EXPECT_NE(0u, during.Protect & (PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY)) << during.Protect;
+        ASSERT_TRUE(patch.Apply());
+        EXPECT_EQ(fn(), 2);
+        ASSERT_TRUE(patch.Remove());
+        EXPECT_EQ(fn(), 1);
+    }
+    ASSERT_TRUE(VirtualQuery(at, &after, sizeof(after)));
+    EXPECT_EQ(before.Protect, after.Protect);
 }
 
 }  // namespace
