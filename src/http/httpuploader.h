@@ -47,7 +47,10 @@ public:
     static constexpr const wchar_t* kDefaultAgent = L"THTTPUploader/1.0";
     static constexpr uint32_t kFirstBlockSize = 32768;
     static constexpr uint32_t kMinBlockSize = 8192;
-    static constexpr uint32_t kMaxBlockSize = 16777216;
+    // A file block is read and then sent from the same buffer: one that
+    // stays in the processor's caches between the two copies sends faster
+    // than larger ones, and holds less.
+    static constexpr uint32_t kMaxBlockSize = 1048576;
     static constexpr uint32_t kMaxProxyLoginSends = 5;
 
     explicit THTTPUploader(rtl::TComponent* owner = nullptr);
