@@ -1,12 +1,17 @@
 #!/usr/bin/python3
-"""Upload throughput of httpupload (under Wine) against native curl -F.
+"""Upload throughput of httpupload (under Wine) against curl -F.
 
-    python3 bench/upload_bench.py BUILD_DIR [--mib 256]
+    python3 bench/upload_bench.py BUILD_DIR [--mib 256] [--i386-peers DIR]
 
 Starts a sink server on 127.0.0.1 (a free port) that reads each request body
 in 1 MiB pieces and throws it away, measures that server alone with a raw
-socket client first, then posts one file of the given size with curl -F and
-with httpupload, and prints MB/s (10^6 bytes per second) and their ratio.
+socket client first, then posts one file of the given size with the native
+curl -F, with Debian's i386 build of curl unpacked under DIR/root (it runs
+the way our 32-bit programs do: under the same emulator where the processor
+is no x86) and with httpupload, and prints MB/s (10^6 bytes per second) and
+the ratios. Each figure is a whole process; each program's start-up alone
+(its version or help text) is measured too, and the rate after it is shown
+beside: Wine's process start is most of a 256 MiB upload's time here.
 The uploader's peak memory (maximum resident set of the Wine process) is
 measured for the full size and for an eighth of it: it must not grow with
 the file (/usr/bin/time measures it). Everything stays on the loopback interface; each run is one
@@ -88,12 +93,12 @@ def server_alone(port, size):
     return elapsed
 
 
-def timed(cmd):
+def timed(cmd, env=None):
     """Runs cmd; answers (seconds, peak resident MiB of its process tree, output)."""
     with tempfile.NamedTemporaryFile("r") as rss:
         start = time.perf_counter()
         result = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", rss.name] + cmd, capture_output=True,
-                                timeout=1800)
+                                timeout=1800, env=env)
         elapsed = time.perf_counter() - start
         peak_kib = int(rss.read().split()[-1])
     if result.returncode != 0:
@@ -108,10 +113,24 @@ def make_file(path, size):
             f.write(piece[:min(CHUNK, size - done)])
 
 
+def i386_curl(peers_dir):
+    """Debian's i386 curl unpacked under DIR/root and its environment."""
+    root = os.path.join(os.path.abspath(peers_dir), "root")
+    env = dict(os.environ)
+    env["LD_LIBRARY_PATH"] = os.path.join(root, "usr/lib/i386-linux-gnu")
+    return os.path.join(root, "usr/bin/curl"), env
+
+
+def curl_version(curl, env=None):
+    out = subprocess.run([curl, "--version"], capture_output=True, text=True, env=env).stdout.split()
+    return out[1] if len(out) > 1 else "?"
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("build_dir")
     ap.add_argument("--mib", type=int, default=256)
+    ap.add_argument("--i386-peers", metavar="DIR")
     args = ap.parse_args()
     build = os.path.abspath(args.build_dir)
     wine_run = os.path.join(build, "wine-run")
@@ -125,6 +144,12 @@ def main():
     threading.Thread(target=serve, args=(listener,), daemon=True).start()
     url = "http://127.0.0.1:%d/sink" % port
 
+    # name -> (command prefix before the file arguments, environment, start-up command)
+    peers = [("curl %s native" % curl_version("curl"), ["curl", "-s"], None, ["curl", "--version"])]
+    if args.i386_peers:
+        curl32, env32 = i386_curl(args.i386_peers)
+        peers.append(("curl %s i386 build" % curl_version(curl32, env32), [curl32, "-s"], env32, [curl32, "--version"]))
+
     with tempfile.TemporaryDirectory() as tmp:
         big = os.path.join(tmp, "big.bin")
         small = os.path.join(tmp, "small.bin")
@@ -133,19 +158,32 @@ def main():
         mb = size / 1e6
 
         alone = server_alone(port, size)
-        curl_s, _, out = timed(["curl", "-s", "-F", "f=@" + big, url])
-        assert int(out) > size, out
+        rows = []
+        for name, cmd, env, startup in peers:
+            start_s = timed(startup, env)[0]
+            whole_s, _, out = timed(cmd + ["-F", "f=@" + big, url], env)
+            assert int(out) > size, out
+            rows.append((name, whole_s, start_s))
         # A first run starts Wine's services; the second is the one measured.
-        timed([wine_run, uploader, "--file", "f=Z:" + small.replace("/", "\\"), url])
-        small_s, small_peak, _ = timed([wine_run, uploader, "--file", "f=Z:" + small.replace("/", "\\"), url])
-        up_s, up_peak, out = timed([wine_run, uploader, "--file", "f=Z:" + big.replace("/", "\\"), url])
+        up = [wine_run, uploader, "--file"]
+        timed(up + ["f=Z:" + small.replace("/", "\\"), url])
+        small_s, small_peak, _ = timed(up + ["f=Z:" + small.replace("/", "\\"), url])
+        up_s, up_peak, out = timed(up + ["f=Z:" + big.replace("/", "\\"), url])
         assert int(out) > size, out
+        up_start = timed([wine_run, uploader, "--help"])[0]
 
     listener.close()
     print("file: %d MiB over 127.0.0.1" % args.mib)
     print("sink server alone:        %8.1f MB/s" % (mb / alone))
-    print("curl -F (native):         %8.1f MB/s" % (mb / curl_s))
-    print("httpupload under Wine:    %8.1f MB/s  (%.2f of curl)" % (mb / up_s, curl_s / up_s))
+    print("%-34s %12s %14s %26s" % ("", "whole process", "start-up", "after start-up"))
+    print("%-34s %7.1f MB/s %11.3f s %14.1f MB/s" % ("httpupload under Wine", mb / up_s, up_start,
+                                                    mb / max(up_s - up_start, 1e-6)))
+    for name, whole_s, start_s in rows:
+        print("%-34s %7.1f MB/s %11.3f s %14.1f MB/s   ratio httpupload / it: %.2f whole, %.2f after start-up"
+              % (name, mb / whole_s, start_s, mb / max(whole_s - start_s, 1e-6), whole_s / up_s,
+                 (whole_s - start_s) / max(up_s - up_start, 1e-6)))
+    if not args.i386_peers:
+        print("curl i386 build: not measured (--i386-peers DIR)")
     print("httpupload peak memory:   %8.1f MiB for %d MiB, %.1f MiB for %d MiB (resident, Wine and its"
           " emulator included)" % (up_peak, args.mib, small_peak, args.mib // 8))
 
