@@ -1,0 +1,29 @@
+#include "tdsinfo/AnswerFormat.h"
+
+#include "rtl/Text.h"
+#include "tdsinfo/Console.h"
+
+namespace tdsinfo {
+
+std::string Hex(uint32_t v) { return rtl::ToAnsi(L"0x" + rtl::IntToHex(v, 8)); }
+
+void PrintAnswer(const TOptions& o, uint32_t a, uint32_t l, const TAnswer& r) {
+    if (o.Tab) {
+        Print(Hex(a) + "\t" + r.Unit + "\t" + r.File + "\t" + (r.LineFound ? std::to_string(r.Line) : "") + "\t" +
+              (r.LineFound ? Hex(static_cast<uint32_t>(r.LineStart)) : "") + "\t" + r.Proc + "\n");
+        return;
+    }
+    std::string text = Hex(a) + (o.Logical ? " (logical)\n" : " (logical " + Hex(l) + ")\n");
+    text += "  unit: " + (r.UnitFound ? r.Unit : "?") + "\n";
+    text += "  proc: " + (r.Proc.empty() ? std::string("?") : r.Proc) + "\n";
+    if (r.LineFound) {
+        text += "  file: " + r.File + "\n";
+        text += "  line: " + std::to_string(r.Line) + " (starts at logical " + Hex(static_cast<uint32_t>(r.LineStart)) +
+                ")\n";
+    } else {
+        text += "  file: ?\n  line: ?\n";
+    }
+    Print(text);
+}
+
+}  // namespace tdsinfo

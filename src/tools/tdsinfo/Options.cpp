@@ -1,0 +1,82 @@
+#include "tdsinfo/Options.h"
+
+#include <cwchar>
+
+#include "rtl/Text.h"
+#include "tdsinfo/Console.h"
+
+namespace tdsinfo {
+
+const char kUsage[] =
+    "usage: tdsinfo [options] MODULE [ADDRESS...]\n"
+    "       tdsinfo --unmangle [--args] NAME...\n"
+    "\n"
+    "Prints the unit, source file, line, line start and procedure of each\n"
+    "code ADDRESS (hexadecimal, with or without 0x) of MODULE, from its TD32\n"
+    "debug information. Without addresses, reads them from standard input,\n"
+    "one or more per line.\n"
+    "\n"
+    "  --base HEX    load address of MODULE (default: the image base in its header)\n"
+    "  --logical     addresses are logical (offsets from the base + 0x1000)\n"
+    "  --args        show procedure names with their argument lists\n"
+    "  --tab         one line per address: address, unit, file, line, line start,\n"
+    "                procedure, separated by tabs (empty fields when not found)\n"
+    "  --stats       print what was loaded: signature, subsections, names, memory\n"
+    "  --bench       look every address up (unit, procedure, line, unmangled name)\n"
+    "                and print the lookups per second instead of the answers\n"
+    "  --unmangle    unmangle each NAME; --args also decodes argument lists\n"
+    "  --help        this text\n"
+    "\n"
+    "Exit code: 0 when everything was found, 1 when some address had no answer,\n"
+    "2 for bad usage or a module without debug information.\n";
+
+bool ParseHex(const std::wstring& text, uint32_t& value) {
+    std::wstring t = text;
+    if (t.size() > 2 && t[0] == L'0' && (t[1] == L'x' || t[1] == L'X')) t = t.substr(2);
+    if (t.empty() || t.size() > 8) return false;
+    wchar_t* end = nullptr;
+    unsigned long v = std::wcstoul(t.c_str(), &end, 16);
+    if (*end) return false;
+    value = static_cast<uint32_t>(v);
+    return true;
+}
+
+int ParseOptions(int argc, wchar_t** argv, TOptions& o) {
+    std::vector<std::wstring> rest;
+    for (int i = 1; i < argc; ++i) {
+        std::wstring a = argv[i];
+        if (a == L"--help" || a == L"-h" || a == L"/?") {
+            Print(kUsage);
+            return 0;
+        } else if (a == L"--logical") o.Logical = true;
+        else if (a == L"--args") o.Args = true;
+        else if (a == L"--tab") o.Tab = true;
+        else if (a == L"--stats") o.Stats = true;
+        else if (a == L"--bench") o.Bench = true;
+        else if (a == L"--unmangle") o.Unmangle = true;
+        else if (a == L"--base" && i + 1 < argc) {
+            if (!ParseHex(argv[++i], o.Base)) {
+                PrintErr("tdsinfo: bad base address " + rtl::ToAnsi(argv[i]) + "\n");
+                return 2;
+            }
+            o.BaseGiven = true;
+        } else if (a.size() > 1 && a[0] == L'-' && !o.Unmangle) {
+            PrintErr("tdsinfo: unknown option " + rtl::ToAnsi(a) + "\n" + kUsage);
+            return 2;
+        } else
+            rest.push_back(a);
+    }
+    if (o.Unmangle) {
+        o.Words = rest;
+        return -1;
+    }
+    if (rest.empty()) {
+        PrintErr(kUsage);
+        return 2;
+    }
+    o.Module = rest[0];
+    o.Words.assign(rest.begin() + 1, rest.end());
+    return -1;
+}
+
+}  // namespace tdsinfo

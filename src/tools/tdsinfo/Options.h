@@ -1,0 +1,31 @@
+// tdsinfo's command line: what to look up and how to answer.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tdsinfo {
+
+extern const char kUsage[];
+
+struct TOptions {
+    bool Logical = false;   // addresses are logical, not run-time
+    bool Args = false;      // procedure names with their argument lists
+    bool Tab = false;       // one tab-separated line per address
+    bool Stats = false;
+    bool Bench = false;
+    bool Unmangle = false;  // the words are names to unmangle, not addresses
+    bool BaseGiven = false;
+    uint32_t Base = 0;
+    std::wstring Module;
+    std::vector<std::wstring> Words;  // addresses, or the names with --unmangle
+};
+
+// Reads the command line into `options`. Answers -1 to go on, otherwise the
+// exit code, after printing the help text or what was wrong.
+int ParseOptions(int argc, wchar_t** argv, TOptions& options);
+
+// Hexadecimal with or without 0x, at most 8 digits.
+bool ParseHex(const std::wstring& text, uint32_t& value);
+
+}  // namespace tdsinfo
