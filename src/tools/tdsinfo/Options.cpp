@@ -14,7 +14,7 @@ const char kUsage[] =
     "Prints the unit, source file, line, line start and procedure of each\n"
     "code ADDRESS (hexadecimal, with or without 0x) of MODULE, from its TD32\n"
     "debug information. Without addresses, reads them from standard input,\n"
-    "one or more per line.\n"
+    "one or more per line, and answers each line as soon as it arrives.\n"
     "\n"
     "  --base HEX    load address of MODULE (default: the image base in its header)\n"
     "  --logical     addresses are logical (offsets from the base + 0x1000)\n"

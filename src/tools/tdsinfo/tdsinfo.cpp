@@ -31,12 +31,49 @@ bool ParseAddresses(const std::vector<std::wstring>& words, std::vector<uint32_t
     return true;
 }
 
-// Prints the answer for one address; false when it has no unit or no line.
+// Prints the answer for one address and hands it to the reader at once;
+// false when it has no unit or no line.
 bool AnswerAddress(crash::TModuleDebugInfo& info, const TOptions& o, uint32_t address) {
     uint32_t logical = ToLogical(info, o, address);
     TAnswer r = Lookup(info, logical, o.Args);
     PrintAnswer(o, address, logical, r);
+    Flush();
     return r.UnitFound && r.LineFound;
+}
+
+// Answers the addresses among `words`: 0 when all were found, 1 when some
+// had no answer, 2 (after answering none) when a word is no address.
+int AnswerWords(crash::TModuleDebugInfo& info, const TOptions& o, const std::vector<std::wstring>& words) {
+    std::vector<uint32_t> addresses;
+    if (!ParseAddresses(words, addresses)) return 2;
+    int exitCode = 0;
+    for (uint32_t a : addresses)
+        if (!AnswerAddress(info, o, a)) exitCode = 1;
+    return exitCode;
+}
+
+// Answers standard input line by line as the lines arrive, so that another
+// program can keep tdsinfo open and ask one address at a time.
+int AnswerStdin(crash::TModuleDebugInfo& info, const TOptions& o) {
+    int exitCode = 0;
+    std::string line;
+    while (ReadLine(line)) {
+        int code = AnswerWords(info, o, SplitWords(line));
+        if (code == 2) return 2;
+        if (code) exitCode = code;
+    }
+    return exitCode;
+}
+
+// --bench times the lookups only, so it reads all of its addresses first.
+int BenchWords(crash::TModuleDebugInfo& info, const TOptions& o, std::vector<std::wstring> words) {
+    std::string line;
+    if (words.empty())
+        while (ReadLine(line))
+            for (std::wstring& w : SplitWords(line)) words.push_back(std::move(w));
+    std::vector<uint32_t> addresses;
+    if (!ParseAddresses(words, addresses)) return 2;
+    return Bench(info, o, addresses);
 }
 
 int Run(int argc, wchar_t** argv) {
@@ -55,15 +92,8 @@ int Run(int argc, wchar_t** argv) {
         PrintErr("tdsinfo: no debug information for " + rtl::ToAnsi(o.Module) + "\n");
         return 2;
     }
-    if (o.Words.empty()) o.Words = ReadStdinWords();
-
-    std::vector<uint32_t> addresses;
-    if (!ParseAddresses(o.Words, addresses)) return 2;
-    if (o.Bench) return Bench(*info, o, addresses);
-    int exitCode = 0;
-    for (uint32_t a : addresses)
-        if (!AnswerAddress(*info, o, a)) exitCode = 1;
-    return exitCode;
+    if (o.Bench) return BenchWords(*info, o, o.Words);
+    return o.Words.empty() ? AnswerStdin(*info, o) : AnswerWords(*info, o, o.Words);
 }
 
 }  // namespace
