@@ -26,4 +26,11 @@ void PrintAnswer(const TOptions& o, uint32_t a, uint32_t l, const TAnswer& r) {
     Print(text);
 }
 
+void PrintBadAddress(const TOptions& o, const std::wstring& word, const std::string& why) {
+    if (o.Tab)
+        Print(rtl::ToAnsi(word) + "\tbad address: " + why + "\n");
+    else
+        Print(rtl::ToAnsi(word) + " (bad address: " + why + ")\n");
+}
+
 }  // namespace tdsinfo

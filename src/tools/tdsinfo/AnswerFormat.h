@@ -15,4 +15,8 @@ std::string Hex(uint32_t v);
 // Prints the answer for `address` (as given) at `logical`.
 void PrintAnswer(const TOptions& options, uint32_t address, uint32_t logical, const TAnswer& answer);
 
+// Prints the answer for a word that is no address, saying `why`; with --tab
+// a line of two fields, the word and the reason.
+void PrintBadAddress(const TOptions& options, const std::wstring& word, const std::string& why);
+
 }  // namespace tdsinfo

@@ -1,5 +1,6 @@
 #include "tdsinfo/Options.h"
 
+#include <algorithm>
 #include <cwchar>
 
 #include "rtl/Text.h"
@@ -27,17 +28,24 @@ const char kUsage[] =
     "  --unmangle    unmangle each NAME; --args also decodes argument lists\n"
     "  --help        this text\n"
     "\n"
-    "Exit code: 0 when everything was found, 1 when some address had no answer,\n"
-    "2 for bad usage or a module without debug information.\n";
+    "An ADDRESS that is no hexadecimal number of up to 8 digits gets an answer\n"
+    "saying so, and the addresses after it are answered as usual.\n"
+    "\n"
+    "Exit code: 0 when everything was found, 1 when some address was bad or had\n"
+    "no answer, 2 for bad usage or a module without debug information.\n";
 
-bool ParseHex(const std::wstring& text, uint32_t& value) {
+bool ParseHex(const std::wstring& text, uint32_t& value, std::string* why) {
     std::wstring t = text;
     if (t.size() > 2 && t[0] == L'0' && (t[1] == L'x' || t[1] == L'X')) t = t.substr(2);
-    if (t.empty() || t.size() > 8) return false;
-    wchar_t* end = nullptr;
-    unsigned long v = std::wcstoul(t.c_str(), &end, 16);
-    if (*end) return false;
-    value = static_cast<uint32_t>(v);
+    // Digits only: wcstoul alone would also take a sign ("-1" as 0xFFFFFFFF).
+    bool digits = !t.empty() && std::all_of(t.begin(), t.end(), [](wchar_t c) {
+        return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+    });
+    if (!digits || t.size() > 8) {
+        if (why) *why = digits ? "more than 8 hexadecimal digits" : "not a hexadecimal number";
+        return false;
+    }
+    value = static_cast<uint32_t>(std::wcstoul(t.c_str(), nullptr, 16));
     return true;
 }
 

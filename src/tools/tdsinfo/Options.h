@@ -25,7 +25,8 @@ struct TOptions {
 // exit code, after printing the help text or what was wrong.
 int ParseOptions(int argc, wchar_t** argv, TOptions& options);
 
-// Hexadecimal with or without 0x, at most 8 digits.
-bool ParseHex(const std::wstring& text, uint32_t& value);
+// Hexadecimal with or without 0x, at most 8 digits; otherwise false, and
+// `why` (when given) says what is wrong with the text.
+bool ParseHex(const std::wstring& text, uint32_t& value, std::string* why = nullptr);
 
 }  // namespace tdsinfo

@@ -18,17 +18,21 @@
 namespace tdsinfo {
 namespace {
 
-// The words as addresses; false, after saying which, at the first that is not one.
+// The words that are addresses; says on standard error which are not.
+// False when some word was skipped.
 bool ParseAddresses(const std::vector<std::wstring>& words, std::vector<uint32_t>& addresses) {
+    bool all = true;
     for (const std::wstring& word : words) {
         uint32_t a;
-        if (!ParseHex(word, a)) {
-            PrintErr("tdsinfo: bad address " + rtl::ToAnsi(word) + "\n");
-            return false;
+        std::string why;
+        if (ParseHex(word, a, &why)) {
+            addresses.push_back(a);
+        } else {
+            PrintErr("tdsinfo: bad address " + rtl::ToAnsi(word) + " (" + why + ")\n");
+            all = false;
         }
-        addresses.push_back(a);
     }
-    return true;
+    return all;
 }
 
 // Prints the answer for one address and hands it to the reader at once;
@@ -41,39 +45,45 @@ bool AnswerAddress(crash::TModuleDebugInfo& info, const TOptions& o, uint32_t ad
     return r.UnitFound && r.LineFound;
 }
 
-// Answers the addresses among `words`: 0 when all were found, 1 when some
-// had no answer, 2 (after answering none) when a word is no address.
-int AnswerWords(crash::TModuleDebugInfo& info, const TOptions& o, const std::vector<std::wstring>& words) {
-    std::vector<uint32_t> addresses;
-    if (!ParseAddresses(words, addresses)) return 2;
-    int exitCode = 0;
-    for (uint32_t a : addresses)
-        if (!AnswerAddress(info, o, a)) exitCode = 1;
-    return exitCode;
+// Answers each word in turn, a word that is no address with the reason, so
+// one mistyped address costs one answer, not the batch; false when some word
+// was bad or had no answer.
+bool AnswerWords(crash::TModuleDebugInfo& info, const TOptions& o, const std::vector<std::wstring>& words) {
+    bool all = true;
+    for (const std::wstring& word : words) {
+        uint32_t a;
+        std::string why;
+        if (ParseHex(word, a, &why)) {
+            all = AnswerAddress(info, o, a) && all;
+        } else {
+            PrintBadAddress(o, word, why);
+            Flush();
+            all = false;
+        }
+    }
+    return all;
 }
 
 // Answers standard input line by line as the lines arrive, so that another
 // program can keep tdsinfo open and ask one address at a time.
 int AnswerStdin(crash::TModuleDebugInfo& info, const TOptions& o) {
-    int exitCode = 0;
+    bool all = true;
     std::string line;
-    while (ReadLine(line)) {
-        int code = AnswerWords(info, o, SplitWords(line));
-        if (code == 2) return 2;
-        if (code) exitCode = code;
-    }
-    return exitCode;
+    while (ReadLine(line)) all = AnswerWords(info, o, SplitWords(line)) && all;
+    return all ? 0 : 1;
 }
 
-// --bench times the lookups only, so it reads all of its addresses first.
+// --bench times the lookups only, so it reads all of its addresses first;
+// the bad ones are named on standard error and left out.
 int BenchWords(crash::TModuleDebugInfo& info, const TOptions& o, std::vector<std::wstring> words) {
     std::string line;
     if (words.empty())
         while (ReadLine(line))
             for (std::wstring& w : SplitWords(line)) words.push_back(std::move(w));
     std::vector<uint32_t> addresses;
-    if (!ParseAddresses(words, addresses)) return 2;
-    return Bench(info, o, addresses);
+    bool all = ParseAddresses(words, addresses);
+    int code = Bench(info, o, addresses);
+    return all ? code : 1;
 }
 
 int Run(int argc, wchar_t** argv) {
@@ -93,7 +103,8 @@ int Run(int argc, wchar_t** argv) {
         return 2;
     }
     if (o.Bench) return BenchWords(*info, o, o.Words);
-    return o.Words.empty() ? AnswerStdin(*info, o) : AnswerWords(*info, o, o.Words);
+    if (o.Words.empty()) return AnswerStdin(*info, o);
+    return AnswerWords(*info, o, o.Words) ? 0 : 1;
 }
 
 }  // namespace
