@@ -20,6 +20,10 @@ const char kUsage[] =
     "  --base HEX    load address of MODULE (default: the image base in its header)\n"
     "  --logical     addresses are logical (offsets from the base + 0x1000)\n"
     "  --args        show procedure names with their argument lists\n"
+    "  --return-addresses, -r\n"
+    "                the addresses are return addresses, as a call stack holds\n"
+    "                them: each is looked up at ADDRESS - 1, in the call\n"
+    "                instruction, and printed as given\n"
     "  --tab         one line per address: address, unit, file, line, line start,\n"
     "                procedure, separated by tabs (empty fields when not found)\n"
     "  --stats       print what was loaded: signature, subsections, names, memory\n"
@@ -58,6 +62,7 @@ int ParseOptions(int argc, wchar_t** argv, TOptions& o) {
             return 0;
         } else if (a == L"--logical") o.Logical = true;
         else if (a == L"--args") o.Args = true;
+        else if (a == L"--return-addresses" || a == L"-r") o.ReturnAddresses = true;
         else if (a == L"--tab") o.Tab = true;
         else if (a == L"--stats") o.Stats = true;
         else if (a == L"--bench") o.Bench = true;

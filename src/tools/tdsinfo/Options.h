@@ -11,6 +11,7 @@ extern const char kUsage[];
 struct TOptions {
     bool Logical = false;   // addresses are logical, not run-time
     bool Args = false;      // procedure names with their argument lists
+    bool ReturnAddresses = false;  // look each address up at address - 1
     bool Tab = false;       // one tab-separated line per address
     bool Stats = false;
     bool Bench = false;

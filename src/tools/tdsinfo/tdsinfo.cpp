@@ -39,7 +39,9 @@ bool ParseAddresses(const std::vector<std::wstring>& words, std::vector<uint32_t
 // false when it has no unit or no line.
 bool AnswerAddress(crash::TModuleDebugInfo& info, const TOptions& o, uint32_t address) {
     uint32_t logical = ToLogical(info, o, address);
-    TAnswer r = Lookup(info, logical, o.Args);
+    // A return address is the instruction after the call, which may be the
+    // next line or even the next procedure.
+    TAnswer r = Lookup(info, o.ReturnAddresses ? logical - 1 : logical, o.Args);
     PrintAnswer(o, address, logical, r);
     Flush();
     return r.UnitFound && r.LineFound;
