@@ -13,10 +13,11 @@ uint32_t ToLogical(const crash::TModuleDebugInfo& info, const TOptions& o, uint3
 TAnswer Lookup(crash::TModuleDebugInfo& info, uint32_t logical, bool args) {
     TAnswer a;
     int32_t unit, proc, file;
-    a.UnitFound = info.FindModuleProc(logical, unit, proc);
+    a.UnitFound = info.FindModuleProc(logical, unit, proc, a.ProcStart);
+    a.ProcFound = proc >= 0;
     if (a.UnitFound) {
         a.Unit = rtl::ToAnsi(info.GetName(unit));
-        if (proc >= 0) a.Proc = crash::UnmangleName(rtl::ToAnsi(info.GetName(proc)), args);
+        if (a.ProcFound) a.Proc = crash::UnmangleName(rtl::ToAnsi(info.GetName(proc)), args);
     }
     a.LineFound = info.FindSourceLine(logical, file, a.Line, a.LineStart);
     if (a.LineFound) a.File = rtl::ToAnsi(info.GetName(file));

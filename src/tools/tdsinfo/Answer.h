@@ -11,7 +11,8 @@ namespace tdsinfo {
 struct TAnswer {
     std::string Unit, File, Proc;  // ANSI, as the module stores them; Proc unmangled
     int32_t Line = -1, LineStart = 0;
-    bool UnitFound = false, LineFound = false;
+    uint32_t ProcStart = 0;  // logical address of the procedure's first byte
+    bool UnitFound = false, ProcFound = false, LineFound = false;
 };
 
 // The logical address of `address` as the options read it.

@@ -15,7 +15,9 @@ void PrintAnswer(const TOptions& o, uint32_t a, uint32_t l, const TAnswer& r) {
     }
     std::string text = Hex(a) + (o.Logical ? " (logical)\n" : " (logical " + Hex(l) + ")\n");
     text += "  unit: " + (r.UnitFound ? r.Unit : "?") + "\n";
-    text += "  proc: " + (r.Proc.empty() ? std::string("?") : r.Proc) + "\n";
+    text += "  proc: " + (r.Proc.empty() ? std::string("?") : r.Proc);
+    if (r.ProcFound) text += rtl::ToAnsi(rtl::Format(L"+0x%X", l - r.ProcStart));
+    text += "\n";
     if (r.LineFound) {
         text += "  file: " + r.File + "\n";
         text += "  line: " + std::to_string(r.Line) + " (starts at logical " + Hex(static_cast<uint32_t>(r.LineStart)) +

@@ -12,7 +12,8 @@ namespace tdsinfo {
 // "0x" and eight upper-case hexadecimal digits.
 std::string Hex(uint32_t v);
 
-// Prints the answer for `address` (as given) at `logical`.
+// Prints the answer for `address` (as given) at `logical`; the offset in the
+// procedure counts from its start to `logical`.
 void PrintAnswer(const TOptions& options, uint32_t address, uint32_t logical, const TAnswer& answer);
 
 // Prints the answer for a word that is no address, saying `why`; with --tab
