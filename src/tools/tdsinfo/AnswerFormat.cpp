@@ -7,7 +7,19 @@ namespace tdsinfo {
 
 std::string Hex(uint32_t v) { return rtl::ToAnsi(L"0x" + rtl::IntToHex(v, 8)); }
 
+namespace {
+
+// addr2line writes addresses in lower case, eight digits for 32-bit code.
+std::string Addr2lineAddress(uint32_t v) { return rtl::ToAnsi(rtl::Format(L"0x%08x\n", v)); }
+
+}  // namespace
+
 void PrintAnswer(const TOptions& o, uint32_t a, uint32_t l, const TAnswer& r) {
+    if (o.Addr2line) {
+        Print((o.ShowAddress ? Addr2lineAddress(a) : "") + (r.Proc.empty() ? "??" : r.Proc) + "\n" +
+              (r.LineFound ? r.File + ":" + std::to_string(r.Line) : "??:0") + "\n");
+        return;
+    }
     if (o.Tab) {
         Print(Hex(a) + "\t" + r.Unit + "\t" + r.File + "\t" + (r.LineFound ? std::to_string(r.Line) : "") + "\t" +
               (r.LineFound ? Hex(static_cast<uint32_t>(r.LineStart)) : "") + "\t" + r.Proc + "\n");
@@ -29,7 +41,9 @@ void PrintAnswer(const TOptions& o, uint32_t a, uint32_t l, const TAnswer& r) {
 }
 
 void PrintBadAddress(const TOptions& o, const std::wstring& word, const std::string& why) {
-    if (o.Tab)
+    if (o.Addr2line)
+        Print((o.ShowAddress ? rtl::ToAnsi(word) + "\n" : "") + "?? (bad address: " + why + ")\n??:0\n");
+    else if (o.Tab)
         Print(rtl::ToAnsi(word) + "\tbad address: " + why + "\n");
     else
         Print(rtl::ToAnsi(word) + " (bad address: " + why + ")\n");

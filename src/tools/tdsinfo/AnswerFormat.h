@@ -1,5 +1,5 @@
-// How tdsinfo writes an answer: a block of labelled lines, or one
-// tab-separated line (--tab).
+// How tdsinfo writes an answer: a block of labelled lines, one
+// tab-separated line (--tab), or procedure and file:line lines (--addr2line).
 #pragma once
 #include <cstdint>
 #include <string>
@@ -17,7 +17,8 @@ std::string Hex(uint32_t v);
 void PrintAnswer(const TOptions& options, uint32_t address, uint32_t logical, const TAnswer& answer);
 
 // Prints the answer for a word that is no address, saying `why`; with --tab
-// a line of two fields, the word and the reason.
+// a line of two fields, the word and the reason; with --addr2line the same
+// number of lines as any answer.
 void PrintBadAddress(const TOptions& options, const std::wstring& word, const std::string& why);
 
 }  // namespace tdsinfo

@@ -27,6 +27,9 @@ const char kUsage[] =
     "                instruction, and printed as given\n"
     "  --tab         one line per address: address, unit, file, line, line start,\n"
     "                procedure, separated by tabs (empty fields when not found)\n"
+    "  --addr2line   two lines per address, as addr2line -f -C writes them: the\n"
+    "                procedure (?? when unknown), then FILE:LINE (??:0 when unknown)\n"
+    "  --address, -a with --addr2line, the address on a line before them\n"
     "  --stats       print what was loaded: signature, subsections, names, memory\n"
     "  --bench       look every address up (unit, procedure, line, unmangled name)\n"
     "                and print the lookups per second instead of the answers\n"
@@ -65,6 +68,8 @@ int ParseOptions(int argc, wchar_t** argv, TOptions& o) {
         else if (a == L"--args") o.Args = true;
         else if (a == L"--return-addresses" || a == L"-r") o.ReturnAddresses = true;
         else if (a == L"--tab") o.Tab = true;
+        else if (a == L"--addr2line") o.Addr2line = true;
+        else if (a == L"--address" || a == L"-a") o.ShowAddress = true;
         else if (a == L"--stats") o.Stats = true;
         else if (a == L"--bench") o.Bench = true;
         else if (a == L"--unmangle") o.Unmangle = true;
@@ -79,6 +84,14 @@ int ParseOptions(int argc, wchar_t** argv, TOptions& o) {
             return 2;
         } else
             rest.push_back(a);
+    }
+    if (o.Tab + o.Addr2line > 1) {
+        PrintErr("tdsinfo: --tab and --addr2line exclude each other\n");
+        return 2;
+    }
+    if (o.ShowAddress && !o.Addr2line) {
+        PrintErr("tdsinfo: --address goes with --addr2line\n");
+        return 2;
     }
     if (o.Unmangle) {
         o.Words = rest;
