@@ -1,5 +1,6 @@
 // How tdsinfo writes an answer: a block of labelled lines, one
-// tab-separated line (--tab), or procedure and file:line lines (--addr2line).
+// tab-separated line (--tab), procedure and file:line lines (--addr2line),
+// or a JSON object on one line (--json).
 #pragma once
 #include <cstdint>
 #include <string>

@@ -30,6 +30,10 @@ const char kUsage[] =
     "  --addr2line   two lines per address, as addr2line -f -C writes them: the\n"
     "                procedure (?? when unknown), then FILE:LINE (??:0 when unknown)\n"
     "  --address, -a with --addr2line, the address on a line before them\n"
+    "  --json        one JSON object per address per line, in UTF-8: address (as\n"
+    "                given), unit, file, line, line_start (logical), procedure,\n"
+    "                offset (in the procedure); error when the address was bad or\n"
+    "                not found; fields that are not known are left out\n"
     "  --stats       print what was loaded: signature, subsections, names, memory\n"
     "  --bench       look every address up (unit, procedure, line, unmangled name)\n"
     "                and print the lookups per second instead of the answers\n"
@@ -69,6 +73,7 @@ int ParseOptions(int argc, wchar_t** argv, TOptions& o) {
         else if (a == L"--return-addresses" || a == L"-r") o.ReturnAddresses = true;
         else if (a == L"--tab") o.Tab = true;
         else if (a == L"--addr2line") o.Addr2line = true;
+        else if (a == L"--json") o.Json = true;
         else if (a == L"--address" || a == L"-a") o.ShowAddress = true;
         else if (a == L"--stats") o.Stats = true;
         else if (a == L"--bench") o.Bench = true;
@@ -85,8 +90,8 @@ int ParseOptions(int argc, wchar_t** argv, TOptions& o) {
         } else
             rest.push_back(a);
     }
-    if (o.Tab + o.Addr2line > 1) {
-        PrintErr("tdsinfo: --tab and --addr2line exclude each other\n");
+    if (o.Tab + o.Addr2line + o.Json > 1) {
+        PrintErr("tdsinfo: choose one of --tab, --addr2line and --json\n");
         return 2;
     }
     if (o.ShowAddress && !o.Addr2line) {

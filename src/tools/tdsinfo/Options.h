@@ -15,6 +15,7 @@ struct TOptions {
     bool Tab = false;       // one tab-separated line per address
     bool Addr2line = false; // function, then file:line, as addr2line -f -C writes them
     bool ShowAddress = false;  // --addr2line: the address on a line before them
+    bool Json = false;      // one JSON object per address per line
     bool Stats = false;
     bool Bench = false;
     bool Unmangle = false;  // the words are names to unmangle, not addresses
