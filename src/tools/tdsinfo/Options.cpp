@@ -10,7 +10,7 @@ namespace tdsinfo {
 
 const char kUsage[] =
     "usage: tdsinfo [options] MODULE [ADDRESS...]\n"
-    "       tdsinfo --unmangle [--args] NAME...\n"
+    "       tdsinfo --unmangle [--args] [NAME...]\n"
     "\n"
     "Prints the unit, source file, line, line start and procedure of each\n"
     "code ADDRESS (hexadecimal, with or without 0x) of MODULE, from its TD32\n"
@@ -37,7 +37,8 @@ const char kUsage[] =
     "  --stats       print what was loaded: signature, subsections, names, memory\n"
     "  --bench       look every address up (unit, procedure, line, unmangled name)\n"
     "                and print the lookups per second instead of the answers\n"
-    "  --unmangle    unmangle each NAME; --args also decodes argument lists\n"
+    "  --unmangle    unmangle each NAME, or without names each line of standard\n"
+    "                input as it arrives; --args also decodes argument lists\n"
     "  --help        this text\n"
     "\n"
     "An ADDRESS that is no hexadecimal number of up to 8 digits gets an answer\n"
