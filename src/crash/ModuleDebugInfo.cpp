@@ -360,8 +360,15 @@ std::wstring TModuleDebugInfo::GetName(int32_t index) {
 }
 
 bool TModuleDebugInfo::FindModuleProc(uint32_t a, int32_t& moduleNameIndex, int32_t& procNameIndex) {
+    uint32_t procStart;
+    return FindModuleProc(a, moduleNameIndex, procNameIndex, procStart);
+}
+
+bool TModuleDebugInfo::FindModuleProc(uint32_t a, int32_t& moduleNameIndex, int32_t& procNameIndex,
+                                      uint32_t& procStart) {
     moduleNameIndex = -1;
     procNameIndex = -1;
+    procStart = 0;
     if (!FLoaded) return false;
     bool found = false;
     for (size_t i = 0; i < FTDSEntries.size() && !found; ++i) {
@@ -378,7 +385,7 @@ bool TModuleDebugInfo::FindModuleProc(uint32_t a, int32_t& moduleNameIndex, int3
             uint32_t segStart = d.U32(r + 4), segLength = d.U32(r + 8);
             if ((d.U16(r + 2) & 1) && segStart <= a && a < uint64_t(segStart) + segLength) {
                 moduleNameIndex = static_cast<int32_t>(unitName);
-                procNameIndex = FindProcNameIndex(a, FTDSEntries[i].sseModIndex);
+                procNameIndex = FindProcNameIndex(a, FTDSEntries[i].sseModIndex, procStart);
                 found = true;
                 break;
             }
@@ -387,8 +394,9 @@ bool TModuleDebugInfo::FindModuleProc(uint32_t a, int32_t& moduleNameIndex, int3
     return found;
 }
 
-int32_t TModuleDebugInfo::FindProcNameIndex(uint32_t a, uint16_t unit) {
+int32_t TModuleDebugInfo::FindProcNameIndex(uint32_t a, uint16_t unit, uint32_t& procStart) {
     int32_t result = -1;
+    procStart = 0;
     if (!FLoaded) return -1;
     for (size_t i = 0; i < FTDSEntries.size(); ++i) {
         const TDS_SubsectionEntry& e = FTDSEntries[i];
@@ -403,9 +411,11 @@ int32_t TModuleDebugInfo::FindProcNameIndex(uint32_t a, uint16_t unit) {
                 uint16_t type = d.U16(p + 2);
                 if ((type == S_LPROC32 || type == S_GPROC32) && d.Has(p + 4ull, kProcBodyRead)) {
                     uint32_t body = p + 4;
-                    uint32_t length = d.U32(body + kProcLengthAt), procStart = d.U32(body + kProcStartAt);
-                    if (procStart <= a && a < uint64_t(procStart) + length)
+                    uint32_t length = d.U32(body + kProcLengthAt), start = d.U32(body + kProcStartAt);
+                    if (start <= a && a < uint64_t(start) + length) {
+                        procStart = start;
                         return static_cast<int32_t>(d.U32(body + kProcNameAt));
+                    }
                 }
             }
             continue;
@@ -419,6 +429,7 @@ int32_t TModuleDebugInfo::FindProcNameIndex(uint32_t a, uint16_t unit) {
                 if (!d.Has(r, 8)) break;
                 if (Inside(a, d.U32(static_cast<uint32_t>(r)), d.U32(static_cast<uint32_t>(r + 4)))) {
                     result = static_cast<int32_t>(first + k);
+                    procStart = d.U32(static_cast<uint32_t>(r));
                     break;
                 }
             }
@@ -435,13 +446,16 @@ int32_t TModuleDebugInfo::FindProcNameIndex(uint32_t a, uint16_t unit) {
                 if (a < running) break;
                 if (length && a <= running + length - 1) {
                     result = static_cast<int32_t>(first + k);
+                    procStart = running;
                     break;
                 }
             }
         } else {
+            procStart = 0;
             return -1;
         }
     }
+    if (result < 0) procStart = 0;  // a later subsection took back an earlier answer
     return result;
 }
 

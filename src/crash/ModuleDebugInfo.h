@@ -51,6 +51,9 @@ public:
     // Lookups by logical address (the call stack converts once itself).
     bool FindSourceLine(uint32_t logical, int32_t& srcFileNameIndex, int32_t& srcLineNum, int32_t& srcLineOffset);
     bool FindModuleProc(uint32_t logical, int32_t& moduleNameIndex, int32_t& procNameIndex);
+    // The same, and where a procedure was found, the logical address of its
+    // first byte (for "procedure + offset"); procStart is 0 otherwise.
+    bool FindModuleProc(uint32_t logical, int32_t& moduleNameIndex, int32_t& procNameIndex, uint32_t& procStart);
 
     // Name number `index` of the names table; empty when there is none.
     std::wstring GetName(int32_t index);
@@ -89,7 +92,7 @@ private:
     bool ReadDebugHeader();
     bool ReadNames();
     void UnloadDebugInfo();
-    int32_t FindProcNameIndex(uint32_t logical, uint16_t unit);
+    int32_t FindProcNameIndex(uint32_t logical, uint16_t unit, uint32_t& procStart);
     // Maps the file from `offset` to its end in one view, which serves every
     // later read inside it.
     void MapToEnd(uint32_t offset);

@@ -307,6 +307,29 @@ TEST_F(DebugInfoTest, CompactProceduresPacked) {
     EXPECT_TRUE(Ask(*info, 0x1028).ProcFound);  // the unit was found
 }
 
+// A procedure's start comes with it in each of the three encodings; 0 where
+// no procedure holds the address.
+TEST_F(DebugInfoTest, ProcedureStart) {
+    auto sample = Load(SampleBlock().Build(ModuleBytes()));
+    TBlock packed;
+    packed.Add(td32::sstModule, 1, ModuleSub(1, {{1, 0x1000, 0x1000}}));
+    packed.Add(td32::sstProcRanges, 1, PackedProcsSub(10, 0x1000, {{0, 0x10}, {0x20, 8}}));
+    packed.Add(td32::sstNames, 0, NamesSub({"u"}));
+    auto compact = Load(packed.Build(ModuleBytes()), L"packed.exe");
+    struct { TModuleDebugInfo* Info; uint32_t Address; int32_t Proc; uint32_t Start; } cases[] = {
+        {sample.get(), 0x13F, 4, 0x100}, {sample.get(), 0x19F, 5, 0x180},  // symbol records
+        {sample.get(), 0x150, -1, 0},                                      // a unit, no procedure
+        {sample.get(), 0x10FF, 6, 0x1000},                                 // plain ranges
+        {compact.get(), 0x1027, 11, 0x1020}, {compact.get(), 0x1010, -1, 0}, {compact.get(), 0x5000, -1, 0}};
+    for (const auto& c : cases) {
+        int32_t unit, proc;
+        uint32_t start = 0xDEAD;
+        c.Info->FindModuleProc(c.Address, unit, proc, start);
+        EXPECT_EQ(c.Proc, proc) << std::hex << c.Address;
+        EXPECT_EQ(c.Start, start) << std::hex << c.Address;
+    }
+}
+
 TEST_F(DebugInfoTest, PackedNumberWidths) {
     // Steps 5 (one byte 0x0A), 65 (0x05 0x01) and 256 (0x03 0x04 0x00 0x00).
     Bytes sub;
