@@ -8,7 +8,11 @@ namespace tdsinfo {
 
 void Print(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stdout); }
 void PrintErr(const std::string& s) { std::fwrite(s.data(), 1, s.size(), stderr); }
-void Flush() { std::fflush(stdout); }
+void Flush() {
+    // Characters of standard input the runtime has read but not yet handed
+    // out: more questions already here, so the answers can wait for them.
+    if (stdin->_cnt <= 0) std::fflush(stdout);
+}
 
 bool ReadLine(std::string& line) {
     // The runtime's read of a pipe returns what has arrived, so this returns

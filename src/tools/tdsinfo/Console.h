@@ -8,8 +8,10 @@ namespace tdsinfo {
 
 void Print(const std::string& s);
 void PrintErr(const std::string& s);
-// Hands what was printed to the reader now: a program that drives tdsinfo
-// through pipes waits for each answer before it writes the next question.
+// Hands what was printed to the reader unless more input is already
+// waiting: a program that drives tdsinfo through pipes waits for each answer
+// before it writes the next question, while a batch that has arrived is
+// answered in large writes.
 void Flush();
 
 // The next line of standard input without its line break; false at the end
