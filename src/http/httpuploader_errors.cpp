@@ -20,9 +20,18 @@ std::wstring WinInetErrorText(uint32_t code) {
     return s;
 }
 
+std::wstring UploadErrorText(uint32_t code) {
+    if (code == 0) return {};
+    std::wstring s = WinInetErrorText(code);
+    if (!s.empty()) return s;
+    s = rtl::SysErrorMessage(code);
+    while (!s.empty() && (s.back() <= L' ' || s.back() == L'.')) s.pop_back();
+    return s;
+}
+
 EHTTPUploader::EHTTPUploader(const std::wstring& msg, int errorCode)
     : rtl::Exception(msg + rtl::Format(L", error = %d (%ls)", errorCode,
-                                       WinInetErrorText(static_cast<uint32_t>(errorCode)).c_str())),
+                                       UploadErrorText(static_cast<uint32_t>(errorCode)).c_str())),
       FErrorCode(errorCode) {}
 
 }  // namespace http

@@ -1,6 +1,7 @@
 // The two error classes of the upload client. EHTTPUploader names the step
 // that failed and carries the WinInet (or system) error code; its message
-// ends in ", error = <code> (<text from wininet.dll's message table>)".
+// ends in ", error = <code> (<text>)", the text from wininet.dll's message
+// table or else the system's (empty for code 0).
 // EHTTPUploaderCancel has no text: callers tell it apart by its class.
 #pragma once
 #include <cstdint>
@@ -30,5 +31,8 @@ public:
 // the system table), trailing control characters, blanks and dots removed;
 // empty when the table has no such message or wininet.dll is not loaded.
 std::wstring WinInetErrorText(uint32_t code);
+// WinInet's text for `code`, else the system's, trimmed the same way; empty
+// for 0 and for codes neither table knows.
+std::wstring UploadErrorText(uint32_t code);
 
 }  // namespace http

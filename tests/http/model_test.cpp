@@ -7,6 +7,7 @@
 #include "http/httpuploader_errors.h"
 #include "http/httpuploader_model.h"
 #include "rtl/Raise.h"
+#include "rtl/Text.h"
 #include "rtl/Win.h"
 #include <wininet.h>
 
@@ -141,10 +142,14 @@ TEST(ErrorsTest, MessageCarriesCodeAndWinInetText) {
     EXPECT_EQ(L"EHTTPUploader", raised->ClassName);
     EXPECT_EQ(L"InternetConnect failed, error = 12029 (" + text + L")", raised->Message);
 
-    // File-system codes are not in WinInet's table: empty parentheses.
+    // Codes outside WinInet's table take the system's text.
     EXPECT_EQ(L"", WinInetErrorText(ERROR_FILE_NOT_FOUND));
+    const std::wstring system = rtl::SysErrorMessage(ERROR_FILE_NOT_FOUND);
+    ASSERT_NE(L"", system);
     EHTTPUploader e(L"CreateFile failed", 2);
-    EXPECT_EQ(L"CreateFile failed, error = 2 ()", e.Message);
+    EXPECT_EQ(L"CreateFile failed, error = 2 (" + UploadErrorText(2) + L")", e.Message);
+    EXPECT_EQ(0u, system.rfind(UploadErrorText(2), 0));
+    EXPECT_NE(L'.', UploadErrorText(2).back());
     EXPECT_EQ(2, e.ErrorCode());
     EXPECT_EQ(L"Proxy login required but no UI specified, error = 0 ()",
               EHTTPUploader(L"Proxy login required but no UI specified", 0).Message);
