@@ -54,9 +54,29 @@ static std::string EscapeLineBreaks(const std::string& text) {
     return out;
 }
 
-std::wstring FileNameOf(const std::wstring& path) {
-    size_t cut = path.find_last_of(L"\\:");
-    return cut == std::wstring::npos ? path : path.substr(cut + 1);
+std::wstring FileNameOf(const std::wstring& path) { return rtl::ExtractFileName(path); }
+
+std::string NameToUtf8(const std::wstring& name) {
+    std::string out;
+    for (size_t i = 0; i < name.size(); ++i) {
+        const uint32_t c = static_cast<uint16_t>(name[i]);
+        const bool high = c >= 0xD800 && c <= 0xDBFF, low = c >= 0xDC00 && c <= 0xDFFF;
+        const bool paired = high && i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF;
+        if (paired) {
+            out += rtl::ToUtf8(name.substr(i, 2));
+            ++i;
+        } else if (high || low) {
+            // Half a pair has no UTF-8 form: its three bytes are written
+            // escaped, as a '"' is, instead of being lost.
+            char escaped[16];
+            snprintf(escaped, sizeof(escaped), "%%%02X%%%02X%%%02X", 0xE0 | (c >> 12), 0x80 | ((c >> 6) & 0x3F),
+                     0x80 | (c & 0x3F));
+            out += escaped;
+        } else {
+            out += rtl::ToUtf8(std::wstring(1, static_cast<wchar_t>(c)));
+        }
+    }
+    return out;
 }
 
 std::string FieldHeader(const std::string& boundary, const THTTPUploaderField& field) {
@@ -66,7 +86,7 @@ std::string FieldHeader(const std::string& boundary, const THTTPUploaderField& f
 
 std::string FileHeader(const std::string& boundary, const THTTPUploaderFile& file) {
     return "--" + boundary + kCRLF + "Content-Disposition: form-data; name=\"" + EscapeQuoted(file.FieldName) +
-           "\"; filename=\"" + EscapeQuoted(rtl::ToAnsi(FileNameOf(file.PathName))) + "\"" + kCRLF +
+           "\"; filename=\"" + EscapeQuoted(NameToUtf8(FileNameOf(file.PathName))) + "\"" + kCRLF +
            "Content-Type: " + EscapeLineBreaks(file.ContentType) + kCRLF + kCRLF;
 }
 

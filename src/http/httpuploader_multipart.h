@@ -18,8 +18,11 @@ std::string MakeBoundary();
 // they are.
 std::string EscapeQuoted(const std::string& name);
 
-// The file name without its folder: the text after the last '\' or ':'.
+// The file name without its folder: the text after the last '\', '/' or ':'.
 std::wstring FileNameOf(const std::wstring& path);
+// A name as it goes on the wire: UTF-8, with half a surrogate pair (which
+// UTF-8 cannot carry) written as the percent-escaped bytes of its code unit.
+std::string NameToUtf8(const std::wstring& name);
 
 // "--B" CRLF, the Content-Disposition line, CRLF (the value follows).
 std::string FieldHeader(const std::string& boundary, const THTTPUploaderField& field);

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "http/httpuploader_multipart.h"
+#include "rtl/Text.h"
 
 using namespace http;
 using namespace http::multipart;
@@ -40,11 +41,20 @@ TEST(MultipartTest, EscapeQuotedTable) {
     for (const auto& c : kEscapeCases) EXPECT_EQ(c.Out, EscapeQuoted(c.In)) << c.In;
 }
 
-TEST(MultipartTest, FileNameOfCutsAtBackslashOrColonOnly) {
-    EXPECT_EQ(L"c.txt", FileNameOf(L"C:\\a\\b\\c.txt"));
-    EXPECT_EQ(L"x.bin", FileNameOf(L"D:x.bin"));
-    EXPECT_EQ(L"a/b.txt", FileNameOf(L"a/b.txt"));
-    EXPECT_EQ(L"plain", FileNameOf(L"plain"));
+TEST(MultipartTest, TheNameOnTheWireIsTheFileNameAloneInUtf8) {
+    const struct {
+        const wchar_t* Path;
+        std::string Name;
+    } cases[] = {
+        {L"C:\\a\\b\\c.txt", "c.txt"},
+        {L"D:x.bin", "x.bin"},
+        {L"/home/me/logs/a.log", "a.log"},  // as Wine and scripts write paths
+        {L"plain", "plain"},
+        {L"Z\u00FCrich \u6771\u4EAC.txt", "Z\xC3\xBCrich \xE6\x9D\xB1\xE4\xBA\xAC.txt"},
+        {L"\U0001F600.png", "\xF0\x9F\x98\x80.png"},
+        {L"half\xD800.txt", "half%ED%A0%80.txt"},  // no UTF-8 form: escaped, not lost
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.Name, NameToUtf8(FileNameOf(c.Path))) << rtl::ToAnsi(c.Path);
 }
 
 TEST(MultipartTest, PartHeadersAreLaidOutByteForByte) {

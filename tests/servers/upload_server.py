@@ -108,7 +108,9 @@ def parse_email(body, content_type):
         filename = part.get_param("filename", header="content-disposition")
         ctype = part.get("content-type")
         data = part.get_payload(decode=True)
-        enc = lambda s: None if s is None else str(s).encode("latin-1")  # noqa: E731
+        # The email package reads header bytes as UTF-8 (bytes it cannot
+        # read come back as escapes): written back the same way.
+        enc = lambda s: None if s is None else str(s).encode("utf-8", "surrogateescape")  # noqa: E731
         parts.append((enc(name), enc(filename), enc(ctype), data))
     return parts
 
