@@ -223,7 +223,7 @@ TSendResult TSupportSender::Send(const TSupportPackage& package) {
                 result.Message = rtl::Format(L"Sent. The server answered %d.", result.StatusCode);
             } else if (result.StatusCode == HTTP_STATUS_PROXY_AUTH_REQ) {
                 result.Outcome = TSendOutcome::Failed;
-                result.Message = kProxyLoginRefused;
+                result.Message = up.Proxy().Username.empty() ? kProxyLoginNeeded : kProxyLoginRefused;
             } else {
                 result.Outcome = TSendOutcome::Rejected;
                 result.Message = rtl::Format(L"The server did not accept the files: it answered %d.", result.StatusCode);

@@ -10,6 +10,8 @@
 #include "rtl/Text.h"
 #include "rtl/Try.h"
 
+#include <wincrypt.h>
+
 namespace http {
 
 namespace {
@@ -18,10 +20,18 @@ namespace {
 // and deliberately ignoring every notification.
 void CALLBACK IgnoreStatus(HINTERNET, DWORD_PTR, DWORD, LPVOID, DWORD) {}
 
-[[noreturn]] void Fail(const wchar_t* step, DWORD code) {
+[[noreturn]] void Fail(const std::wstring& step, DWORD code) {
     rtl::RaiseNew<EHTTPUploader>(step, static_cast<int>(code));
 }
-[[noreturn]] void FailLast(const wchar_t* step) { Fail(step, GetLastError()); }
+[[noreturn]] void FailLast(const wchar_t* step) {
+    const DWORD code = GetLastError();
+    Fail(step, code);
+}
+// A failed file call, naming the file.
+[[noreturn]] void FailOnFile(const wchar_t* step, const std::wstring& path) {
+    const DWORD code = GetLastError();
+    Fail(std::wstring(step) + L" for \"" + path + L"\"", code);
+}
 
 // Closes one WinInet handle through the platform that opened it.
 class TInternetHandle {
@@ -40,14 +50,20 @@ private:
     HINTERNET FHandle = nullptr;
 };
 
-// 32-bit size of a file opened for reading, or 0 when it cannot be opened
-// (its part fails later, when it is reached).
-uint32_t FileSize32(const std::wstring& path) {
-    rtl::ScopedFileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!f) return 0;
-    DWORD size = GetFileSize(f.Get(), nullptr);
-    return size == INVALID_FILE_SIZE ? 0 : size;
+// Opens a file to be sent, shared with every other use: a log that another
+// process still writes, renames or deletes can be sent as it is now.
+rtl::ScopedFileHandle OpenForSending(const std::wstring& path) {
+    rtl::ScopedFileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!f) FailOnFile(L"CreateFile failed", path);
+    return f;
+}
+
+// A time-out option in milliseconds on one handle; 0 seconds keeps WinInet's.
+void SetTimeout(HINTERNET handle, IHTTPUploaderPlatform& net, DWORD option, uint32_t seconds) {
+    if (seconds == 0) return;
+    DWORD ms = seconds > 0xFFFFFFFFu / 1000 ? 0xFFFFFFFFu : seconds * 1000;
+    net.InternetSetOptionW(handle, option, &ms, sizeof(ms));
 }
 
 uint32_t SecondsLeft(uint32_t remaining, uint32_t rate) { return rate == 0 ? kSecondsUnknown : remaining / rate; }
@@ -80,8 +96,13 @@ struct THTTPUploader::TTransfer {
     // Declared in opening order, so they close request, connection, session.
     TInternetHandle Session, Connection, Request;
     std::string Boundary;
+    // Every file, opened before anything is sent, and the size announced
+    // for it: exactly that many bytes of it are sent.
+    std::vector<rtl::ScopedFileHandle> Files;
     std::vector<uint32_t> FileSizes;
     uint32_t OverallSent = 0;
+    // The error of a write the server did not take; no more is written then.
+    DWORD WriteError = 0;
     uint32_t OverallTotal = 0;
     uint32_t Attempt = 1;
 };
@@ -145,31 +166,24 @@ void THTTPUploader::Upload() {
     TTransfer t(*FPlatform);
     IHTTPUploaderPlatform& net = *FPlatform;
     const bool secure = FRequest->Protocol == L"https";
+    t.Boundary = multipart::MakeBoundary();
+    // Files that cannot be sent, or a body larger than a request can
+    // announce, fail the upload before anything goes out.
+    const uint32_t contentLength = OpenFiles(t);
 
-    t.Session.Reset(net.InternetOpenW(FRequest->Agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    // The proxy belongs to this session alone: it is given to the session
+    // when it opens and never written to the user's settings, which other
+    // programs share. Without one the system's settings apply, as they do
+    // for the browser.
+    const std::wstring proxy =
+        FProxy->Server.empty() ? std::wstring() : FProxy->Server + L":" + std::to_wstring(FProxy->Port);
+    t.Session.Reset(net.InternetOpenW(FRequest->Agent.c_str(),
+                                      proxy.empty() ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PROXY,
+                                      proxy.empty() ? nullptr : proxy.c_str(), nullptr, 0));
     if (!t.Session.Get()) FailLast(L"InternetOpen failed");
-
-    // Per-connection options of the default (LAN) connection: our own proxy
-    // description or a direct connection, never the system's configuration.
-    // A failure here is not fatal: the request may still get through.
-    std::wstring proxyServer = L"http://" + FProxy->Server + L":" + std::to_wstring(FProxy->Port);
-    INTERNET_PER_CONN_OPTIONW options[2]{};
-    INTERNET_PER_CONN_OPTION_LISTW list{};
-    list.dwSize = sizeof(list);
-    list.pszConnection = nullptr;
-    list.pOptions = options;
-    if (!FProxy->Server.empty()) {
-        options[0].dwOption = INTERNET_PER_CONN_PROXY_SERVER;
-        options[0].Value.pszValue = proxyServer.data();
-        options[1].dwOption = INTERNET_PER_CONN_FLAGS;
-        options[1].Value.dwValue = PROXY_TYPE_PROXY;
-        list.dwOptionCount = 2;
-    } else {
-        options[0].dwOption = INTERNET_PER_CONN_FLAGS;
-        options[0].Value.dwValue = PROXY_TYPE_DIRECT;
-        list.dwOptionCount = 1;
-    }
-    net.InternetSetOptionW(t.Session.Get(), INTERNET_OPTION_PER_CONNECTION_OPTION, &list, sizeof(list));
+    SetTimeout(t.Session.Get(), net, INTERNET_OPTION_CONNECT_TIMEOUT, ConnectTimeout);
+    SetTimeout(t.Session.Get(), net, INTERNET_OPTION_SEND_TIMEOUT, TransferTimeout);
+    SetTimeout(t.Session.Get(), net, INTERNET_OPTION_RECEIVE_TIMEOUT, TransferTimeout);
 
     net.InternetSetStatusCallbackW(t.Session.Get(), IgnoreStatus);
     const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(this);
@@ -187,31 +201,29 @@ void THTTPUploader::Upload() {
     const bool hasParts = FFields->Count() > 0 || FFiles->Count() > 0;
     if (FRequest->Verb.empty()) FRequest->Verb = hasParts ? L"POST" : L"GET";
 
-    DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | (secure ? INTERNET_FLAG_SECURE : 0);
+    // A redirect of an upload is the answer: WinInet would follow it with a
+    // request of another kind or without the body, and the final answer
+    // would then pass for the upload's.
+    DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | (secure ? INTERNET_FLAG_SECURE : 0) |
+                  (hasParts ? INTERNET_FLAG_NO_AUTO_REDIRECT : 0);
     t.Request.Reset(net.HttpOpenRequestW(t.Connection.Get(), FRequest->Verb.c_str(), FRequest->UrlPath.c_str(),
                                          nullptr, nullptr, nullptr, flags, context));
     if (!t.Request.Get()) FailLast(L"HttpOpenRequest failed");
+    // Stored credentials go with the first request instead of after the
+    // proxy's first refusal.
+    if (!proxy.empty()) {
+        SetProxyCredentials(t);
+        if (!secure) AddProxyAuthorization(t);
+    }
+    // The time-outs again on the request: WinInet keeps them per handle.
+    SetTimeout(t.Request.Get(), net, INTERNET_OPTION_CONNECT_TIMEOUT, ConnectTimeout);
+    SetTimeout(t.Request.Get(), net, INTERNET_OPTION_SEND_TIMEOUT, TransferTimeout);
+    SetTimeout(t.Request.Get(), net, INTERNET_OPTION_RECEIVE_TIMEOUT, TransferTimeout);
 
-    t.Boundary = multipart::MakeBoundary();
     std::string contentType = "Content-Type: multipart/form-data; boundary=" + t.Boundary;
     if (!net.HttpAddRequestHeadersA(t.Request.Get(), contentType.c_str(), static_cast<DWORD>(-1),
                                     HTTP_ADDREQ_FLAG_ADD))
         FailLast(L"HttpAddRequestHeaders failed");
-
-    // Content length, from the same pieces that SendBody writes.
-    uint32_t contentLength = 0;
-    for (int i = 0; i < FFields->Count(); ++i) {
-        const THTTPUploaderField& f = FFields->GetItem(i);
-        contentLength += static_cast<uint32_t>(multipart::FieldHeader(t.Boundary, f).size() + f.Value.size() + 2);
-    }
-    for (int i = 0; i < FFiles->Count(); ++i) {
-        const THTTPUploaderFile& f = FFiles->GetItem(i);
-        uint32_t size = FileSize32(f.PathName);
-        t.FileSizes.push_back(size);
-        t.OverallTotal += size;
-        contentLength += static_cast<uint32_t>(multipart::FileHeader(t.Boundary, f).size()) + size + 2;
-    }
-    if (hasParts) contentLength += static_cast<uint32_t>(multipart::ClosingLine(t.Boundary).size());
 
     uint32_t status = 0;
     for (;;) {
@@ -233,13 +245,32 @@ void THTTPUploader::Upload() {
         }
 
         t.OverallSent = 0;
+        t.WriteError = 0;
         SendBody(t);
+        // A server that stops reading (413, 401) may have answered why: that
+        // answer is the result; without one the write's error is.
+        if (t.WriteError) {
+            net.HttpEndRequestW(t.Request.Get(), nullptr, 0, context);
+            if (!QueryStatusCode(t, status) || status < 100) Fail(L"InternetWriteFile failed", t.WriteError);
+            break;
+        }
 
         if (!net.HttpEndRequestW(t.Request.Get(), nullptr, 0, context)) {
             DWORD error = GetLastError();
             if (error != ERROR_INTERNET_FORCE_RETRY) Fail(L"HttpEndRequest failed", error);
+            // WinInet asks for the request again: an authentication exchange
+            // it carries out itself (NTLM, Negotiate) goes on with the next
+            // send, up to the same number of sends as a login.
+            if (t.Attempt < kMaxProxyLoginSends) {
+                DiscardAnswer(t);
+                ++t.Attempt;
+                continue;
+            }
         }
         if (!QueryStatusCode(t, status)) FailLast(L"ReadStatusCode failed");
+        // A connection that ended or went quiet without a status line is no
+        // answer at all.
+        if (status < 100) Fail(L"The server sent no answer", ERROR_HTTP_INVALID_SERVER_RESPONSE);
         if (status != HTTP_STATUS_PROXY_AUTH_REQ) break;
         if (!ProxyLogin(t)) break;
         DiscardAnswer(t);
@@ -251,6 +282,35 @@ void THTTPUploader::Upload() {
     ReadBody(t);
 }
 
+uint32_t THTTPUploader::OpenFiles(TTransfer& t) {
+    // The content length, from the same pieces that SendBody writes.
+    uint64_t length = 0;
+    for (int i = 0; i < FFields->Count(); ++i) {
+        const THTTPUploaderField& f = FFields->GetItem(i);
+        length += multipart::FieldHeader(t.Boundary, f).size() + f.Value.size() + 2;
+    }
+    for (int i = 0; i < FFiles->Count(); ++i) {
+        const THTTPUploaderFile& f = FFiles->GetItem(i);
+        t.Files.push_back(OpenForSending(f.PathName));
+        LARGE_INTEGER size{};
+        if (!GetFileSizeEx(t.Files.back().Get(), &size)) FailOnFile(L"GetFileSize failed", f.PathName);
+        if (static_cast<uint64_t>(size.QuadPart) > kMaxContentLength)
+            Fail(rtl::Format(L"The file \"%ls\" is too large to send: %llu bytes, a request carries at most %u",
+                             f.PathName.c_str(), static_cast<unsigned long long>(size.QuadPart), kMaxContentLength),
+                 ERROR_FILE_TOO_LARGE);
+        t.FileSizes.push_back(static_cast<uint32_t>(size.QuadPart));
+        length += multipart::FileHeader(t.Boundary, f).size() + static_cast<uint64_t>(size.QuadPart) + 2;
+    }
+    if (FFields->Count() > 0 || FFiles->Count() > 0) length += multipart::ClosingLine(t.Boundary).size();
+    if (length > kMaxContentLength)
+        Fail(rtl::Format(L"The upload is too large: %llu bytes, a request carries at most %u",
+                         static_cast<unsigned long long>(length), kMaxContentLength),
+             ERROR_FILE_TOO_LARGE);
+    t.OverallTotal = 0;
+    for (uint32_t size : t.FileSizes) t.OverallTotal += size;
+    return static_cast<uint32_t>(length);
+}
+
 bool THTTPUploader::QueryStatusCode(TTransfer& t, uint32_t& status) {
     DWORD value = 0, length = sizeof(value);
     if (!t.Platform.HttpQueryInfoW(t.Request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &value, &length,
@@ -260,14 +320,34 @@ bool THTTPUploader::QueryStatusCode(TTransfer& t, uint32_t& status) {
     return true;
 }
 
+void THTTPUploader::AddProxyAuthorization(TTransfer& t) {
+    if (FProxy->Username.empty()) return;
+    const std::string login = rtl::ToUtf8(FProxy->Username + L":" + FProxy->Password);
+    DWORD length = 0;
+    const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
+    const auto* bytes = reinterpret_cast<const BYTE*>(login.data());
+    if (!CryptBinaryToStringA(bytes, static_cast<DWORD>(login.size()), flags, nullptr, &length)) return;
+    std::string encoded(length, '\0');
+    if (!CryptBinaryToStringA(bytes, static_cast<DWORD>(login.size()), flags, encoded.data(), &length)) return;
+    encoded.resize(length);
+    const std::string header = "Proxy-Authorization: Basic " + encoded;
+    t.Platform.HttpAddRequestHeadersA(t.Request.Get(), header.c_str(), static_cast<DWORD>(-1),
+                                      HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+}
+
+void THTTPUploader::SetProxyCredentials(TTransfer& t) {
+    if (FProxy->Username.empty()) return;
+    t.Platform.InternetSetOptionW(t.Request.Get(), INTERNET_OPTION_PROXY_USERNAME, FProxy->Username.data(),
+                                  static_cast<DWORD>(FProxy->Username.size() + 1));
+    if (!FProxy->Password.empty())
+        t.Platform.InternetSetOptionW(t.Request.Get(), INTERNET_OPTION_PROXY_PASSWORD, FProxy->Password.data(),
+                                      static_cast<DWORD>(FProxy->Password.size() + 1));
+}
+
 // Answers whether to send the request again after a 407.
 bool THTTPUploader::ProxyLogin(TTransfer& t) {
     if (!FProxy->Username.empty()) {
-        t.Platform.InternetSetOptionW(t.Request.Get(), INTERNET_OPTION_PROXY_USERNAME, FProxy->Username.data(),
-                                      static_cast<DWORD>(FProxy->Username.size() + 1));
-        if (!FProxy->Password.empty())
-            t.Platform.InternetSetOptionW(t.Request.Get(), INTERNET_OPTION_PROXY_PASSWORD, FProxy->Password.data(),
-                                          static_cast<DWORD>(FProxy->Password.size() + 1));
+        SetProxyCredentials(t);
         return t.Attempt < kMaxProxyLoginSends;
     }
     if (ShowUI) {
@@ -291,12 +371,13 @@ void THTTPUploader::DiscardAnswer(TTransfer& t) {
 
 void THTTPUploader::Write(TTransfer& t, const void* data, uint32_t length) {
     DWORD written = 0;
-    if (!t.Platform.InternetWriteFile(t.Request.Get(), data, length, &written)) FailLast(L"InternetWriteFile failed");
+    if (t.WriteError) return;
+    if (!t.Platform.InternetWriteFile(t.Request.Get(), data, length, &written)) t.WriteError = GetLastError();
 }
 
 void THTTPUploader::SendBody(TTransfer& t) {
     for (int i = 0; i < FFields->Count(); ++i) SendField(t, FFields->GetItem(i));
-    for (int i = 0; i < FFiles->Count(); ++i) SendFile(t, FFiles->GetItem(i));
+    for (int i = 0; i < FFiles->Count(); ++i) SendFile(t, FFiles->GetItem(i), static_cast<size_t>(i));
     if (FFields->Count() > 0 || FFiles->Count() > 0) {
         std::string closing = multipart::ClosingLine(t.Boundary);
         Write(t, closing.data(), static_cast<uint32_t>(closing.size()));
@@ -310,27 +391,26 @@ void THTTPUploader::SendField(TTransfer& t, const THTTPUploaderField& field) {
     Write(t, multipart::kCRLF, 2);
 }
 
-void THTTPUploader::SendFile(TTransfer& t, const THTTPUploaderFile& file) {
+void THTTPUploader::SendFile(TTransfer& t, const THTTPUploaderFile& file, size_t index) {
     std::string header = multipart::FileHeader(t.Boundary, file);
     Write(t, header.data(), static_cast<uint32_t>(header.size()));
-    rtl::ScopedFileHandle handle(CreateFileW(file.PathName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!handle) FailLast(L"CreateFile failed");
+    HANDLE handle = t.Files[index].Get();
+    // A request sent again (after a proxy's login question) sends the file
+    // from its start.
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(handle, start, nullptr, FILE_BEGIN)) FailOnFile(L"SetFilePointer failed", file.PathName);
     DoFileBegin(file.PathName);
-    rtl::Try([&] { SendFileData(t, handle.Get(), file.PathName); },
+    rtl::Try([&] { SendFileData(t, handle, file.PathName, t.FileSizes[index]); },
              rtl::OnAny([&](rtl::Exception&) {
-                 handle.Reset();
                  DoFileComplete(file.PathName, false);
                  rtl::ReRaise();
              }));
-    handle.Reset();
     DoFileComplete(file.PathName, true);
     Write(t, multipart::kCRLF, 2);
 }
 
-void THTTPUploader::SendFileData(TTransfer& t, HANDLE fileHandle, const std::wstring& pathName) {
+void THTTPUploader::SendFileData(TTransfer& t, HANDLE fileHandle, const std::wstring& pathName, uint32_t size) {
     IHTTPUploaderPlatform& net = t.Platform;
-    const uint32_t size = GetFileSize(fileHandle, nullptr);
     uint32_t fileSent = 0;
     uint32_t rate = FCachedBytesPerSecond;
     const uint32_t startTick = net.GetTickCount() / 250;
@@ -342,11 +422,19 @@ void THTTPUploader::SendFileData(TTransfer& t, HANDLE fileHandle, const std::wst
     uint32_t overallSeconds = SecondsLeft(t.OverallTotal, rate);
     DoFileProgress(pathName, 0, size, fileSeconds, t.OverallSent, t.OverallTotal, overallSeconds, rate);
 
-    for (;;) {
+    // Exactly the announced bytes: what the file holds beyond them (a log
+    // written on) stays for the next upload; a file that lost bytes cannot
+    // fill its part, and the request is given up.
+    while (fileSent < size && !t.WriteError) {
         if (DoCheckCancel()) rtl::RaiseNew<EHTTPUploaderCancel>();
         DWORD read = 0;
-        if (!ReadFile(fileHandle, block.get(), blockSize, &read, nullptr)) FailLast(L"ReadFile failed");
-        if (read == 0) break;
+        const DWORD want = size - fileSent < blockSize ? size - fileSent : blockSize;
+        if (!ReadFile(fileHandle, block.get(), want, &read, nullptr))
+            FailOnFile(L"ReadFile failed", pathName);
+        if (read == 0)
+            Fail(rtl::Format(L"The file \"%ls\" became shorter while it was sent: %u bytes announced, %u there",
+                             pathName.c_str(), size, fileSent),
+                 ERROR_HANDLE_EOF);
 
         DWORD before = net.GetTickCount();
         Write(t, block.get(), read);
@@ -404,14 +492,28 @@ void THTTPUploader::ReadBody(TTransfer& t) {
         contentLength = 0;
     DoStatus(L"Downloading", 0, contentLength);
     std::vector<char> buffer(65536);
+    uint64_t received = 0;
     for (;;) {
         if (DoCheckCancel()) rtl::RaiseNew<EHTTPUploaderCancel>();
         DWORD read = 0;
         if (!t.Platform.InternetReadFile(t.Request.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read))
             FailLast(L"InternetReadFile failed");
         if (read == 0) break;
-        FResponse->AppendBody(buffer.data(), read);
-        DoStatus(L"Downloading", FResponse->MessageBodyLength(), contentLength);
+        received += read;
+        if (OnAnswerData) {
+            OnAnswerData(*this, buffer.data(), read);
+        } else {
+            // Kept in memory up to the limit; the rest is not read at all.
+            uint32_t room = kMaxAnswerInMemory - FResponse->MessageBodyLength();
+            FResponse->AppendBody(buffer.data(), read < room ? read : room);
+            if (read >= room) {
+                FResponse->BodyCut = true;
+                DoStatus(rtl::Format(L"The answer was cut after %u bytes", kMaxAnswerInMemory), received,
+                         contentLength);
+                break;
+            }
+        }
+        DoStatus(L"Downloading", static_cast<int64_t>(received), contentLength);
         HTTPUploader_ProcessMessages();
     }
 }

@@ -35,6 +35,7 @@ using THTTPUploaderStatusFileProgressEvent = std::function<void(
     uint32_t secondsToFileCompletion, uint32_t overallBytesSent, uint32_t overallBytesTotal,
     uint32_t secondsToOverallCompletion, uint32_t bytesPerSecond)>;
 using THTTPUploaderCheckCancelEvent = std::function<void(THTTPUploader& sender, bool& cancel)>;
+using THTTPUploaderAnswerDataEvent = std::function<void(THTTPUploader& sender, const char* data, uint32_t length)>;
 using THTTPUploaderStatusEvent = std::function<void(THTTPUploader& sender)>;
 using THTTPUploaderStatusDwordEvent = std::function<void(THTTPUploader& sender, uint32_t data)>;
 
@@ -52,6 +53,11 @@ public:
     // than larger ones, and holds less.
     static constexpr uint32_t kMaxBlockSize = 1048576;
     static constexpr uint32_t kMaxProxyLoginSends = 5;
+    // A request announces its length in 32 bits.
+    static constexpr uint32_t kMaxContentLength = 0xFFFFFFFFu;
+    // At most this much of an answer is kept in Response(); a longer one is
+    // cut there (Response().BodyCut) unless OnAnswerData takes the body.
+    static constexpr uint32_t kMaxAnswerInMemory = 16u << 20;
 
     explicit THTTPUploader(rtl::TComponent* owner = nullptr);
     ~THTTPUploader() override;
@@ -66,12 +72,20 @@ public:
     THTTPUploaderProxy& Proxy() { return *FProxy; }
 
     bool ShowUI = true;
+    // Seconds that connecting may take, and that a send or a read of the
+    // answer may go without moving a byte, before the upload fails with
+    // WinInet's time-out error; 0 leaves WinInet's own limits.
+    uint32_t ConnectTimeout = 30;
+    uint32_t TransferTimeout = 60;
 
     THTTPUploaderStatusSimpleEvent OnStatus;
     THTTPUploaderStatusStringEvent OnFileBegin;
     THTTPUploaderStatusFileProgressEvent OnFileProgress;
     THTTPUploaderStatusFileCompleteEvent OnFileComplete;
     THTTPUploaderCheckCancelEvent OnCheckCancel;
+    // When set, the answer's body goes here piece by piece as it arrives,
+    // whatever its length, and Response() holds none of it.
+    THTTPUploaderAnswerDataEvent OnAnswerData;
     // Connection-phase events: kept for callers that assign them; the
     // session's status callback ignores every notification, so the engine
     // never raises them.
@@ -104,9 +118,12 @@ private:
     struct TTransfer;
     void SendBody(TTransfer& t);
     void SendField(TTransfer& t, const THTTPUploaderField& field);
-    void SendFile(TTransfer& t, const THTTPUploaderFile& file);
-    void SendFileData(TTransfer& t, HANDLE fileHandle, const std::wstring& pathName);
+    uint32_t OpenFiles(TTransfer& t);
+    void SendFile(TTransfer& t, const THTTPUploaderFile& file, size_t index);
+    void SendFileData(TTransfer& t, HANDLE fileHandle, const std::wstring& pathName, uint32_t size);
     void Write(TTransfer& t, const void* data, uint32_t length);
+    void AddProxyAuthorization(TTransfer& t);
+    void SetProxyCredentials(TTransfer& t);
     bool ProxyLogin(TTransfer& t);
     void DiscardAnswer(TTransfer& t);
     bool QueryStatusCode(TTransfer& t, uint32_t& status);

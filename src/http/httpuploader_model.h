@@ -76,6 +76,8 @@ public:
     THTTPUploaderResponse& operator=(const THTTPUploaderResponse&) = delete;
 
     int StatusCode = 0;
+    // The body was longer than what is kept in memory and is cut.
+    bool BodyCut = false;
 
     const std::string& Headers() const { return FHeaders; }
     // Stores the raw header block and takes the file name of its
@@ -89,7 +91,10 @@ public:
     // The body up to (not including) its first zero byte.
     std::string MessageBodyAsString() const;
 
-    void ClearBody() { std::vector<char>().swap(FBody); }
+    void ClearBody() {
+        std::vector<char>().swap(FBody);
+        BodyCut = false;
+    }
     void AppendBody(const char* data, uint32_t length);
 
 private:

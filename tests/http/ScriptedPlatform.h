@@ -29,10 +29,12 @@ public:
     std::vector<std::string> Bodies;  // one per send
     std::vector<DWORD> WriteSizes;
     std::vector<DWORD> Announced;
-    std::wstring Agent, Host, Verb, Object, ProxyServer;
+    std::wstring Agent, Host, Verb, Object, ProxyServer, ProxyName;
+    DWORD Access = ~0u;
     INTERNET_PORT Port = 0;
     DWORD RequestFlags = 0, ProxyFlags = 0, ProxyOptionCount = 0;
     std::string AddedHeader;
+    std::vector<std::string> AddedHeaders;
     std::wstring ProxyUser, ProxyPassword;
     DWORD ProxyUserLength = 0, ProxyPasswordLength = 0;
     DWORD DialogError = ~0u, DialogFlags = 0;
@@ -42,9 +44,11 @@ public:
     int Sends() const { return static_cast<int>(Bodies.size()); }
     int OpenHandles() const { return FOpened - static_cast<int>(Closed.size()); }
 
-    HINTERNET InternetOpenW(LPCWSTR agent, DWORD, LPCWSTR, LPCWSTR, DWORD) override {
+    HINTERNET InternetOpenW(LPCWSTR agent, DWORD access, LPCWSTR proxy, LPCWSTR, DWORD) override {
         if (Failing("InternetOpen")) return nullptr;
         Agent = agent;
+        Access = access;
+        ProxyName = proxy ? proxy : L"(none)";
         return Open(kSession);
     }
     BOOL InternetSetOptionW(HINTERNET h, DWORD option, LPVOID buffer, DWORD length) override {
@@ -87,10 +91,13 @@ public:
     }
     BOOL HttpAddRequestHeadersA(HINTERNET, LPCSTR headers, DWORD, DWORD modifiers) override {
         if (Failing("HttpAddRequestHeaders")) return FALSE;
-        AddedHeader = headers;
+        // The content type's header; every header in AddedHeaders.
+        if (std::string(headers).rfind("Content-Type:", 0) == 0) AddedHeader = headers;
+        AddedHeaders.push_back(headers);
         return modifiers == HTTP_ADDREQ_FLAG_ADD;
     }
     BOOL HttpSendRequestExW(HINTERNET, LPINTERNET_BUFFERSW in, LPINTERNET_BUFFERSW, DWORD flags, DWORD_PTR) override {
+        Calls.push_back("HttpSendRequestEx");
         if (Failing("HttpSendRequestEx")) return FALSE;
         if (!in || in->dwStructSize != 40 || flags != HSR_INITIATE) return SetError(ERROR_INVALID_PARAMETER);
         Announced.push_back(in->dwBufferTotal);

@@ -3,12 +3,14 @@
 // failures of every step, and that every handle is closed on every path.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "ScriptedPlatform.h"
 #include "TestUtil.h"
 #include "http/httpuploader.h"
 #include "http/httpuploader_messageprocessor.h"
+#include "rtl/ScopedHandle.h"
 #include "rtl/Text.h"
 
 using namespace http;
@@ -82,10 +84,7 @@ TEST_F(EngineTest, SendsFieldsThenFilesByteForByte) {
     EXPECT_EQ(80, net.Port);
     EXPECT_EQ(L"POST", net.Verb);
     EXPECT_EQ(L"/in?x=1", net.Object);
-    EXPECT_EQ(static_cast<DWORD>(INTERNET_FLAG_NO_CACHE_WRITE), net.RequestFlags);
-    // No proxy description: a direct connection, never the system's proxy.
-    EXPECT_EQ(1u, net.ProxyOptionCount);
-    EXPECT_EQ(static_cast<DWORD>(PROXY_TYPE_DIRECT), net.ProxyFlags);
+    EXPECT_EQ(static_cast<DWORD>(INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT), net.RequestFlags);
 
     EXPECT_EQ(200, up.Response().StatusCode);
     EXPECT_EQ("hello", up.Response().MessageBodyAsString());
@@ -169,12 +168,47 @@ TEST(SplitHostPortTest, Table) {
     }
 }
 
-TEST_F(EngineTest, ProxyDescriptionIsSetOnTheSessionWithItsPortAlwaysWritten) {
-    up.Proxy().Server = L"proxy.test";
-    up.Upload();
-    EXPECT_EQ(2u, net.ProxyOptionCount);
-    EXPECT_EQ(L"http://proxy.test:0", net.ProxyServer);
-    EXPECT_EQ(static_cast<DWORD>(PROXY_TYPE_PROXY), net.ProxyFlags);
+// The proxy is the session's own, never the user's setting; stored
+// credentials go with the first send.
+TEST_F(EngineTest, TheProxyIsGivenToTheSessionAloneWithCredentialsBeforeTheFirstSend) {
+    const struct {
+        const wchar_t* Server;
+        uint16_t Port;
+        const wchar_t* User;
+        const wchar_t* Url;
+        DWORD Access;
+        const wchar_t* Name;
+        const char* Authorization;  // the header sent with the first request
+    } cases[] = {
+        {L"", 0, L"", L"http://h/", INTERNET_OPEN_TYPE_PRECONFIG, L"(none)", ""},  // the system's, as the browser's
+        {L"proxy.test", 3128, L"", L"http://h/", INTERNET_OPEN_TYPE_PROXY, L"proxy.test:3128", ""},
+        {L"proxy.test", 0, L"quill", L"http://h/", INTERNET_OPEN_TYPE_PROXY, L"proxy.test:0",
+         "Proxy-Authorization: Basic cXVpbGw6czNjcmV0"},
+        // Through a tunnel the header would reach the server: WinInet answers the proxy.
+        {L"proxy.test", 0, L"quill", L"https://h/", INTERNET_OPEN_TYPE_PROXY, L"proxy.test:0", ""},
+    };
+    for (const auto& c : cases) {
+        TScriptedPlatform net;
+        up.SetPlatform(net);
+        up.Request().SetURL(c.Url);
+        up.Proxy().Server = c.Server;
+        up.Proxy().Port = c.Port;
+        up.Proxy().Username = c.User;
+        up.Proxy().Password = L"s3cret";
+        up.Upload();
+        std::string authorization;
+        for (const std::string& h : net.AddedHeaders)
+            if (h.rfind("Proxy-Authorization:", 0) == 0) authorization = h;
+        EXPECT_EQ(c.Authorization, authorization) << c.Name;
+        EXPECT_EQ(c.Access, net.Access) << c.Name;
+        EXPECT_EQ(c.Name, net.ProxyName);
+        EXPECT_EQ(0u, net.ProxyOptionCount) << "the user's per-connection settings were written";
+        const auto send = std::find(net.Calls.begin(), net.Calls.end(), "HttpSendRequestEx");
+        const auto user = std::find(net.Calls.begin(), net.Calls.end(),
+                                    "InternetSetOption " + std::to_string(INTERNET_OPTION_PROXY_USERNAME));
+        EXPECT_EQ(*c.User != 0, user < send) << c.Name;
+        EXPECT_EQ(c.User, net.ProxyUser);
+    }
 }
 
 TEST_F(EngineTest, StoredCredentialsAreRetriedUntilFiveSendsThenThe407IsTheAnswer) {
@@ -253,10 +287,13 @@ TEST_F(EngineTest, WithoutStoredUserAndWithoutUIThe407Raises) {
     ExpectAllClosed();
 }
 
-TEST_F(EngineTest, EndRequestForceRetryIsNotAFailure) {
+TEST_F(EngineTest, EndRequestForceRetrySendsAgainUpToTheLoginCap) {
     net.EndRequestError = ERROR_INTERNET_FORCE_RETRY;
+    up.Fields().Add("a", "b");
     up.Upload();
     EXPECT_EQ(200, up.Response().StatusCode);
+    ASSERT_EQ(static_cast<int>(THTTPUploader::kMaxProxyLoginSends), net.Sends());
+    EXPECT_EQ(net.Bodies[0], net.Bodies.back());  // the whole body each time
 
     TScriptedPlatform broken;
     broken.EndRequestError = ERROR_INTERNET_CONNECTION_RESET;
@@ -286,6 +323,8 @@ TEST(EngineFailureTest, EveryStepRaisesItsStemAndClosesWhatWasOpened) {
     for (auto& step : steps) {
         TScriptedPlatform net;
         net.Fail[step.Call] = ERROR_INTERNET_CANNOT_CONNECT;
+        // A refused write with an answer behind it is that answer (below).
+        if (std::string(step.Call) == "InternetWriteFile") net.Fail["ReadStatusCode"] = ERROR_HTTP_HEADER_NOT_FOUND;
         THTTPUploader up;
         up.SetPlatform(net);
         up.Request().SetURL(L"http://h/p");
@@ -300,16 +339,95 @@ TEST(EngineFailureTest, EveryStepRaisesItsStemAndClosesWhatWasOpened) {
     }
 }
 
-TEST_F(EngineTest, AMissingFileFailsWhenItsPartIsReachedWithTheSystemCode) {
-    up.Fields().Add("before", "sent");
-    up.Files().Add("f", dir.Path() + L"missing.bin", "");
+TEST_F(EngineTest, AWriteTheServerRefusedEndsWithTheAnswerItSentMeanwhile) {
+    up.Files().Add("f", WriteFile(dir, L"big.bin", std::string(300000, 'b')), "");
+    net.Fail["InternetWriteFile"] = 10054;
+    net.StatusAfterEnd = {413};
+    net.Headers = "HTTP/1.1 413 Payload Too Large\r\n\r\n";
+    net.Body = "too large";
+    up.Upload();
+    EXPECT_EQ(413, up.Response().StatusCode);
+    EXPECT_EQ("too large", up.Response().MessageBodyAsString());
+    EXPECT_EQ(1, net.Sends());
+    ExpectAllClosed();
+}
+
+TEST_F(EngineTest, AFileThatCannotBeSentFailsTheUploadBeforeAnythingGoesOut) {
+    up.Fields().Add("before", "not sent");
+    const std::wstring missing = dir.Path() + L"missing.bin";
+    up.Files().Add("f", missing, "");
     auto raised = CaptureRaise([&] { up.Upload(); });
     ASSERT_TRUE(raised);
-    EXPECT_EQ(L"CreateFile failed, error = 2 ()", raised->Message);
-    ASSERT_EQ(1, net.Sends());
-    EXPECT_NE(std::string::npos, net.Bodies[0].find("sent\r\n"));  // the field went out first
-    EXPECT_NE(std::string::npos, net.Bodies[0].find("filename=\"missing.bin\""));
+    EXPECT_EQ(L"CreateFile failed for \"" + missing + L"\", error = 2 (" + UploadErrorText(2) + L")", raised->Message);
+    EXPECT_NE(L"", UploadErrorText(2));
+    EXPECT_EQ(0, net.Sends());
     ExpectAllClosed();
+}
+
+// What another program does to a file while it is being sent: the request
+// carries exactly the bytes it announced, or the upload fails naming the file.
+TEST_F(EngineTest, TheAnnouncedLengthIsTheSentLengthWhateverTheFileDoes) {
+    std::string content(100000, ' ');
+    for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>('a' + i % 23);
+    const struct {
+        const char* What;
+        int64_t NewSize;  // -1: left alone
+        bool Fails;
+    } cases[] = {{"left alone", -1, false}, {"written on", 150000, false}, {"cut short", 50000, true}};
+    for (const auto& c : cases) {
+        TScriptedPlatform net;
+        up.SetPlatform(net);
+        const std::wstring path = WriteFile(dir, L"log.txt", content);
+        // Held open for writing the whole time, as by a program still logging.
+        rtl::ScopedFileHandle writer(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                 OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(writer.IsValid()) << c.What;
+        bool changed = false;
+        net.OnWrite = [&](const char*, DWORD) {
+            if (changed || c.NewSize < 0) return;
+            changed = true;
+            LARGE_INTEGER at{};
+            at.QuadPart = c.NewSize;
+            SetFilePointerEx(writer.Get(), at, nullptr, FILE_BEGIN);
+            SetEndOfFile(writer.Get());
+        };
+        up.Files().Clear();
+        up.Files().Add("f", path, "");
+        auto raised = CaptureRaise([&] { up.Upload(); });
+        ASSERT_EQ(1, net.Sends()) << c.What;
+        if (c.Fails) {
+            ASSERT_TRUE(raised) << c.What;
+            EXPECT_EQ(0u, raised->Message.rfind(L"The file \"" + path +
+                                                    L"\" became shorter while it was sent: 100000 bytes announced, "
+                                                    L"50000 there, error = 38 (", 0))
+                << rtl::ToAnsi(raised->Message);
+        } else {
+            EXPECT_FALSE(raised) << c.What << ": " << (raised ? rtl::ToAnsi(raised->Message) : "");
+            EXPECT_EQ(net.Announced[0], net.Bodies[0].size()) << c.What;
+            EXPECT_NE(std::string::npos, net.Bodies[0].find(content + "\r\n--")) << c.What;
+        }
+        writer.Reset();
+        DeleteFileW(path.c_str());
+    }
+}
+
+TEST_F(EngineTest, AnAnswerIsKeptUpToItsLimitUnlessItIsTakenAsItArrives) {
+    net.Body = std::string(THTTPUploader::kMaxAnswerInMemory + 100000, 'a');
+    up.Upload();
+    EXPECT_TRUE(up.Response().BodyCut);
+    EXPECT_EQ(THTTPUploader::kMaxAnswerInMemory, up.Response().MessageBodyLength());
+
+    TScriptedPlatform streamed;
+    streamed.Body = net.Body;
+    up.SetPlatform(streamed);
+    size_t taken = 0;
+    up.OnAnswerData = [&](THTTPUploader&, const char* data, uint32_t length) {
+        taken += std::count(data, data + length, 'a');
+    };
+    up.Upload();
+    EXPECT_EQ(streamed.Body.size(), taken);
+    EXPECT_FALSE(up.Response().BodyCut);
+    EXPECT_EQ(0u, up.Response().MessageBodyLength());
 }
 
 TEST_F(EngineTest, CancelDuringTheSecondFileCompletesItUnsuccessfullyAndSendsNothingMore) {
@@ -384,7 +502,7 @@ TEST_F(EngineTest, ProgressIsReportedAtMostOncePerQuarterSecondAndEndsAtFullSize
     EXPECT_EQ(size, reports.back().Sent);
 }
 
-TEST_F(EngineTest, FastWritesDoubleTheBlockUpTo16MiBAndSlowOnesHalveItDownTo8KiB) {
+TEST_F(EngineTest, FastWritesDoubleTheBlockUpTo1MiBAndSlowOnesHalveItDownTo8KiB) {
     const uint32_t size = 64 * 1024 * 1024;
     std::wstring path = WriteFile(dir, L"big.bin", std::string(size, 'z'));
     up.Files().Add("f", path, "");
@@ -393,11 +511,11 @@ TEST_F(EngineTest, FastWritesDoubleTheBlockUpTo16MiBAndSlowOnesHalveItDownTo8KiB
     for (DWORD n : net.WriteSizes)
         if (n > 300) blocks.push_back(n);  // file data, not part headers
     std::vector<DWORD> expected;
-    for (DWORD b = 32768; b < (16u << 20); b *= 2) expected.push_back(b);
+    for (DWORD b = 32768; b < (1u << 20); b *= 2) expected.push_back(b);
     uint32_t left = size;
     for (DWORD b : expected) left -= b;
     while (left) {
-        expected.push_back(std::min<uint32_t>(left, 16u << 20));
+        expected.push_back(std::min<uint32_t>(left, 1u << 20));
         left -= expected.back();
     }
     EXPECT_EQ(expected, blocks);

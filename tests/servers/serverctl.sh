@@ -8,6 +8,8 @@
 #   https_bad    upload_server.py, self-signed certificate nobody trusts
 #   proxy        tinyproxy without authentication
 #   proxy_auth   tinyproxy with BasicAuth quill:s3cret (answers 407)
+#   misbehaving  misbehaving_server.py: never answers, stops reading,
+#                answers slowly, redirects, refuses (one way per path)
 #   ca           the test CA certificate (DER) the tests add to the Wine
 #                prefix's Root store
 set -euo pipefail
@@ -47,12 +49,16 @@ make_certs() {
 }
 
 start_upload_server() {  # name [cert key]
-  local name="$1"; shift
+  start_py_server "$1" upload_server.py "${@:2}"
+}
+
+start_py_server() {  # name script [cert key]
+  local name="$1" script="$2"; shift 2
   local portfile="$DIR/srv-$name.port"
   rm -f "$portfile"
   local tls=()
   [ $# -eq 2 ] && tls=(--cert "$1" --key "$2")
-  "$PY" "$HERE/upload_server.py" --port-file "$portfile" "${tls[@]}" </dev/null >"$DIR/srv-$name.log" 2>&1 &
+  "$PY" "$HERE/$script" --port-file "$portfile" "${tls[@]}" </dev/null >"$DIR/srv-$name.log" 2>&1 &
   echo $! >"$DIR/srv-$name.pid"
   local i
   for i in $(seq 1 200); do
@@ -101,6 +107,7 @@ case "$cmd" in
     start_upload_server https_bad "$DIR/certs/bad.pem" "$DIR/certs/bad.key"
     start_tinyproxy proxy
     start_tinyproxy proxy_auth quill s3cret
+    start_py_server misbehaving misbehaving_server.py
     echo "ca=$DIR/certs/ca.der" >>"$DIR/servers.txt.tmp"
     echo "dir=$DIR" >>"$DIR/servers.txt.tmp"
     mv "$DIR/servers.txt.tmp" "$DIR/servers.txt"
