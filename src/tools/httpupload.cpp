@@ -1,13 +1,19 @@
 // httpupload: posts form fields and files to a URL as one multipart/form-data
 // request with THTTPUploader, for scripts and support staff. Status events go
 // to stderr, the answer's body to stdout (or a file), the status code last.
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
 #include <string>
 #include <vector>
 
 #include "http/httpuploader.h"
+#include "http/httpuploader_multipart.h"
 #include "rtl/Halt.h"
+#include "rtl/Raise.h"
 #include "rtl/ScopedHandle.h"
 #include "rtl/Text.h"
 #include "rtl/Try.h"
@@ -21,7 +27,46 @@ enum TExitCode {
     exUploadFailed = 3,   // EHTTPUploader: its message is printed
     exCancelled = 4,      // Ctrl+C
     exOutputFailed = 5,   // the body could not be written
+    exHttpError = 6,      // --fail and a status of 400 or above
 };
+
+// "type/subtype" as content types are written: two tokens around one '/'.
+bool LooksLikeContentType(const std::wstring& text) {
+    size_t slash = text.find(L'/');
+    if (slash == std::wstring::npos || slash == 0 || slash + 1 == text.size() ||
+        text.find(L'/', slash + 1) != std::wstring::npos)
+        return false;
+    for (wchar_t c : text)
+        if (!(iswalnum(c) || c == L'/' || wcschr(L"!#$&^_.+-", c))) return false;
+    return true;
+}
+
+// The Location header of an answer's header block; empty without one.
+std::wstring LocationOf(const std::string& headers) {
+    size_t start = 0;
+    while (start < headers.size()) {
+        size_t end = headers.find("\r\n", start);
+        if (end == std::string::npos) end = headers.size();
+        std::string line = headers.substr(start, end - start);
+        if (line.size() > 9 && _strnicmp(line.c_str(), "location:", 9) == 0) {
+            size_t value = line.find_first_not_of(" \t", 9);
+            return value == std::string::npos ? std::wstring() : rtl::FromUtf8(line.substr(value));
+        }
+        start = end + 2;
+    }
+    return {};
+}
+
+// The first line of standard input, without its line break.
+std::wstring ReadStdinLine() {
+    std::string line;
+    char c;
+    DWORD read = 0;
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    while (ReadFile(in, &c, 1, &read, nullptr) && read == 1 && c != '\n') line += c;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return rtl::FromUtf8(line);
+}
 
 const char kHelp[] =
     "Usage: httpupload [options] URL\n"
@@ -33,17 +78,29 @@ const char kHelp[] =
     "Options:\n"
     "  --field NAME=VALUE         a form field; may be repeated\n"
     "  --file FIELD=PATH[;TYPE]   a file to send under form field FIELD, with\n"
-    "                             content type TYPE (application/octet-stream\n"
-    "                             when left out); may be repeated\n"
-    "  --proxy HOST:PORT          send through this HTTP proxy (default: a\n"
-    "                             direct connection, whatever the system says)\n"
-    "  --proxy-user USER          proxy user name, sent when the proxy asks\n"
-    "  --proxy-password PASSWORD  proxy password\n"
+    "                             content type TYPE such as text/plain\n"
+    "                             (application/octet-stream when left out); a\n"
+    "                             path may hold ';' when no TYPE follows it;\n"
+    "                             may be repeated\n"
+    "  --proxy [http://]HOST:PORT send through this HTTP proxy, for this upload\n"
+    "                             only (default: the system's proxy settings)\n"
+    "  --proxy-user USER          proxy user name, sent with the first request\n"
+    "  --proxy-password PASSWORD  proxy password (visible to other users of the\n"
+    "                             machine: prefer one of the next two)\n"
+    "  --proxy-password-env NAME  the proxy password from environment variable NAME\n"
+    "  --proxy-password-stdin     the proxy password from the first line of\n"
+    "                             standard input\n"
+    "  --connect-timeout SECONDS  give up connecting after SECONDS (default 30)\n"
+    "  --max-time SECONDS         give up when the whole exchange takes longer;\n"
+    "                             a send or a read that moves nothing for 60 s\n"
+    "                             (or SECONDS, when less) fails at any rate\n"
+    "  --fail                     exit with 6 when the answer's HTTP status is 400\n"
+    "                             or above (its body is still written)\n"
     "  --no-ui                    never show the proxy login dialog; a proxy\n"
     "                             that asks for a login without --proxy-user\n"
     "                             then fails the upload\n"
-    "  --output FILE              write the answer's body to FILE (default:\n"
-    "                             standard output)\n"
+    "  --output FILE              write the answer's body to FILE as it arrives\n"
+    "                             (default: standard output)\n"
     "  --headers                  print the answer's raw header block to\n"
     "                             standard output, before any body\n"
     "  --help                     show this text\n"
@@ -51,9 +108,10 @@ const char kHelp[] =
     "Progress (bytes sent, rate, time left) and the other status events go to\n"
     "standard error, the HTTP status code last. Ctrl+C cancels the transfer.\n"
     "\n"
-    "Exit codes: 0 an answer arrived (any HTTP status), 2 bad command line,\n"
-    "3 the upload failed (the reason is printed), 4 cancelled, 5 the body\n"
-    "could not be written.\n";
+    "Exit codes: 0 an answer arrived (any HTTP status unless --fail), 2 bad\n"
+    "command line, 3 the upload failed (the reason is printed), 4 cancelled,\n"
+    "5 the body could not be written, 6 --fail and an HTTP status of 400 or\n"
+    "above.\n";
 
 std::atomic<bool> gCancelRequested{false};
 
@@ -63,13 +121,14 @@ BOOL WINAPI OnConsoleCtrl(DWORD type) {
     return TRUE;  // the transfer stops at its next check and the program ends normally
 }
 
-void WriteAll(HANDLE h, const char* data, size_t length) {
+bool WriteAll(HANDLE h, const char* data, size_t length) {
     while (length > 0) {
         DWORD chunk = static_cast<DWORD>(std::min<size_t>(length, 1 << 20)), written = 0;
-        if (!WriteFile(h, data, chunk, &written, nullptr) || written == 0) return;
+        if (!WriteFile(h, data, chunk, &written, nullptr) || written == 0) return false;
         data += written;
         length -= written;
     }
+    return true;
 }
 
 // Status text: to a console as it is, to a pipe or file as UTF-8.
@@ -105,7 +164,8 @@ struct TOptions {
     std::vector<File> Files;
     std::wstring ProxyHost, ProxyUser, ProxyPassword, Output;
     int ProxyPort = 0;
-    bool NoUI = false, Headers = false, Help = false;
+    uint32_t ConnectTimeout = 30, MaxTime = 0;
+    bool NoUI = false, Headers = false, Help = false, Fail = false;
 };
 
 // Answers an error text, empty when the command line is usable.
@@ -134,15 +194,25 @@ std::wstring ParseOptions(int argc, wchar_t** argv, TOptions& o) {
                 return L"--file needs FIELD=PATH[;TYPE]";
             std::wstring path = v.substr(eq + 1), type;
             size_t semi = path.rfind(L';');
-            if (semi != std::wstring::npos) {
+            if (semi != std::wstring::npos && LooksLikeContentType(path.substr(semi + 1))) {
                 type = path.substr(semi + 1);
                 path.erase(semi);
             }
             o.Files.push_back({v.substr(0, eq), path, type});
+        } else if (a == L"--fail") {
+            o.Fail = true;
+        } else if (a == L"--connect-timeout" || a == L"--max-time") {
+            wchar_t* end = nullptr;
+            unsigned long seconds = value(v) ? wcstoul(v.c_str(), &end, 10) : 0;
+            if (v.empty() || *end || seconds == 0 || seconds > 86400 || iswspace(v[0]) || v[0] == L'-')
+                return a + L" needs a number of seconds from 1 to 86400";
+            (a == L"--max-time" ? o.MaxTime : o.ConnectTimeout) = static_cast<uint32_t>(seconds);
         } else if (a == L"--proxy") {
             size_t colon = 0;
-            if (!value(v) || (colon = v.rfind(L':')) == std::wstring::npos || colon == 0)
-                return L"--proxy needs HOST:PORT";
+            if (value(v) && v.rfind(L"http://", 0) == 0) v.erase(0, 7);
+            if (!v.empty() && v.back() == L'/') v.pop_back();
+            if (v.empty() || (colon = v.rfind(L':')) == std::wstring::npos || colon == 0)
+                return L"--proxy needs HOST:PORT or http://HOST:PORT";
             wchar_t* end = nullptr;
             long port = wcstol(v.c_str() + colon + 1, &end, 10);
             if (*end || port <= 0 || port > 65535 || end == v.c_str() + colon + 1)
@@ -153,6 +223,14 @@ std::wstring ParseOptions(int argc, wchar_t** argv, TOptions& o) {
             if (!value(o.ProxyUser)) return L"--proxy-user needs a user name";
         } else if (a == L"--proxy-password") {
             if (!value(o.ProxyPassword)) return L"--proxy-password needs a password";
+        } else if (a == L"--proxy-password-env") {
+            if (!value(v) || v.empty()) return L"--proxy-password-env needs a variable name";
+            std::vector<wchar_t> buffer(32768);
+            DWORD n = GetEnvironmentVariableW(v.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+            if (n == 0 || n >= buffer.size()) return L"--proxy-password-env: the environment has no " + v;
+            o.ProxyPassword.assign(buffer.data(), n);
+        } else if (a == L"--proxy-password-stdin") {
+            o.ProxyPassword = ReadStdinLine();
         } else if (a == L"--output") {
             if (!value(o.Output) || o.Output.empty()) return L"--output needs a file name";
         } else if (a.rfind(L"--", 0) == 0) {
@@ -173,6 +251,48 @@ std::wstring ParseOptions(int argc, wchar_t** argv, TOptions& o) {
     return L"--proxy-user needs --proxy";
 }
 
+// Where the answer goes as it arrives, so that no answer has to fit in
+// memory: the header block first when asked, then the body to standard
+// output or to the --output file, made when the answer begins (a request
+// that gets no answer leaves no file behind).
+class TAnswerWriter {
+public:
+    TAnswerWriter(const TOptions& o, http::THTTPUploader& up) : FOptions(o), FUp(up) {}
+
+    void Write(const char* data, uint32_t length) {
+        Begin();
+        if (FFailed) return;
+        if (!WriteAll(FFile ? FFile.Get() : GetStdHandle(STD_OUTPUT_HANDLE), data, length) && FFile) Failed();
+    }
+    // After the answer: an answer without a body still gets its headers
+    // printed and its (empty) file. False when the file could not be written.
+    bool Finish() {
+        Begin();
+        return !FFailed;
+    }
+
+private:
+    void Begin() {
+        if (FBegun) return;
+        FBegun = true;
+        const std::string& headers = FUp.Response().Headers();
+        if (FOptions.Headers) WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), headers.data(), headers.size());
+        if (FOptions.Output.empty()) return;
+        FFile.Reset(CreateFileW(FOptions.Output.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!FFile) Failed();
+    }
+    void Failed() {
+        Err(L"httpupload: cannot write " + FOptions.Output + L": " + rtl::SysErrorMessage(GetLastError()) + L"\n");
+        FFailed = true;
+    }
+
+    const TOptions& FOptions;
+    http::THTTPUploader& FUp;
+    rtl::ScopedFileHandle FFile;
+    bool FBegun = false, FFailed = false;
+};
+
 int Run(int argc, wchar_t** argv) {
     TOptions o;
     std::wstring error = ParseOptions(argc, argv, o);
@@ -187,13 +307,16 @@ int Run(int argc, wchar_t** argv) {
 
     http::THTTPUploader up;
     up.Request().SetURL(o.Url);
-    for (auto& f : o.Fields) up.Fields().Add(rtl::ToAnsi(f.first), rtl::ToAnsi(f.second));
-    for (auto& f : o.Files) up.Files().Add(rtl::ToAnsi(f.Field), f.Path, rtl::ToAnsi(f.Type));
+    // Names and values go on the wire as UTF-8, as browsers send form data.
+    for (auto& f : o.Fields) up.Fields().Add(http::multipart::NameToUtf8(f.first), rtl::ToUtf8(f.second));
+    for (auto& f : o.Files) up.Files().Add(http::multipart::NameToUtf8(f.Field), f.Path, rtl::ToUtf8(f.Type));
     up.Proxy().Server = o.ProxyHost;
     up.Proxy().Port = o.ProxyPort;
     up.Proxy().Username = o.ProxyUser;
     up.Proxy().Password = o.ProxyPassword;
     up.ShowUI = !o.NoUI;
+    up.ConnectTimeout = o.MaxTime ? std::min(o.ConnectTimeout, o.MaxTime) : o.ConnectTimeout;
+    if (o.MaxTime) up.TransferTimeout = std::min(up.TransferTimeout, o.MaxTime);
 
     up.OnStatus = [](http::THTTPUploader&, const std::wstring& message, int64_t position, int64_t total) {
         if (message == L"Downloading")
@@ -215,7 +338,15 @@ int Run(int argc, wchar_t** argv) {
         Err(L"File " + (cut == std::wstring::npos ? fileName : fileName.substr(cut + 1)) +
             (successful ? L" complete\n" : L" not sent completely\n"));
     };
-    up.OnCheckCancel = [](http::THTTPUploader&, bool& cancel) { cancel = gCancelRequested.load(); };
+    const DWORD started = GetTickCount();
+    up.OnCheckCancel = [&](http::THTTPUploader&, bool& cancel) {
+        cancel = gCancelRequested.load();
+        if (o.MaxTime && GetTickCount() - started > o.MaxTime * 1000u)
+            rtl::RaiseNew<http::EHTTPUploader>(L"Gave up after --max-time " + std::to_wstring(o.MaxTime) + L" s",
+                                               ERROR_INTERNET_TIMEOUT);
+    };
+    TAnswerWriter answer(o, up);
+    up.OnAnswerData = [&](http::THTTPUploader&, const char* data, uint32_t length) { answer.Write(data, length); };
     SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
 
     int code = exOk;
@@ -230,23 +361,14 @@ int Run(int argc, wchar_t** argv) {
              }));
     if (code != exOk) return code;
 
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (o.Headers) WriteAll(out, up.Response().Headers().data(), up.Response().Headers().size());
-    const char* body = up.Response().PMessageBody();
-    if (!o.Output.empty()) {
-        rtl::ScopedFileHandle file(CreateFileW(o.Output.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                               FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD written = 0;
-        bool ok = file.IsValid() && (!body || (WriteFile(file.Get(), body, up.Response().MessageBodyLength(),
-                                                         &written, nullptr) &&
-                                               written == up.Response().MessageBodyLength()));
-        if (!ok) {
-            Err(L"httpupload: cannot write " + o.Output + L": " + rtl::SysErrorMessage(GetLastError()) + L"\n");
-            code = exOutputFailed;
-        }
-    } else if (body) {
-        WriteAll(out, body, up.Response().MessageBodyLength());
-    }
+    if (!answer.Finish()) code = exOutputFailed;
+    if (code == exOk && o.Fail && up.Response().StatusCode >= 400) code = exHttpError;
+    const int status = up.Response().StatusCode;
+    if (status >= 300 && status < 400 && (up.Fields().Count() > 0 || up.Files().Count() > 0))
+        Err(L"httpupload: the server redirected the upload" +
+            (LocationOf(up.Response().Headers()).empty() ? std::wstring()
+                                                         : L" to " + LocationOf(up.Response().Headers())) +
+            L"; nothing was sent there\n");
     Err(L"HTTP status " + std::to_wstring(up.Response().StatusCode) + L"\n");
     return code;
 }

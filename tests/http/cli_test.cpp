@@ -4,6 +4,7 @@
 
 #include "NetTestUtil.h"
 #include "TestUtil.h"
+#include "http/httpuploader_errors.h"
 #include "rtl/Text.h"
 
 using testhttp::TServers;
@@ -31,10 +32,15 @@ protected:
 TEST_F(CliTest, UploadsFieldsAndFilesAndWritesTheBodyToAFile) {
     std::wstring file = dir.Path() + L"report.log";
     uint32_t crc = testhttp::WritePatternFile(file, 300000, 21);
+    // Text beyond the ANSI code page, in a value and in a file name.
+    const std::wstring place = L"Z\u00FCrich \u6771\u4EAC";
+    std::wstring named = dir.Path() + place + L".txt";
+    uint32_t namedCrc = testhttp::WritePatternFile(named, 10, 3);
     std::wstring body = dir.Path() + L"answer.txt";
     std::string out;
     DWORD code = Run(L"--field \"comment=two words\" --field empty= --file \"log=" + file +
-                         L";text/plain\" --output \"" + body + L"\" " + servers.Url("http", L"/cli?status=201"),
+                         L";text/plain\" --field \"place=" + place + L"\" --file \"n=" + named + L"\" --output \"" +
+                         body + L"\" " + servers.Url("http", L"/cli?status=201"),
                      out);
     EXPECT_EQ(0u, code) << out;
     EXPECT_EQ("HTTP status 201", LastLine(out)) << out;
@@ -42,13 +48,17 @@ TEST_F(CliTest, UploadsFieldsAndFilesAndWritesTheBodyToAFile) {
     EXPECT_NE(std::string::npos, out.find("File report.log complete")) << out;
     TSummary s(testhttp::ReadWholeFile(body));
     EXPECT_EQ("ok", s.Check);
-    ASSERT_EQ(3u, s.Items.size());
+    ASSERT_EQ(5u, s.Items.size());
     EXPECT_EQ("comment", s.Items[0].Name);
     EXPECT_EQ(testhttp::Crc32("two words", 9), s.Items[0].Crc);
     EXPECT_EQ(0u, s.Items[1].Length);
-    EXPECT_EQ("report.log", s.Items[2].FileName);
-    EXPECT_EQ("text/plain", s.Items[2].ContentType);
-    EXPECT_EQ(crc, s.Items[2].Crc);
+    const std::string utf8 = rtl::ToUtf8(place);  // fields go first, then files
+    EXPECT_EQ(testhttp::Crc32(utf8.data(), utf8.size()), s.Items[2].Crc);
+    EXPECT_EQ("report.log", s.Items[3].FileName);
+    EXPECT_EQ("text/plain", s.Items[3].ContentType);
+    EXPECT_EQ(crc, s.Items[3].Crc);
+    EXPECT_EQ(utf8 + ".txt", s.Items[4].FileName);
+    EXPECT_EQ(namedCrc, s.Items[4].Crc);
 }
 
 TEST_F(CliTest, HeadersAndBodyGoToStdoutAndAnErrorStatusStillExitsZero) {
@@ -68,7 +78,9 @@ TEST_F(CliTest, HeadersAndBodyGoToStdoutAndAnErrorStatusStillExitsZero) {
 TEST_F(CliTest, FailuresHaveTheirOwnExitCodesAndMessages) {
     std::string out;
     EXPECT_EQ(3u, Run(L"--file f=" + dir.Path() + L"missing.bin " + servers.Url("http", L"/m"), out)) << out;
-    EXPECT_NE(std::string::npos, out.find("httpupload: CreateFile failed, error = 2 ()")) << out;
+    EXPECT_NE(std::string::npos, out.find("httpupload: CreateFile failed for \"" + rtl::ToUtf8(dir.Path()) +
+                                          "missing.bin\", error = 2 (" + rtl::ToUtf8(http::UploadErrorText(2)) + ")"))
+        << out;
 
     out.clear();
     EXPECT_EQ(2u, Run(L"--field novalue " + servers.Url("http", L"/m"), out));
@@ -83,8 +95,48 @@ TEST_F(CliTest, FailuresHaveTheirOwnExitCodesAndMessages) {
     out.clear();
     EXPECT_EQ(0u, Run(L"--help", out));
     for (const char* option : {"--field", "--file", "--proxy", "--proxy-user", "--proxy-password", "--no-ui",
-                               "--output", "--headers", "Exit codes"})
+                               "--output", "--headers", "--fail", "--proxy-password-env", "--proxy-password-stdin",
+                               "Exit codes"})
         EXPECT_NE(std::string::npos, out.find(option)) << option;
+}
+
+// The options scripts lean on, each against the real servers.
+TEST_F(CliTest, OptionsAsScriptsUseThem) {
+    std::wstring semi = dir.Path() + L"a;b.log";
+    testhttp::WritePatternFile(semi, 100, 4);
+    SetEnvironmentVariableW(L"QF_PROXY_PASSWORD", L"s3cret");
+    const std::wstring answer = dir.Path() + L"answer.bin";
+    const std::wstring proxyAuth = L"127.0.0.1:" + std::to_wstring(servers.Port("proxy_auth"));
+    const struct {
+        std::wstring Args;
+        DWORD Code;
+        const char* InAnswer;  // expected in the --output file
+    } cases[] = {
+        {L"--fail " + servers.Url("http", L"/f?status=404"), 6, ""},
+        {L"--fail " + servers.Url("http", L"/f?status=201"), 0, "check ok"},
+        {L"--proxy http://127.0.0.1:" + std::to_wstring(servers.Port("proxy")) + L"/ " +
+             servers.Url("http", L"/p?nolength=1"),
+         0, "tinyproxy"},
+        {L"--proxy " + proxyAuth + L" --proxy-user quill --proxy-password-env QF_PROXY_PASSWORD " +
+             servers.Url("http", L"/pa?nolength=1"),
+         0, "check ok"},
+        {L"--proxy " + proxyAuth + L" --proxy-user quill --proxy-password-env QF_NO_SUCH_VARIABLE " +
+             servers.Url("http", L"/pa"),
+         2, nullptr},
+        {L"--file \"f=" + semi + L"\" " + servers.Url("http", L"/s"), 0, "613b622e6c6f67"},  // hex of "a;b.log"
+        {L"--field a=b " + servers.Url("http", L"/big?body=big:20000000"), 0, nullptr},
+    };
+    for (const auto& c : cases) {
+        DeleteFileW(answer.c_str());
+        std::string out;
+        EXPECT_EQ(c.Code, Run(L"--output \"" + answer + L"\" " + c.Args, out)) << rtl::ToAnsi(c.Args) << "\n" << out;
+        if (c.InAnswer) {
+            EXPECT_NE(std::string::npos, testhttp::ReadWholeFile(answer).find(c.InAnswer)) << rtl::ToAnsi(c.Args);
+        }
+    }
+    // The last answer, 20 MB, went to its file as it arrived: all of it.
+    EXPECT_EQ(20000000u, testhttp::ReadWholeFile(answer).size());
+    SetEnvironmentVariableW(L"QF_PROXY_PASSWORD", nullptr);
 }
 
 TEST_F(CliTest, CtrlBreakCancelsTheTransfer_WineSkipsWhenConsoleEventsAreNotDelivered) {
