@@ -402,7 +402,6 @@ TEST_F(NetworkTest, HttpsWithAnUntrustedCertificateFailsWithWinInetsCode) {
 
 namespace {
 
-// Through tinyproxy on 127.0.0.1: "proxy" is open, "proxy_auth" asks for
 // A server that hangs, stops reading or drips: each ends within its
 // time-out, and only a complete answer passes for one.
 TEST_F(NetworkTest, AServerThatHangsOrDripsEndsWithinTheTimeOuts) {
@@ -465,6 +464,7 @@ TEST_F(NetworkTest, RedirectsAndRefusalsOfAnUploadAreItsAnswer) {
     }
 }
 
+// Through tinyproxy on 127.0.0.1: "proxy" is open, "proxy_auth" asks for
 // BasicAuth quill:s3cret with 407 and closes without reading the body.
 class ProxyTest : public NetworkTest {
 protected:
