@@ -94,6 +94,10 @@ const char kHelp[] =
     "  --max-time SECONDS         give up when the whole exchange takes longer;\n"
     "                             a send or a read that moves nothing for 60 s\n"
     "                             (or SECONDS, when less) fails at any rate\n"
+    "  --retry N                  try up to N times more (1, 2, 4 ... 30 s apart)\n"
+    "                             when the server cannot be reached, the\n"
+    "                             connection breaks or times out, or the answer\n"
+    "                             is 500 or above\n"
     "  --fail                     exit with 6 when the answer's HTTP status is 400\n"
     "                             or above (its body is still written)\n"
     "  --no-ui                    never show the proxy login dialog; a proxy\n"
@@ -132,14 +136,47 @@ bool WriteAll(HANDLE h, const char* data, size_t length) {
 }
 
 // Status text: to a console as it is, to a pipe or file as UTF-8.
+// A progress line a console shows in place: the next text starts below it.
+bool gProgressLineOpen = false;
+
 void Err(const std::wstring& text) {
     HANDLE h = GetStdHandle(STD_ERROR_HANDLE);
     DWORD mode = 0, written = 0;
-    if (GetConsoleMode(h, &mode))
-        WriteConsoleW(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    else {
+    if (GetConsoleMode(h, &mode)) {
+        const std::wstring out = (gProgressLineOpen ? L"\n" : L"") + text;
+        gProgressLineOpen = false;
+        WriteConsoleW(h, out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
+    } else {
         std::string bytes = rtl::ToUtf8(text);
         WriteAll(h, bytes.data(), bytes.size());
+    }
+}
+
+// Progress: on a console one line rewritten in place, in a log a line each.
+void Progress(const std::wstring& line) {
+    HANDLE h = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0, written = 0;
+    if (!GetConsoleMode(h, &mode)) return Err(line + L"\n");
+    // Blanks cover what a longer line before left.
+    const std::wstring out = L"\r" + line + L"   ";
+    WriteConsoleW(h, out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
+    gProgressLineOpen = true;
+}
+
+// Failures worth another try: the server was out of reach, or the
+// connection broke or went quiet.
+bool IsTransient(int code) {
+    switch (code) {
+        case ERROR_INTERNET_TIMEOUT:
+        case ERROR_INTERNET_CANNOT_CONNECT:
+        case ERROR_INTERNET_CONNECTION_ABORTED:
+        case ERROR_INTERNET_CONNECTION_RESET:
+        case ERROR_HTTP_INVALID_SERVER_RESPONSE:
+        case WSAECONNABORTED:
+        case WSAECONNRESET:
+        case WSAETIMEDOUT:
+        case WSAECONNREFUSED: return true;
+        default: return false;
     }
 }
 
@@ -164,7 +201,7 @@ struct TOptions {
     std::vector<File> Files;
     std::wstring ProxyHost, ProxyUser, ProxyPassword, Output;
     int ProxyPort = 0;
-    uint32_t ConnectTimeout = 30, MaxTime = 0;
+    uint32_t ConnectTimeout = 30, MaxTime = 0, Retries = 0;
     bool NoUI = false, Headers = false, Help = false, Fail = false;
 };
 
@@ -201,6 +238,11 @@ std::wstring ParseOptions(int argc, wchar_t** argv, TOptions& o) {
             o.Files.push_back({v.substr(0, eq), path, type});
         } else if (a == L"--fail") {
             o.Fail = true;
+        } else if (a == L"--retry") {
+            wchar_t* end = nullptr;
+            unsigned long n = value(v) ? wcstoul(v.c_str(), &end, 10) : 100;
+            if (v.empty() || *end || n > 10 || !iswdigit(v[0])) return L"--retry needs a number from 0 to 10";
+            o.Retries = static_cast<uint32_t>(n);
         } else if (a == L"--connect-timeout" || a == L"--max-time") {
             wchar_t* end = nullptr;
             unsigned long seconds = value(v) ? wcstoul(v.c_str(), &end, 10) : 0;
@@ -259,7 +301,18 @@ class TAnswerWriter {
 public:
     TAnswerWriter(const TOptions& o, http::THTTPUploader& up) : FOptions(o), FUp(up) {}
 
+    // Before each attempt: when another may follow, an answer of 500 or
+    // above is not written; what an attempt cut short wrote to the file is
+    // written anew by the next.
+    void Restart(bool holdBackServerErrors) {
+        FHoldBack = holdBackServerErrors;
+        FFile.Reset();
+        FBegun = false;
+    }
+    bool HeldBack() const { return FHoldBack && FUp.Response().StatusCode >= 500; }
+
     void Write(const char* data, uint32_t length) {
+        if (HeldBack()) return;
         Begin();
         if (FFailed) return;
         if (!WriteAll(FFile ? FFile.Get() : GetStdHandle(STD_OUTPUT_HANDLE), data, length) && FFile) Failed();
@@ -267,6 +320,7 @@ public:
     // After the answer: an answer without a body still gets its headers
     // printed and its (empty) file. False when the file could not be written.
     bool Finish() {
+        if (HeldBack()) return true;
         Begin();
         return !FFailed;
     }
@@ -290,7 +344,7 @@ private:
     const TOptions& FOptions;
     http::THTTPUploader& FUp;
     rtl::ScopedFileHandle FFile;
-    bool FBegun = false, FFailed = false;
+    bool FBegun = false, FFailed = false, FHoldBack = false;
 };
 
 int Run(int argc, wchar_t** argv) {
@@ -329,7 +383,7 @@ int Run(int argc, wchar_t** argv) {
                            uint32_t overallSeconds, uint32_t rate) {
         size_t cut = fileName.find_last_of(L"\\:/");
         std::wstring name = cut == std::wstring::npos ? fileName : fileName.substr(cut + 1);
-        Err(rtl::Format(L"Uploading %ls: %ls of %ls, %ls/s, %ls (all files: %ls of %ls, %ls)\n", name.c_str(),
+        Progress(rtl::Format(L"Uploading %ls: %ls of %ls, %ls/s, %ls (all files: %ls of %ls, %ls)", name.c_str(),
                         Size(sent).c_str(), Size(size).c_str(), Size(rate).c_str(), TimeLeft(fileSeconds).c_str(),
                         Size(overallSent).c_str(), Size(overallTotal).c_str(), TimeLeft(overallSeconds).c_str()));
     };
@@ -350,15 +404,32 @@ int Run(int argc, wchar_t** argv) {
     SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
 
     int code = exOk;
-    rtl::Try([&] { up.Upload(); },
-             rtl::On<http::EHTTPUploaderCancel>([&](http::EHTTPUploaderCancel&) {
-                 Err(L"httpupload: cancelled\n");
-                 code = exCancelled;
-             }),
-             rtl::On<http::EHTTPUploader>([&](http::EHTTPUploader& e) {
-                 Err(L"httpupload: " + e.Message + L"\n");
-                 code = exUploadFailed;
-             }));
+    for (uint32_t attempt = 0;; ++attempt) {
+        const bool last = attempt >= o.Retries;
+        answer.Restart(!last);
+        bool transient = false;
+        code = exOk;
+        rtl::Try([&] { up.Upload(); },
+                 rtl::On<http::EHTTPUploaderCancel>([&](http::EHTTPUploaderCancel&) {
+                     Err(L"httpupload: cancelled\n");
+                     code = exCancelled;
+                 }),
+                 rtl::On<http::EHTTPUploader>([&](http::EHTTPUploader& e) {
+                     Err(L"httpupload: " + e.Message + L"\n");
+                     code = exUploadFailed;
+                     transient = IsTransient(e.ErrorCode());
+                 }));
+        if (code == exOk && up.Response().StatusCode >= 500) transient = true;
+        if (last || !transient) break;
+        const uint32_t seconds = std::min(1u << std::min(attempt, 5u), 30u);
+        Err(rtl::Format(L"httpupload: trying again in %u s (attempt %u of %u)\n", seconds, attempt + 2,
+                        o.Retries + 1));
+        for (uint32_t waited = 0; waited < seconds * 10 && !gCancelRequested; ++waited) Sleep(100);
+        if (gCancelRequested) {
+            Err(L"httpupload: cancelled\n");
+            return exCancelled;
+        }
+    }
     if (code != exOk) return code;
 
     if (!answer.Finish()) code = exOutputFailed;

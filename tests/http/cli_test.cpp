@@ -96,6 +96,7 @@ TEST_F(CliTest, FailuresHaveTheirOwnExitCodesAndMessages) {
     EXPECT_EQ(0u, Run(L"--help", out));
     for (const char* option : {"--field", "--file", "--proxy", "--proxy-user", "--proxy-password", "--no-ui",
                                "--output", "--headers", "--fail", "--proxy-password-env", "--proxy-password-stdin",
+                               "--retry", "--connect-timeout", "--max-time",
                                "Exit codes"})
         EXPECT_NE(std::string::npos, out.find(option)) << option;
 }
@@ -111,7 +112,11 @@ TEST_F(CliTest, OptionsAsScriptsUseThem) {
         std::wstring Args;
         DWORD Code;
         const char* InAnswer;  // expected in the --output file
+        const char* InOutput = "";
     } cases[] = {
+        {L"--retry 2 " + servers.Url("http", L"/r?status=503"), 0, "check ok",
+         "trying again in 2 s (attempt 3 of 3)"},
+        {L"--retry 1 http://127.0.0.1:1/nothing-listens", 3, nullptr, "trying again in 1 s (attempt 2 of 2)"},
         {L"--fail " + servers.Url("http", L"/f?status=404"), 6, ""},
         {L"--fail " + servers.Url("http", L"/f?status=201"), 0, "check ok"},
         {L"--proxy http://127.0.0.1:" + std::to_wstring(servers.Port("proxy")) + L"/ " +
@@ -130,6 +135,7 @@ TEST_F(CliTest, OptionsAsScriptsUseThem) {
         DeleteFileW(answer.c_str());
         std::string out;
         EXPECT_EQ(c.Code, Run(L"--output \"" + answer + L"\" " + c.Args, out)) << rtl::ToAnsi(c.Args) << "\n" << out;
+        EXPECT_NE(std::string::npos, out.find(c.InOutput)) << out;
         if (c.InAnswer) {
             EXPECT_NE(std::string::npos, testhttp::ReadWholeFile(answer).find(c.InAnswer)) << rtl::ToAnsi(c.Args);
         }
