@@ -118,11 +118,22 @@ const char kHelp[] =
     "above.\n";
 
 std::atomic<bool> gCancelRequested{false};
+// The transfer saw the request at one of its checks and is ending.
+std::atomic<bool> gCancelSeen{false};
 
+// Runs on a thread of its own. The transfer stops at its next check and the
+// program ends normally; a transfer blocked in a step of WinInet's (name
+// lookup, connecting, waiting for the answer) would keep the user waiting,
+// so after a quarter of a second the process ends here, as cancelled.
 BOOL WINAPI OnConsoleCtrl(DWORD type) {
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
     gCancelRequested = true;
-    return TRUE;  // the transfer stops at its next check and the program ends normally
+    for (int waited = 0; waited < 25 && !gCancelSeen; ++waited) Sleep(10);
+    if (gCancelSeen) return TRUE;
+    static const char kCancelled[] = "httpupload: cancelled\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), kCancelled, sizeof(kCancelled) - 1, &written, nullptr);
+    ExitProcess(exCancelled);
 }
 
 bool WriteAll(HANDLE h, const char* data, size_t length) {
@@ -395,6 +406,7 @@ int Run(int argc, wchar_t** argv) {
     const DWORD started = GetTickCount();
     up.OnCheckCancel = [&](http::THTTPUploader&, bool& cancel) {
         cancel = gCancelRequested.load();
+        if (cancel) gCancelSeen = true;
         if (o.MaxTime && GetTickCount() - started > o.MaxTime * 1000u)
             rtl::RaiseNew<http::EHTTPUploader>(L"Gave up after --max-time " + std::to_wstring(o.MaxTime) + L" s",
                                                ERROR_INTERNET_TIMEOUT);
@@ -426,6 +438,7 @@ int Run(int argc, wchar_t** argv) {
                         o.Retries + 1));
         for (uint32_t waited = 0; waited < seconds * 10 && !gCancelRequested; ++waited) Sleep(100);
         if (gCancelRequested) {
+            gCancelSeen = true;
             Err(L"httpupload: cancelled\n");
             return exCancelled;
         }
