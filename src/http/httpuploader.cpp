@@ -405,7 +405,8 @@ void THTTPUploader::SendFile(TTransfer& t, const THTTPUploaderFile& file, size_t
                  DoFileComplete(file.PathName, false);
                  rtl::ReRaise();
              }));
-    DoFileComplete(file.PathName, true);
+    // A file the server stopped taking was not sent completely.
+    DoFileComplete(file.PathName, t.WriteError == 0);
     Write(t, multipart::kCRLF, 2);
 }
 
@@ -504,9 +505,9 @@ void THTTPUploader::ReadBody(TTransfer& t) {
             OnAnswerData(*this, buffer.data(), read);
         } else {
             // Kept in memory up to the limit; the rest is not read at all.
-            uint32_t room = kMaxAnswerInMemory - FResponse->MessageBodyLength();
+            const uint32_t room = kMaxAnswerInMemory - FResponse->MessageBodyLength();
             FResponse->AppendBody(buffer.data(), read < room ? read : room);
-            if (read >= room) {
+            if (read > room) {
                 FResponse->BodyCut = true;
                 DoStatus(rtl::Format(L"The answer was cut after %u bytes", kMaxAnswerInMemory), received,
                          contentLength);
