@@ -295,16 +295,16 @@ uint32_t THTTPUploader::OpenFiles(TTransfer& t) {
         LARGE_INTEGER size{};
         if (!GetFileSizeEx(t.Files.back().Get(), &size)) FailOnFile(L"GetFileSize failed", f.PathName);
         if (static_cast<uint64_t>(size.QuadPart) > kMaxContentLength)
-            Fail(rtl::Format(L"The file \"%ls\" is too large to send: %llu bytes, a request carries at most %u",
-                             f.PathName.c_str(), static_cast<unsigned long long>(size.QuadPart), kMaxContentLength),
+            Fail(L"The file \"" + f.PathName + L"\" is too large to send: " + std::to_wstring(size.QuadPart) +
+                     L" bytes, a request carries at most " + std::to_wstring(kMaxContentLength),
                  ERROR_FILE_TOO_LARGE);
         t.FileSizes.push_back(static_cast<uint32_t>(size.QuadPart));
         length += multipart::FileHeader(t.Boundary, f).size() + static_cast<uint64_t>(size.QuadPart) + 2;
     }
     if (FFields->Count() > 0 || FFiles->Count() > 0) length += multipart::ClosingLine(t.Boundary).size();
     if (length > kMaxContentLength)
-        Fail(rtl::Format(L"The upload is too large: %llu bytes, a request carries at most %u",
-                         static_cast<unsigned long long>(length), kMaxContentLength),
+        Fail(L"The upload is too large: " + std::to_wstring(length) + L" bytes, a request carries at most " +
+                 std::to_wstring(kMaxContentLength),
              ERROR_FILE_TOO_LARGE);
     t.OverallTotal = 0;
     for (uint32_t size : t.FileSizes) t.OverallTotal += size;
