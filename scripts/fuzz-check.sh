@@ -10,7 +10,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build/host}"
 seconds="${2:-10}"
-export ASAN_OPTIONS="abort_on_error=1:detect_leaks=1"
+export ASAN_OPTIONS="detect_leaks=1"
 export UBSAN_OPTIONS="print_stacktrace=1"
 
 start=$SECONDS
@@ -26,10 +26,10 @@ for target in $(cat "$build/fuzz-targets.txt"); do
   work="$build/corpus/$target"  # what the fuzzer finds stays out of the repository
   mkdir -p "$work"
   run=("$build/fuzz_$target" -artifact_prefix="$build/artifacts/$target-" -timeout=10 -print_final_stats=1)
-  if ! "${run[@]}" -runs=0 "$seeds" >"$build/$target-seeds.log" 2>&1 ||
-     ! "${run[@]}" -max_total_time="$seconds" "$work" "$seeds" >"$build/$target.log" 2>&1; then
-    log="$build/$target.log"; [ -s "$log" ] || log="$build/$target-seeds.log"
-    tail -n 40 "$log" >&2
+  log="$build/$target-seeds.log"
+  if ! "${run[@]}" -runs=0 "$seeds" >"$log" 2>&1 ||
+     ! { log="$build/$target.log"; "${run[@]}" -max_total_time="$seconds" "$work" "$seeds" >"$log" 2>&1; }; then
+    tail -n 60 "$log" >&2
     echo "fuzz-check: $target failed; input saved as $(ls -t "$build/artifacts/$target-"* 2>/dev/null | head -n 1)" >&2
     exit 1
   fi

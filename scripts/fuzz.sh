@@ -22,7 +22,7 @@ grep -qx "$target" "$build/fuzz-targets.txt" || {
 }
 cmake --build "$build" -j1 --target "fuzz_$target" >/dev/null
 mkdir -p "$build/corpus/$target" "$build/artifacts"
-export ASAN_OPTIONS="abort_on_error=1:detect_leaks=1"
+export ASAN_OPTIONS="detect_leaks=1"
 export UBSAN_OPTIONS="print_stacktrace=1"
 exec "$build/fuzz_$target" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
   -artifact_prefix="$build/artifacts/$target-" "$build/corpus/$target" "$root/fuzz/corpus/$target"
