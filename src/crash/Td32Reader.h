@@ -31,21 +31,6 @@ public:
     virtual void BlockAt(uint32_t offset) { (void)offset; }
 };
 
-// Bytes already in memory.
-class TSpanSource : public TByteSource {
-public:
-    TSpanSource(const uint8_t* data, size_t size)
-        : FData(data), FSize(size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(size)) {}
-    uint32_t Size() const override { return FSize; }
-    const uint8_t* Bytes(uint32_t offset, uint32_t size) override {
-        return uint64_t(offset) + size <= FSize ? FData + offset : nullptr;
-    }
-
-private:
-    const uint8_t* FData;
-    uint32_t FSize;
-};
-
 class TReader {
 public:
     // Finds the block at the end of `source`, reads its directory and the
