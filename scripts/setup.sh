@@ -4,11 +4,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# llvm (obj2yaml) and lldb-14 read the crash reporter's minidumps in the tests.
+# llvm (obj2yaml) and lldb-14 read the crash reporter's minidumps in the tests;
+# clang-14 and its libFuzzer and sanitizer runtimes build the host fuzz check.
 PACKAGES=(
   wine wine32:i386 wine64 g++-mingw-w64-i686-posix cmake make googletest
   xvfb x11-apps xdotool imagemagick python3 python3-multipart tinyproxy llvm
-  llvm-14-dev lldb-14 g++ gcc-multilib
+  llvm-14-dev lldb-14 g++ gcc-multilib clang-14 libclang-rt-14-dev
   openssl curl locales procps
 )
 

@@ -9,34 +9,34 @@ namespace {
 const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // The 6-bit value of an alphabet character, or -1.
-int SextetOf(wchar_t c) {
-    if (c >= L'A' && c <= L'Z') return c - L'A';
-    if (c >= L'a' && c <= L'z') return c - L'a' + 26;
-    if (c >= L'0' && c <= L'9') return c - L'0' + 52;
-    if (c == L'+') return 62;
-    if (c == L'/') return 63;
+int SextetOf(char16_t c) {
+    if (c >= u'A' && c <= u'Z') return c - u'A';
+    if (c >= u'a' && c <= u'z') return c - u'a' + 26;
+    if (c >= u'0' && c <= u'9') return c - u'0' + 52;
+    if (c == u'+') return 62;
+    if (c == u'/') return 63;
     return -1;
 }
 
 }  // namespace
 
-std::wstring Base64Encode(const std::string& bytes) {
-    std::wstring text;
+std::u16string Base64Encode16(const std::string& bytes) {
+    std::u16string text;
     text.reserve((bytes.size() + 2) / 3 * 4);
     for (size_t n = 0; n < bytes.size(); n += 3) {
         size_t have = bytes.size() - n < 3 ? bytes.size() - n : 3;
         uint32_t group = static_cast<uint8_t>(bytes[n]) << 16;
         if (have > 1) group |= static_cast<uint8_t>(bytes[n + 1]) << 8;
         if (have > 2) group |= static_cast<uint8_t>(bytes[n + 2]);
-        text += static_cast<wchar_t>(kAlphabet[(group >> 18) & 63]);
-        text += static_cast<wchar_t>(kAlphabet[(group >> 12) & 63]);
-        text += have > 1 ? static_cast<wchar_t>(kAlphabet[(group >> 6) & 63]) : L'=';
-        text += have > 2 ? static_cast<wchar_t>(kAlphabet[group & 63]) : L'=';
+        text += static_cast<char16_t>(kAlphabet[(group >> 18) & 63]);
+        text += static_cast<char16_t>(kAlphabet[(group >> 12) & 63]);
+        text += have > 1 ? static_cast<char16_t>(kAlphabet[(group >> 6) & 63]) : u'=';
+        text += have > 2 ? static_cast<char16_t>(kAlphabet[group & 63]) : u'=';
     }
     return text;
 }
 
-bool Base64Decode(const std::wstring& text, std::string& bytes) {
+bool Base64Decode16(std::u16string_view text, std::string& bytes) {
     bytes.clear();
     if (text.size() % 4 != 0) return false;
     std::string out;
@@ -45,7 +45,7 @@ bool Base64Decode(const std::wstring& text, std::string& bytes) {
         bool last = n + 4 == text.size();
         // Padding: at most two "=", only at the end of the last group.
         size_t pad = 0;
-        if (last && text[n + 3] == L'=') pad = text[n + 2] == L'=' ? 2 : 1;
+        if (last && text[n + 3] == u'=') pad = text[n + 2] == u'=' ? 2 : 1;
         uint32_t group = 0;
         for (size_t k = 0; k < 4 - pad; ++k) {
             int v = SextetOf(text[n + k]);

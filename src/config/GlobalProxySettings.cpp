@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "config/Base64.h"
-#include "config/Rc4.h"
+#include "config/ProxyLogin.h"
+#include "config/Wipe.h"
 #include "env/ErrorControlledRegistry.h"
 #include "rtl/Win.h"
 
@@ -16,68 +16,25 @@ const wchar_t* const kProxyLoginValue = L"proxy login";
 
 namespace {
 
-// Only the first four characters count: their UTF-16LE form is the 64-bit
-// RC4 key. Changing them makes every stored login unreadable.
-const wchar_t kPassPhrase[] = L"Kv9!Orvex-Engine/Proxy-Login#Quillfen:2f7Lq0Zx4Rw8Tn1Ym6Pc3Hd5Jb";
-static_assert(sizeof(kPassPhrase) / sizeof(wchar_t) == 64 + 1, "the pass phrase has 64 characters");
-
-const wchar_t kSeparator = L'\r';
-
-template <class S>
-void Wipe(S& s) {
-    if (!s.empty()) SecureZeroMemory(s.data(), s.size() * sizeof(s[0]));
-    s.clear();
-}
-
-// RC4 under the built-in key, from the start of the key stream every time.
-void ApplyLoginCipher(std::string& bytes) {
-    uint8_t key[8];
-    for (int n = 0; n < 4; ++n) {
-        key[2 * n] = static_cast<uint8_t>(kPassPhrase[n] & 0xFF);
-        key[2 * n + 1] = static_cast<uint8_t>(kPassPhrase[n] >> 8);
-    }
-    TRc4 cipher(key, sizeof(key));
-    SecureZeroMemory(key, sizeof(key));
-    cipher.Apply(reinterpret_cast<uint8_t*>(bytes.data()), bytes.size());
-}
-
 TProxySettings* gProxySettings = nullptr;
 
 }  // namespace
 
 std::wstring EncipherProxyLogin(const std::wstring& username, const std::wstring& password) {
-    std::wstring plain = username + kSeparator + password;
-    std::string bytes;
-    bytes.reserve(plain.size() * 2);
-    for (wchar_t c : plain) {
-        bytes += static_cast<char>(c & 0xFF);
-        bytes += static_cast<char>(c >> 8);
-    }
-    Wipe(plain);
-    ApplyLoginCipher(bytes);
-    return Base64Encode(bytes);
+    std::u16string user(username.begin(), username.end()), pass(password.begin(), password.end());
+    std::u16string stored = EncipherProxyLogin16(user, pass);
+    Wipe(user);
+    Wipe(pass);
+    return std::wstring(stored.begin(), stored.end());
 }
 
 bool DecipherProxyLogin(const std::wstring& stored, std::wstring& username, std::wstring& password) {
-    username.clear();
-    password.clear();
-    std::string bytes;
-    if (!Base64Decode(stored, bytes)) return false;
-    // An odd last byte is half a character: dropped.
-    bytes.resize(bytes.size() / 2 * 2);
-    ApplyLoginCipher(bytes);
-    std::wstring plain;
-    plain.reserve(bytes.size() / 2);
-    for (size_t n = 0; n < bytes.size(); n += 2)
-        plain += static_cast<wchar_t>(static_cast<uint8_t>(bytes[n]) | static_cast<uint8_t>(bytes[n + 1]) << 8);
-    Wipe(bytes);
-    size_t cut = plain.find(kSeparator);
-    bool found = cut != std::wstring::npos;
-    if (found) {
-        username = plain.substr(0, cut);
-        password = plain.substr(cut + 1);
-    }
-    Wipe(plain);
+    std::u16string user, pass;
+    bool found = DecipherProxyLogin16(std::u16string(stored.begin(), stored.end()), user, pass);
+    username.assign(user.begin(), user.end());
+    password.assign(pass.begin(), pass.end());
+    Wipe(user);
+    Wipe(pass);
     return found;
 }
 

@@ -59,7 +59,8 @@ TProxySettings& GetProxySettings();
 // the shared settings when they were created.
 void DoneProxySettings();
 
-// The stored form of "proxy login" for a user name and password.
+// The stored form of "proxy login" for a user name and password
+// (ProxyLogin.h has the format).
 std::wstring EncipherProxyLogin(const std::wstring& username, const std::wstring& password);
 
 // Reverses EncipherProxyLogin. Answers false, with both outputs empty, when

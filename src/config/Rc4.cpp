@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "rtl/Win.h"
+#include "config/Wipe.h"
 
 namespace config {
 
@@ -16,10 +16,10 @@ TRc4::TRc4(const uint8_t* key, size_t keyLength) {
 }
 
 TRc4::~TRc4() {
-    // SecureZeroMemory is not optimised away although the object dies here.
-    SecureZeroMemory(FState, sizeof(FState));
-    SecureZeroMemory(&FI, sizeof(FI));
-    SecureZeroMemory(&FJ, sizeof(FJ));
+    // Not optimised away although the object dies here.
+    WipeBytes(FState, sizeof(FState));
+    WipeBytes(&FI, sizeof(FI));
+    WipeBytes(&FJ, sizeof(FJ));
 }
 
 void TRc4::Apply(uint8_t* data, size_t length) {

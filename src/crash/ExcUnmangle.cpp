@@ -2,15 +2,16 @@
 
 #include <cstring>
 
-#include "rtl/Raise.h"
-#include "rtl/Text.h"
-#include "rtl/Try.h"
-
 namespace crash {
 
-RTL_DEFINE_EXCEPTION_CLASS(EFinishUnmangle, rtl::Exception)
-
 namespace {
+
+// Thrown by Fail to abandon a parse and caught by Unmangle: an ordinary C++
+// throw, so the operating system never dispatches it (the unmangler also runs
+// while a crash report is being written).
+struct TAbandonParse {
+    int Line;
+};
 
 constexpr int kScratchSize = 8192;
 constexpr int kMaxPrefixes = 98;
@@ -132,7 +133,7 @@ private:
 void TUnmangler::Fail(uint32_t bit, int line) {
     FFlags |= bit;
     *FOut = 0;  // FOut never passes FOutEnd, the byte kept for the terminator
-    rtl::RaiseNew<EFinishUnmangle>(rtl::Format(L"Unmangling error %d (line %d)", 1, line));
+    throw TAbandonParse{line};
 }
 
 void TUnmangler::Put(char c) {
@@ -797,10 +798,11 @@ uint32_t Unmangle(const char* source, char* dest, int32_t destSize, char* qualif
     if (source[0] != '@') return CopyUnchanged(source, dest, destSize);
     if (IsDecoratedName(source, std::strlen(source))) return CopyUnchanged(source, dest, destSize);
 
-    uint32_t result = umError;
-    rtl::Try([&] { result = gUnmangler.Run(source, dest, destSize, qualifier, baseName, decodeArgs); },
-             rtl::OnAny([&](rtl::Exception&) { result = umError; }));
-    return result;
+    try {
+        return gUnmangler.Run(source, dest, destSize, qualifier, baseName, decodeArgs);
+    } catch (const TAbandonParse&) {
+        return umError;
+    }
 }
 
 std::string UnmangleName(const std::string& mangled, bool decodeArgs) {

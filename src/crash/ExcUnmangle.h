@@ -10,8 +10,6 @@
 #include <cstdint>
 #include <string>
 
-#include "rtl/Exception.h"
-
 namespace crash {
 
 // Result flags. The low byte is the kind of symbol.
@@ -48,12 +46,6 @@ enum : uint32_t {
 constexpr int kUnmangleSourceLimit = 250;
 constexpr int kUnmangleMaxOutput = 8192;
 constexpr int kUnmangleMaxArgs = 36;
-
-// Raised inside the unmangler to abandon a parse; never leaves it.
-class EFinishUnmangle : public rtl::Exception {
-    RTL_EXCEPTION_CLASS(EFinishUnmangle)
-    using rtl::Exception::Exception;
-};
 
 // Unmangles the zero-terminated `source` into `dest` (`destSize` bytes,
 // always terminated unless destSize is out of range). `qualifier` and

@@ -4,16 +4,16 @@
 // beside it, or in a .tds file under the symbol folder.
 //
 // Lookups answer indexes into the module's names table (1-based) and -1 where
-// nothing was found; GetName fetches the texts. The reader runs while the
-// process is crashing, so every offset and count of the file is checked before
-// use: corrupt data answers "nothing found", never a read outside the file.
+// nothing was found; GetName fetches the texts. The format itself is read by
+// td32::TReader (Td32Reader.h) over the mapped file; this class finds the
+// file, maps it and converts addresses of the running process.
 #pragma once
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "crash/Td32Format.h"
+#include "crash/Td32Reader.h"
 #include "rtl/Win.h"
 
 namespace crash {
@@ -49,11 +49,15 @@ public:
     bool SourceLine(const void* address, int32_t& srcFileNameIndex, int32_t& srcLineNum, int32_t& srcLineOffset);
     bool ProcName(const void* address, int32_t& moduleNameIndex, int32_t& procNameIndex);
     // Lookups by logical address (the call stack converts once itself).
-    bool FindSourceLine(uint32_t logical, int32_t& srcFileNameIndex, int32_t& srcLineNum, int32_t& srcLineOffset);
+    bool FindSourceLine(uint32_t logical, int32_t& srcFileNameIndex, int32_t& srcLineNum, int32_t& srcLineOffset) {
+        return FReader.FindSourceLine(logical, srcFileNameIndex, srcLineNum, srcLineOffset);
+    }
     bool FindModuleProc(uint32_t logical, int32_t& moduleNameIndex, int32_t& procNameIndex);
     // The same, and where a procedure was found, the logical address of its
     // first byte (for "procedure + offset"); procStart is 0 otherwise.
-    bool FindModuleProc(uint32_t logical, int32_t& moduleNameIndex, int32_t& procNameIndex, uint32_t& procStart);
+    bool FindModuleProc(uint32_t logical, int32_t& moduleNameIndex, int32_t& procNameIndex, uint32_t& procStart) {
+        return FReader.FindModuleProc(logical, moduleNameIndex, procNameIndex, procStart);
+    }
 
     // Name number `index` of the names table; empty when there is none.
     std::wstring GetName(int32_t index);
@@ -67,16 +71,16 @@ public:
     void SetOfflineImageBase(uint32_t base) { FOfflineImageBase = base; }
     HMODULE Instance() const { return FInstance; }
     const std::wstring& ModuleName() const { return FName; }
-    bool Loaded() const { return FLoaded; }
-    bool IsDelphiModule() const { return FSignature == td32::kSignatureFB09; }
-    uint32_t Signature() const { return FSignature; }
+    bool Loaded() const { return FReader.Loaded(); }
+    bool IsDelphiModule() const { return FReader.Signature() == td32::kSignatureFB09; }
+    uint32_t Signature() const { return FReader.Signature(); }
     const IMAGE_NT_HEADERS* ImageHeaders() const { return FPImgHdr; }
-    int32_t NamesCount() const { return FNamesCount; }
-    int32_t SubsectionCount() const { return FLoaded ? FTDSSubdir.sshRecordCount : 0; }
+    int32_t NamesCount() const { return FReader.NamesCount(); }
+    int32_t SubsectionCount() const { return FReader.SubsectionCount(); }
     // File position of entry i's data; 0 when i is out of range.
-    uint32_t GetSubsectionOffset(int32_t i) const;
+    uint32_t GetSubsectionOffset(int32_t i) const { return FReader.GetSubsectionOffset(i); }
     // Bytes held after loading: the directory and one position per name.
-    size_t HeldBytes() const;
+    size_t HeldBytes() const { return FReader.HeldBytes(); }
 
     // Product version of a file's version resource as "a.b.c.d"; empty
     // when it has none.
@@ -88,34 +92,18 @@ private:
     bool LoadDebugInfo(const std::wstring& fileName);
     bool LoadFromFile(const std::wstring& path);
     bool LoadFromSymbolPath(const std::wstring& moduleFileName);
-    bool LocateDebugData();
-    bool ReadDebugHeader();
-    bool ReadNames();
     void UnloadDebugInfo();
-    int32_t FindProcNameIndex(uint32_t logical, uint16_t unit, uint32_t& procStart);
-    // Maps the file from `offset` to its end in one view, which serves every
-    // later read inside it.
-    void MapToEnd(uint32_t offset);
+    // The file's tail is mapped first: it mostly holds the whole block.
     static constexpr uint32_t kTailView = 2u << 20;
-    static constexpr uint32_t kMaxWholeView = 64u << 20;
-    // File span of entry i's data when it lies wholly inside the file.
-    bool SubsectionSpan(int32_t i, uint32_t& start, uint32_t& size) const;
 
     uint32_t FOfflineImageBase = 0x400000;
     std::unique_ptr<TMMFileStream> FMMFile;
+    std::unique_ptr<td32::TByteSource> FSource;  // over FMMFile
+    td32::TReader FReader;
     std::wstring FName;
-    bool FLoaded = false;
     HMODULE FInstance = nullptr;
     const IMAGE_DOS_HEADER* FPDosHdr = nullptr;
     const IMAGE_NT_HEADERS* FPImgHdr = nullptr;
-    uint32_t FSignature = 0;
-    uint32_t FTDSTotalSize = 0;
-    uint32_t FTDSOffset = 0;
-    uint32_t FTDSDataSize = 0;
-    td32::TDS_SubsectionHeader FTDSSubdir{};
-    std::vector<td32::TDS_SubsectionEntry> FTDSEntries;
-    int32_t FNamesCount = 0;
-    std::vector<uint32_t> FNameIndexes;
 };
 
 }  // namespace crash

@@ -114,8 +114,4 @@ public:
     std::wstring Describe(bool https) const;
 };
 
-// The file name suggested by a Content-Disposition header in `headers`, or
-// false when the block has no such header or it names no usable file.
-bool ParseContentDispositionFilename(const std::string& headers, std::string& fileName);
-
 }  // namespace http

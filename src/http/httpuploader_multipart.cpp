@@ -23,35 +23,8 @@ std::mt19937& Generator() {
 
 std::string MakeBoundary() {
     std::uniform_int_distribution<unsigned> number(0, 65535);
-    char digits[16];
     unsigned a = number(Generator()), b = number(Generator()), c = number(Generator());
-    snprintf(digits, sizeof(digits), "%04X%04X%04X", a, b, c);
-    return std::string(27, '-') + digits;
-}
-
-std::string EscapeQuoted(const std::string& name) {
-    std::string out;
-    out.reserve(name.size());
-    for (char c : name) {
-        switch (c) {
-            case '"': out += "%22"; break;
-            case '\r': out += "%0D"; break;
-            case '\n': out += "%0A"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
-// A content type is not quoted, so only a line break could inject a header.
-static std::string EscapeLineBreaks(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\r') out += "%0D";
-        else if (c == '\n') out += "%0A";
-        else out += c;
-    }
-    return out;
+    return FormatBoundary(a, b, c);
 }
 
 std::wstring FileNameOf(const std::wstring& path) { return rtl::ExtractFileName(path); }
@@ -80,16 +53,11 @@ std::string NameToUtf8(const std::wstring& name) {
 }
 
 std::string FieldHeader(const std::string& boundary, const THTTPUploaderField& field) {
-    return "--" + boundary + kCRLF + "Content-Disposition: form-data; name=\"" + EscapeQuoted(field.Name) + "\"" +
-           kCRLF + kCRLF;
+    return FieldHeader(boundary, field.Name);
 }
 
 std::string FileHeader(const std::string& boundary, const THTTPUploaderFile& file) {
-    return "--" + boundary + kCRLF + "Content-Disposition: form-data; name=\"" + EscapeQuoted(file.FieldName) +
-           "\"; filename=\"" + EscapeQuoted(NameToUtf8(FileNameOf(file.PathName))) + "\"" + kCRLF +
-           "Content-Type: " + EscapeLineBreaks(file.ContentType) + kCRLF + kCRLF;
+    return FileHeader(boundary, file.FieldName, NameToUtf8(FileNameOf(file.PathName)), file.ContentType);
 }
-
-std::string ClosingLine(const std::string& boundary) { return "--" + boundary + "--" + kCRLF; }
 
 }  // namespace http::multipart

@@ -45,13 +45,13 @@ def coprocess(args, questions):
     return got, p.wait(timeout=60)
 
 nm = subprocess.run(["i686-w64-mingw32-nm", "--defined-only", "-C", EXE], capture_output=True, text=True).stdout
-fn = {f: int(l.split()[0], 16) for l in nm.splitlines() for f in ["FindSourceLine", "ReadNames", "SourceLine"]
-      if " T crash::TModuleDebugInfo::%s(" % f in l}
+fn = {f: int(l.split()[0], 16) for l in nm.splitlines() for f in ["FindSourceLine", "ReadNames", "Unload"]
+      if " T crash::td32::TReader::%s(" % f in l}
 addrs = ["0x%08X" % fn[f] for f in sorted(fn)] + ["0x%08X" % (fn["ReadNames"] + 5)]
 
 # The default form answers each function with the offset; addr2line and JSON say the same.
 ref = parse("", run(["--args", MODULE] + addrs)[1])
-check([("::%s(" % f in r[0], r[1].endswith("ModuleDebugInfo.cpp"), r[3])
+check([("::%s(" % f in r[0], r[1].endswith("Td32Reader.cpp"), r[3])
        for f, r in zip(sorted(fn) + ["ReadNames"], ref)] == [(True, True, o) for o in [0, 0, 0, 5]], "%r" % ref)
 for form in ["--addr2line", "--json"]:
     code, lines = run([form, "--args", MODULE] + addrs)

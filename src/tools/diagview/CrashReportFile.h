@@ -1,40 +1,18 @@
-// Reading a crash report for display: the INI-style UTF-8 file the crash
-// report filter writes ([System] keys, [Message], [Detail], [Log] and the
-// closing sections), with the log split into call stack, registers, custom
-// information, controls and system information. A damaged report is read as far as it goes and every
+// Reading a crash report file for display: the INI-style UTF-8 file the
+// crash report filter writes, decoded and handed to the text reader
+// (CrashReportText.h). A damaged report is read as far as it goes and every
 // problem is named; one that cannot be read at all says why.
 #pragma once
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "diagview/CrashReportText.h"
+
 namespace diagview {
 
-struct TReportSection {
-    std::wstring Header;  // "[Time]"
-    std::vector<std::wstring> Lines;
-};
-
-struct TCrashReport {
-    std::vector<std::pair<std::wstring, std::wstring>> System;  // key, value in file order
-    std::wstring Message;
-    std::wstring Detail;
-    std::wstring CallStack;
-    std::wstring Registers;
-    std::wstring CustomInfo;
-    std::wstring Controls;
-    std::wstring SystemInfo;
-    // The sections after [Log] (time, process, modules, threads, minidump) in
-    // file order; reports of older versions have none.
-    std::vector<TReportSection> Closing;
-    // What is wrong with a report that could still be read.
-    std::vector<std::wstring> Problems;
-
-    // The value of a [System] key, or empty.
-    std::wstring Value(const std::wstring& key) const;
-    // The value of `key` in the closing section `header`, or empty.
-    std::wstring SectionValue(const std::wstring& header, const std::wstring& key) const;
-};
+using TReportSection = TBasicReportSection<std::wstring>;
+using TCrashReport = TBasicCrashReport<std::wstring>;
 
 // Larger files are not crash reports.
 constexpr size_t cMaxReportBytes = 16u << 20;
