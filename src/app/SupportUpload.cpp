@@ -163,11 +163,6 @@ void UseProxySettings(http::THTTPUploader& up) {
 }
 
 // A connection that broke while the body was being written.
-bool IsConnectionBroken(int code) {
-    return code == WSAECONNRESET || code == WSAECONNABORTED || code == ERROR_INTERNET_CONNECTION_ABORTED ||
-           code == ERROR_INTERNET_CONNECTION_RESET || code == ERROR_HTTP_INVALID_SERVER_RESPONSE;
-}
-
 // A proxy that wants a login can answer 407 and close the connection while
 // the body is still being written; the write then fails with a reset and the
 // answer is lost. A request without a body through the same proxy tells
@@ -238,7 +233,7 @@ TSendResult TSupportSender::Send(const TSupportPackage& package) {
             result.Message = DescribeUploadFailure(e.Message, e.ErrorCode());
             result.Detail = e.Message;
             // The settings were read for this upload, so asking for them again cannot fail.
-            if (IsConnectionBroken(e.ErrorCode()) && ProxyWantsLogin(url)) {
+            if (http::IsBrokenConnection(e.ErrorCode()) && ProxyWantsLogin(url)) {
                 const bool hasLogin = !config::GetProxySettings().Username().empty();
                 result.Message = hasLogin ? kProxyLoginRefused : kProxyLoginNeeded;
             }

@@ -10,20 +10,18 @@
 
 namespace crash {
 
-
 namespace {
 
-// Blocks too large for a comfortable share of the address space keep the
-// stream's small windows.
+// Blocks larger than this share of the address space keep the stream's
+// small windows.
 constexpr uint32_t kMaxWholeView = 64u << 20;
 
 void MapToEnd(TMMFileStream& file, uint32_t offset) {
     // One view of the whole debug block serves the loading and every later
     // lookup: mapping and unmapping a window per subsection visited costs
     // far more than the search itself. A view inside the current one maps
-    // nothing; blocks too large for a comfortable share of the address
-    // space, or a view the system refuses, keep the stream's small windows.
-    // The view shares the file's pages; nothing is copied.
+    // nothing; a view the system refuses leaves the small windows. The view
+    // shares the file's pages; nothing is copied.
     uint32_t size = file.Size();
     if (offset >= size || size - offset > kMaxWholeView) return;
     rtl::Try([&] { file.MapData(offset, size - offset); }, rtl::OnAny([&](rtl::Exception&) {}));

@@ -3,6 +3,8 @@
 #include "rtl/Text.h"
 #include "rtl/Win.h"
 
+#include <wininet.h>
+
 namespace http {
 
 RTL_DEFINE_EXCEPTION_CLASS(EHTTPUploader, rtl::Exception)
@@ -27,6 +29,16 @@ std::wstring UploadErrorText(uint32_t code) {
     s = rtl::SysErrorMessage(code);
     while (!s.empty() && (s.back() <= L' ' || s.back() == L'.')) s.pop_back();
     return s;
+}
+
+bool IsBrokenConnection(int code) {
+    return code == WSAECONNRESET || code == WSAECONNABORTED || code == ERROR_INTERNET_CONNECTION_ABORTED ||
+           code == ERROR_INTERNET_CONNECTION_RESET || code == ERROR_HTTP_INVALID_SERVER_RESPONSE;
+}
+
+bool IsTransientFailure(int code) {
+    return IsBrokenConnection(code) || code == ERROR_INTERNET_TIMEOUT || code == ERROR_INTERNET_CANNOT_CONNECT ||
+           code == WSAETIMEDOUT || code == WSAECONNREFUSED;
 }
 
 EHTTPUploader::EHTTPUploader(const std::wstring& msg, int errorCode)

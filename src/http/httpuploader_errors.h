@@ -35,4 +35,9 @@ std::wstring WinInetErrorText(uint32_t code);
 // for 0 and for codes neither table knows.
 std::wstring UploadErrorText(uint32_t code);
 
+// The connection broke: reset, aborted, or ended without an answer.
+bool IsBrokenConnection(int code);
+// Worth another try: a broken connection, a server out of reach, a time-out.
+bool IsTransientFailure(int code);
+
 }  // namespace http

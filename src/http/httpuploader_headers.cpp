@@ -42,22 +42,25 @@ std::string CleanFileName(std::string name) {
 
 }  // namespace
 
-bool ParseContentDispositionFilename(const std::string& headers, std::string& fileName) {
-    std::string line;
-    bool found = false;
-    for (size_t pos = 0; pos <= headers.size() && !found;) {
+bool FindHeaderLine(const std::string& headers, const char* start, std::string& line) {
+    for (size_t pos = 0; pos <= headers.size();) {
         size_t end = headers.find_first_of("\r\n", pos);
         if (end == std::string::npos) end = headers.size();
         std::string candidate = Trim(headers.substr(pos, end - pos));
-        if (StartsWithNoCase(candidate, "Content-Disposition")) {
+        if (StartsWithNoCase(candidate, start)) {
             line = candidate;
-            found = true;
+            return true;
         }
         if (end >= headers.size()) break;
         // CR LF, LF and CR each end one line.
         pos = end + ((headers[end] == '\r' && end + 1 < headers.size() && headers[end + 1] == '\n') ? 2 : 1);
     }
-    if (!found) return false;
+    return false;
+}
+
+bool ParseContentDispositionFilename(const std::string& headers, std::string& fileName) {
+    std::string line;
+    if (!FindHeaderLine(headers, "Content-Disposition", line)) return false;
 
     for (size_t semi = line.find(';'); semi != std::string::npos; semi = line.find(';')) {
         line = Trim(line.substr(semi + 1));

@@ -6,6 +6,10 @@
 
 namespace http {
 
+// The first line of `headers` that begins with `start` (compared without
+// regard to case), trimmed; false when none does.
+bool FindHeaderLine(const std::string& headers, const char* start, std::string& line);
+
 // The file name suggested by a Content-Disposition header in `headers`, or
 // false when the block has no such header or it names no usable file. The
 // name keeps only its last path component and loses the bytes no file name

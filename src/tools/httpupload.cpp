@@ -4,13 +4,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <cstring>
 #include <cwchar>
 #include <cwctype>
 #include <string>
 #include <vector>
 
 #include "http/httpuploader.h"
+#include "http/httpuploader_headers.h"
 #include "http/httpuploader_multipart.h"
 #include "rtl/Halt.h"
 #include "rtl/Raise.h"
@@ -43,18 +43,10 @@ bool LooksLikeContentType(const std::wstring& text) {
 
 // The Location header of an answer's header block; empty without one.
 std::wstring LocationOf(const std::string& headers) {
-    size_t start = 0;
-    while (start < headers.size()) {
-        size_t end = headers.find("\r\n", start);
-        if (end == std::string::npos) end = headers.size();
-        std::string line = headers.substr(start, end - start);
-        if (line.size() > 9 && _strnicmp(line.c_str(), "location:", 9) == 0) {
-            size_t value = line.find_first_not_of(" \t", 9);
-            return value == std::string::npos ? std::wstring() : rtl::FromUtf8(line.substr(value));
-        }
-        start = end + 2;
-    }
-    return {};
+    std::string line;
+    if (!http::FindHeaderLine(headers, "Location:", line)) return {};
+    const size_t value = line.find_first_not_of(" \t", 9);
+    return value == std::string::npos ? std::wstring() : rtl::FromUtf8(line.substr(value));
 }
 
 // The first line of standard input, without its line break.
@@ -172,23 +164,6 @@ void Progress(const std::wstring& line) {
     const std::wstring out = L"\r" + line + L"   ";
     WriteConsoleW(h, out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
     gProgressLineOpen = true;
-}
-
-// Failures worth another try: the server was out of reach, or the
-// connection broke or went quiet.
-bool IsTransient(int code) {
-    switch (code) {
-        case ERROR_INTERNET_TIMEOUT:
-        case ERROR_INTERNET_CANNOT_CONNECT:
-        case ERROR_INTERNET_CONNECTION_ABORTED:
-        case ERROR_INTERNET_CONNECTION_RESET:
-        case ERROR_HTTP_INVALID_SERVER_RESPONSE:
-        case WSAECONNABORTED:
-        case WSAECONNRESET:
-        case WSAETIMEDOUT:
-        case WSAECONNREFUSED: return true;
-        default: return false;
-    }
 }
 
 std::wstring Size(uint64_t bytes) {
@@ -429,7 +404,7 @@ int Run(int argc, wchar_t** argv) {
                  rtl::On<http::EHTTPUploader>([&](http::EHTTPUploader& e) {
                      Err(L"httpupload: " + e.Message + L"\n");
                      code = exUploadFailed;
-                     transient = IsTransient(e.ErrorCode());
+                     transient = http::IsTransientFailure(e.ErrorCode());
                  }));
         if (code == exOk && up.Response().StatusCode >= 500) transient = true;
         if (last || !transient) break;
@@ -448,11 +423,11 @@ int Run(int argc, wchar_t** argv) {
     if (!answer.Finish()) code = exOutputFailed;
     if (code == exOk && o.Fail && up.Response().StatusCode >= 400) code = exHttpError;
     const int status = up.Response().StatusCode;
-    if (status >= 300 && status < 400 && (up.Fields().Count() > 0 || up.Files().Count() > 0))
-        Err(L"httpupload: the server redirected the upload" +
-            (LocationOf(up.Response().Headers()).empty() ? std::wstring()
-                                                         : L" to " + LocationOf(up.Response().Headers())) +
+    if (status >= 300 && status < 400 && (up.Fields().Count() > 0 || up.Files().Count() > 0)) {
+        const std::wstring location = LocationOf(up.Response().Headers());
+        Err(L"httpupload: the server redirected the upload" + (location.empty() ? std::wstring() : L" to " + location) +
             L"; nothing was sent there\n");
+    }
     Err(L"HTTP status " + std::to_wstring(up.Response().StatusCode) + L"\n");
     return code;
 }
