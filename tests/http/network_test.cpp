@@ -556,6 +556,9 @@ TEST_F(ProxyTest, ABodyRefusedByTheProxyEndsCleanlyAndNeverHangs) {
     for (bool withCredentials : {false, true}) {
         THTTPUploader u;
         UseProxy(u, "proxy_auth");
+        // A proxy that stops reading without closing ends the upload at the
+        // send time-out, well inside the bound below.
+        u.TransferTimeout = 10;
         if (withCredentials) {
             u.Proxy().Username = L"quill";
             u.Proxy().Password = L"s3cret";
