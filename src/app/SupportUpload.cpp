@@ -1,6 +1,7 @@
 #include "app/SupportUpload.h"
 
 #include "config/GlobalProxySettings.h"
+#include "config/Wipe.h"
 #include "config/Upload_Settings.h"
 #include "env/Version.h"
 #include "http/httpuploader.h"
@@ -152,14 +153,13 @@ std::string ContentTypeOf(const std::wstring& path) {
     return "application/octet-stream";
 }
 
-// The stored proxy, when there is one, for an upload.
-void UseProxySettings(http::THTTPUploader& up) {
-    const config::TProxySettings& proxy = config::GetProxySettings();
-    if (proxy.Server().empty()) return;
-    up.Proxy().Server = proxy.Server();
-    up.Proxy().Port = proxy.Port() > 0 ? proxy.Port() : 80;
-    up.Proxy().Username = proxy.Username();
-    up.Proxy().Password = proxy.Password();
+// The route's proxy, when the settings name one, for an upload.
+void UseProxy(http::THTTPUploader& up, const TSendRoute& route) {
+    if (route.ProxyServer.empty()) return;
+    up.Proxy().Server = route.ProxyServer;
+    up.Proxy().Port = route.ProxyPort > 0 ? route.ProxyPort : 80;
+    up.Proxy().Username = route.ProxyUsername;
+    up.Proxy().Password = route.ProxyPassword;
 }
 
 // A connection that broke while the body was being written.
@@ -167,20 +167,19 @@ void UseProxySettings(http::THTTPUploader& up) {
 // the body is still being written; the write then fails with a reset and the
 // answer is lost. A request without a body through the same proxy tells
 // whether that was the reason.
-bool ProxyWantsLogin(const std::wstring& url) {
+bool ProxyWantsLogin(const TSendRoute& route) {
+    if (route.ProxyServer.empty()) return false;
     bool wantsLogin = false;
     rtl::Try(
         [&] {
             http::THTTPUploader probe;
             probe.ShowUI = false;
-            probe.Request().SetURL(url);
-            UseProxySettings(probe);
-            if (probe.Proxy().Server.empty()) return;
+            probe.Request().SetURL(route.URL);
+            UseProxy(probe, route);
             probe.Upload();
             wantsLogin = probe.Response().StatusCode == HTTP_STATUS_PROXY_AUTH_REQ;
         },
-        rtl::On<http::EHTTPUploader>([&](http::EHTTPUploader& e) { wantsLogin = IsProxyLoginFailure(e.Message); }),
-        rtl::On<rtl::ERegistryException>([](rtl::ERegistryException&) {}));
+        rtl::On<http::EHTTPUploader>([&](http::EHTTPUploader& e) { wantsLogin = IsProxyLoginFailure(e.Message); }));
     return wantsLogin;
 }
 
@@ -189,16 +188,45 @@ const wchar_t* const kProxyLoginRefused =
 
 }  // namespace
 
-TSendResult TSupportSender::Send(const TSupportPackage& package) {
+TSendRoute::~TSendRoute() { config::Wipe(ProxyPassword); }
+
+TSendRoute ReadSendRoute() {
+    TSendRoute route;
+    rtl::Try(
+        [&] {
+            route.URL = GetSupportEndpoint().URL();
+            const config::TProxySettings& proxy = config::GetProxySettings();
+            route.ProxyServer = proxy.Server();
+            route.ProxyPort = proxy.Port();
+            route.ProxyUsername = proxy.Username();
+            route.ProxyPassword = proxy.Password();
+        },
+        rtl::On<rtl::ERegistryException>([&](rtl::ERegistryException& e) { route.SettingsError = e.Message; }));
+    return route;
+}
+
+TSendResult CancelledSendResult() {
     TSendResult result;
-    std::wstring url;
+    result.Outcome = TSendOutcome::Cancelled;
+    result.Message = L"Sending was cancelled.";
+    return result;
+}
+
+TSendResult TSupportSender::Send(const TSupportPackage& package) { return Send(package, ReadSendRoute()); }
+
+TSendResult TSupportSender::Send(const TSupportPackage& package, const TSendRoute& route) {
+    TSendResult result;
+    if (!route.SettingsError.empty()) {
+        result.Message = L"The upload or proxy settings could not be read, so nothing was sent.";
+        result.Detail = route.SettingsError;
+        return result;
+    }
     rtl::Try(
         [&] {
             TSenderUploader up(*this);
             up.ShowUI = false;  // the proxy login comes from the stored settings, never a system prompt
-            url = GetSupportEndpoint().URL();
-            up.Request().SetURL(url);
-            UseProxySettings(up);
+            up.Request().SetURL(route.URL);
+            UseProxy(up, route);
             up.Fields().Add("description", rtl::ToUtf8(package.Description));
             up.Fields().Add("contact", rtl::ToUtf8(package.Contact));
             up.Fields().Add("program", rtl::ToUtf8(Program));
@@ -224,24 +252,13 @@ TSendResult TSupportSender::Send(const TSupportPackage& package) {
                 result.Message = rtl::Format(L"The server did not accept the files: it answered %d.", result.StatusCode);
             }
         },
-        rtl::On<http::EHTTPUploaderCancel>([&](http::EHTTPUploaderCancel&) {
-            result.Outcome = TSendOutcome::Cancelled;
-            result.Message = L"Sending was cancelled.";
-        }),
+        rtl::On<http::EHTTPUploaderCancel>([&](http::EHTTPUploaderCancel&) { result = CancelledSendResult(); }),
         rtl::On<http::EHTTPUploader>([&](http::EHTTPUploader& e) {
             result.Outcome = TSendOutcome::Failed;
             result.Message = DescribeUploadFailure(e.Message, e.ErrorCode());
             result.Detail = e.Message;
-            // The settings were read for this upload, so asking for them again cannot fail.
-            if (http::IsBrokenConnection(e.ErrorCode()) && ProxyWantsLogin(url)) {
-                const bool hasLogin = !config::GetProxySettings().Username().empty();
-                result.Message = hasLogin ? kProxyLoginRefused : kProxyLoginNeeded;
-            }
-        }),
-        rtl::On<rtl::ERegistryException>([&](rtl::ERegistryException& e) {
-            result.Outcome = TSendOutcome::Failed;
-            result.Message = L"The upload or proxy settings could not be read, so nothing was sent.";
-            result.Detail = e.Message;
+            if (http::IsBrokenConnection(e.ErrorCode()) && ProxyWantsLogin(route))
+                result.Message = route.ProxyUsername.empty() ? kProxyLoginNeeded : kProxyLoginRefused;
         }));
     return result;
 }

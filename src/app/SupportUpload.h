@@ -69,6 +69,28 @@ std::wstring AnswerText(const std::string& body, size_t maxChars = 256 * 1024);
 // or system error code).
 std::wstring DescribeUploadFailure(const std::wstring& technical, int errorCode);
 
+// Where a send goes and through which proxy, read from the settings once:
+// a send on another thread then never reads them while the window changes
+// them. The password is wiped with the route.
+struct TSendRoute {
+    std::wstring URL;
+    std::wstring ProxyServer;  // empty: the system's proxy settings
+    int32_t ProxyPort = 0;
+    std::wstring ProxyUsername;
+    std::wstring ProxyPassword;
+    std::wstring SettingsError;  // set when the settings could not be read
+
+    TSendRoute() = default;
+    TSendRoute(const TSendRoute&) = default;
+    TSendRoute& operator=(const TSendRoute&) = default;
+    ~TSendRoute();
+};
+// Reads the endpoint and the stored proxy now; never raises.
+TSendRoute ReadSendRoute();
+
+// The result of a send the user cancelled.
+TSendResult CancelledSendResult();
+
 class TSupportSender {
 public:
     // Called from inside Send on the calling thread, per block sent.
@@ -78,8 +100,10 @@ public:
     // The program name sent with the package ("Orvex Diagnostics" by default).
     std::wstring Program = L"Orvex Diagnostics";
 
-    // Blocks until the answer arrived or the upload ended.
+    // Block until the answer arrived or the upload ended; the first reads
+    // the route itself.
     TSendResult Send(const TSupportPackage& package);
+    TSendResult Send(const TSupportPackage& package, const TSendRoute& route);
 };
 
 }  // namespace app
