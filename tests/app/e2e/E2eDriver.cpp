@@ -66,7 +66,7 @@ void TProcess::Close(HWND mainWindow, DWORD timeoutMs) {
 
 bool SetTextOf(HWND wnd, const std::wstring& text) {
     DWORD_PTR result = 0;
-    return SendMessageTimeoutW(wnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG, 5000,
+    return SendMessageTimeoutW(wnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, 10000,
                                &result) != 0;
 }
 
