@@ -7,6 +7,7 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
+#include "app/BackgroundSend.h"
 #include "app/MainFormIds.h"
 #include "app/MainLayout.h"
 #include "app/SafeFileName.h"
@@ -435,18 +436,14 @@ void TMainForm::Send() {
     UpdateButtons();
     FCancel->SetFocus();
 
-    TSupportSender sender;
+    TBackgroundSend sender;
     sender.OnProgress = [this](const TSendProgress& p) {
         const int permille = p.Total ? static_cast<int>(p.Sent * 1000 / p.Total) : 0;
         FProgress->SetProgress(permille, 1000);
         if (!FCancelRequested) SetStatus(L"Sending " + p.FileName + L": " + FormatProgress(p));
-        if (rtl::Application) rtl::Application->ProcessMessages();
     };
-    sender.OnCheckCancel = [this] {
-        if (rtl::Application) rtl::Application->ProcessMessages();
-        return FCancelRequested;
-    };
-    FLastResult = sender.Send(package);
+    sender.IsCancelled = [this] { return FCancelRequested; };
+    FLastResult = sender.Run(package);
     FSending = false;
     ShowResult();
     UpdateButtons();

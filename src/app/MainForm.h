@@ -40,7 +40,8 @@ public:
     void AddPaths(const std::vector<std::wstring>& paths);
     // The checked files, in list order.
     std::vector<std::wstring> CheckedFiles() const;
-    // Sends the description, contact and checked files; returns when done.
+    // Sends the description, contact and checked files on a thread of its
+    // own; the window stays live meanwhile and Send returns when done.
     void Send();
     const TSendResult& LastResult() const { return FLastResult; }
 

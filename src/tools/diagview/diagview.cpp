@@ -20,6 +20,7 @@
 
 #include <shellapi.h>
 
+#include "app/BackgroundSend.h"
 #include "app/SupportUpload.h"
 #include "diagview/CrashReportFile.h"
 #include "diagview/DiagViewIds.h"
@@ -207,26 +208,13 @@ private:
         const app::TSupportPackage package{PackageDescription(contents, FDescription->Text()), FContact->Text(),
                                            contents.Files};
 
-        app::TSendResult result;
-        bool finished = false;
-        rtl::Try(
-            [&] {
-                app::TSupportSender sender;
-                sender.Program = kViewerTitle;
-                sender.OnProgress = [this](const app::TSendProgress& progress) {
-                    if (!FCancelRequested) FStatus->SetText(L"Sending: " + app::FormatProgress(progress));
-                    // Keeps the window live, so Cancel and Esc reach it.
-                    rtl::Application->ProcessMessages();
-                };
-                sender.OnCheckCancel = [this] { return FCancelRequested; };
-                result = sender.Send(package);
-                finished = true;
-            },
-            rtl::OnAny([&](rtl::Exception& e) {
-                result.Outcome = app::TSendOutcome::Failed;
-                result.Message = L"The report could not be sent: " + e.Message;
-            }));
-        if (!finished && result.Message.empty()) result.Message = L"The report could not be sent.";
+        app::TBackgroundSend sender;
+        sender.Program = kViewerTitle;
+        sender.OnProgress = [this](const app::TSendProgress& progress) {
+            if (!FCancelRequested) FStatus->SetText(L"Sending: " + app::FormatProgress(progress));
+        };
+        sender.IsCancelled = [this] { return FCancelRequested; };
+        const app::TSendResult result = sender.Run(package);
 
         std::wstring status = result.Message;
         if (!result.Detail.empty()) status += L" (" + result.Detail + L")";

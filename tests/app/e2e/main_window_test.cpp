@@ -3,6 +3,8 @@
 // the local upload server, cancelling a large upload, a proxy that wants a
 // login, and a crash self-test whose report the diagnostics program then
 // sends.
+#include <winsock2.h>
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -37,6 +39,34 @@ std::vector<std::wstring> CrashReports() {
     FindClose(find);
     return names;
 }
+
+// A server that takes connections and never answers: a socket that listens
+// and never accepts (the system completes the connections it queues).
+class TSilentServer {
+public:
+    TSilentServer() {
+        WSADATA data;
+        FStarted = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+        FSocket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int length = sizeof address;
+        if (FSocket != INVALID_SOCKET && bind(FSocket, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            listen(FSocket, 4) == 0 && getsockname(FSocket, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            FPort = ntohs(address.sin_port);
+    }
+    ~TSilentServer() {
+        if (FSocket != INVALID_SOCKET) closesocket(FSocket);
+        if (FStarted) WSACleanup();
+    }
+    int Port() const { return FPort; }
+
+private:
+    bool FStarted = false;
+    SOCKET FSocket = INVALID_SOCKET;
+    int FPort = 0;
+};
 
 const testhttp::TSummary::Part* FilePart(const testhttp::TSummary& summary, const std::string& fileName) {
     for (const auto& part : summary.Items)
@@ -143,6 +173,32 @@ TEST_F(MainWindow, CancellingALargeUploadLeavesTheProgramUsable) {
     const testhttp::TSummary summary(AnswerBody(TextOf(Item(app::idAnswer))));
     EXPECT_EQ("ok", summary.Check);
     EXPECT_EQ(nullptr, FilePart(summary, "e2e-big.bin"));
+}
+
+TEST_F(MainWindow, WhileAServerDoesNotAnswerTheWindowStaysLiveAndCancelEndsTheSendAtOnce) {
+    TSilentServer silent;
+    ASSERT_NE(0, silent.Port()) << "cannot listen on 127.0.0.1";
+    ASSERT_TRUE(FServer.SetString(L"127.0.0.1:" + std::to_wstring(silent.Port())));
+    ASSERT_NO_FATAL_FAILURE(StartProgram());
+    ASSERT_TRUE(SetTextOf(Item(app::idDescription), L"to a server that never answers"));
+
+    Click(Item(app::idSend));
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(Item(app::idCancel)) != FALSE; }, 30000));
+    // Long enough that a window whose thread waits for the answer counts
+    // as hung; the upload's own time-out is a minute away.
+    Sleep(6000);
+    EXPECT_TRUE(Responds(FMain));
+    EXPECT_TRUE(IsWindowEnabled(Item(app::idCancel)));
+    EXPECT_FALSE(IsWindowEnabled(Item(app::idSend))) << rtl::ToUtf8(TextOf(FStatus));
+
+    const DWORD clicked = GetTickCount();
+    Click(Item(app::idCancel));
+    EXPECT_EQ(L"Sending was cancelled.", WaitForOutcome());
+    EXPECT_LT(GetTickCount() - clicked, 10000u) << "the cancel waited for the upload's time-out";
+
+    // The abandoned upload does not stand in the way of the next one.
+    ASSERT_TRUE(FServer.SetString(L"127.0.0.1:" + std::to_wstring(testhttp::TServers::Get().Port("http"))));
+    EXPECT_EQ(L"Sent. The server answered 200.", SendAndWait());
 }
 
 TEST_F(MainWindow, AProxyThatWantsALoginIsReportedClearly) {
