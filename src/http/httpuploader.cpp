@@ -164,13 +164,27 @@ bool THTTPUploader::DoCheckCancel() {
 
 void THTTPUploader::Upload() {
     TTransfer t(*FPlatform);
-    IHTTPUploaderPlatform& net = *FPlatform;
-    const bool secure = FRequest->Protocol == L"https";
     t.Boundary = multipart::MakeBoundary();
     // Files that cannot be sent, or a body larger than a request can
     // announce, fail the upload before anything goes out.
     const uint32_t contentLength = OpenFiles(t);
+    Connect(t);
 
+    const bool hasParts = FFields->Count() > 0 || FFiles->Count() > 0;
+    if (FRequest->Verb.empty()) FRequest->Verb = hasParts ? L"POST" : L"GET";
+    OpenRequest(t, FRequest->Verb, hasParts);
+    std::string contentType = "Content-Type: multipart/form-data; boundary=" + t.Boundary;
+    if (!t.Platform.HttpAddRequestHeadersA(t.Request.Get(), contentType.c_str(), static_cast<DWORD>(-1),
+                                           HTTP_ADDREQ_FLAG_ADD))
+        FailLast(L"HttpAddRequestHeaders failed");
+
+    FResponse->StatusCode = static_cast<int>(Exchange(t, contentLength, true));
+    ReadHeaders(t);
+    ReadBody(t);
+}
+
+void THTTPUploader::Connect(TTransfer& t) {
+    IHTTPUploaderPlatform& net = t.Platform;
     // The proxy belongs to this session alone: it is given to the session
     // when it opens and never written to the user's settings, which other
     // programs share. Without one the system's settings apply, as they do
@@ -184,34 +198,33 @@ void THTTPUploader::Upload() {
     SetTimeout(t.Session.Get(), net, INTERNET_OPTION_CONNECT_TIMEOUT, ConnectTimeout);
     SetTimeout(t.Session.Get(), net, INTERNET_OPTION_SEND_TIMEOUT, TransferTimeout);
     SetTimeout(t.Session.Get(), net, INTERNET_OPTION_RECEIVE_TIMEOUT, TransferTimeout);
-
     net.InternetSetStatusCallbackW(t.Session.Get(), IgnoreStatus);
-    const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(this);
 
     // A port written after the host name ("host:8080") is honoured; without
     // one the protocol's default port is used.
     std::wstring host;
     uint16_t port = 0;
     SplitHostPort(FRequest->HostName, host, port);
-    if (port == 0) port = secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
+    if (port == 0) port = IsSecure() ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
     t.Connection.Reset(net.InternetConnectW(t.Session.Get(), host.c_str(), port, nullptr, nullptr,
-                                            INTERNET_SERVICE_HTTP, 0, context));
+                                            INTERNET_SERVICE_HTTP, 0, reinterpret_cast<DWORD_PTR>(this)));
     if (!t.Connection.Get()) FailLast(L"InternetConnect failed");
+}
 
-    const bool hasParts = FFields->Count() > 0 || FFiles->Count() > 0;
-    if (FRequest->Verb.empty()) FRequest->Verb = hasParts ? L"POST" : L"GET";
-
+void THTTPUploader::OpenRequest(TTransfer& t, const std::wstring& verb, bool upload) {
+    IHTTPUploaderPlatform& net = t.Platform;
     // A redirect of an upload is the answer: WinInet would follow it with a
     // request of another kind or without the body, and the final answer
     // would then pass for the upload's.
+    const bool secure = IsSecure();
     DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | (secure ? INTERNET_FLAG_SECURE : 0) |
-                  (hasParts ? INTERNET_FLAG_NO_AUTO_REDIRECT : 0);
-    t.Request.Reset(net.HttpOpenRequestW(t.Connection.Get(), FRequest->Verb.c_str(), FRequest->UrlPath.c_str(),
-                                         nullptr, nullptr, nullptr, flags, context));
+                  (upload ? INTERNET_FLAG_NO_AUTO_REDIRECT : 0);
+    t.Request.Reset(net.HttpOpenRequestW(t.Connection.Get(), verb.c_str(), FRequest->UrlPath.c_str(), nullptr,
+                                         nullptr, nullptr, flags, reinterpret_cast<DWORD_PTR>(this)));
     if (!t.Request.Get()) FailLast(L"HttpOpenRequest failed");
     // Stored credentials go with the first request instead of after the
     // proxy's first refusal.
-    if (!proxy.empty()) {
+    if (!FProxy->Server.empty()) {
         SetProxyCredentials(t);
         if (!secure) AddProxyAuthorization(t);
     }
@@ -219,12 +232,11 @@ void THTTPUploader::Upload() {
     SetTimeout(t.Request.Get(), net, INTERNET_OPTION_CONNECT_TIMEOUT, ConnectTimeout);
     SetTimeout(t.Request.Get(), net, INTERNET_OPTION_SEND_TIMEOUT, TransferTimeout);
     SetTimeout(t.Request.Get(), net, INTERNET_OPTION_RECEIVE_TIMEOUT, TransferTimeout);
+}
 
-    std::string contentType = "Content-Type: multipart/form-data; boundary=" + t.Boundary;
-    if (!net.HttpAddRequestHeadersA(t.Request.Get(), contentType.c_str(), static_cast<DWORD>(-1),
-                                    HTTP_ADDREQ_FLAG_ADD))
-        FailLast(L"HttpAddRequestHeaders failed");
-
+uint32_t THTTPUploader::Exchange(TTransfer& t, uint32_t contentLength, bool withBody) {
+    IHTTPUploaderPlatform& net = t.Platform;
+    const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(this);
     uint32_t status = 0;
     for (;;) {
         INTERNET_BUFFERSW buffers{};
@@ -246,7 +258,7 @@ void THTTPUploader::Upload() {
 
         t.OverallSent = 0;
         t.WriteError = 0;
-        SendBody(t);
+        if (withBody) SendBody(t);
         // A server that stops reading (413, 401) may have answered why: that
         // answer is the result; without one the write's error is.
         if (t.WriteError) {
@@ -276,10 +288,7 @@ void THTTPUploader::Upload() {
         DiscardAnswer(t);
         ++t.Attempt;
     }
-
-    FResponse->StatusCode = static_cast<int>(status);
-    ReadHeaders(t);
-    ReadBody(t);
+    return status;
 }
 
 uint32_t THTTPUploader::OpenFiles(TTransfer& t) {

@@ -116,6 +116,14 @@ protected:
 
 private:
     struct TTransfer;
+    bool IsSecure() const { return FRequest->Protocol == L"https"; }
+    // Opens the session and the connection to the server (or the proxy).
+    void Connect(TTransfer& t);
+    // Opens the request, with the stored proxy login and the time-outs.
+    void OpenRequest(TTransfer& t, const std::wstring& verb, bool upload);
+    // Sends the request (its body when `withBody`), logging in to the proxy
+    // and sending again as it asks; answers the final status code.
+    uint32_t Exchange(TTransfer& t, uint32_t contentLength, bool withBody);
     void SendBody(TTransfer& t);
     void SendField(TTransfer& t, const THTTPUploaderField& field);
     uint32_t OpenFiles(TTransfer& t);
