@@ -1,5 +1,6 @@
 #include "http/httpuploader.h"
 
+#include <algorithm>
 #include <cwctype>
 #include <vector>
 
@@ -42,7 +43,10 @@ public:
     }
     TInternetHandle(const TInternetHandle&) = delete;
     TInternetHandle& operator=(const TInternetHandle&) = delete;
-    void Reset(HINTERNET h) { FHandle = h; }
+    void Reset(HINTERNET h = nullptr) {
+        if (FHandle) FPlatform.InternetCloseHandle(FHandle);
+        FHandle = h;
+    }
     HINTERNET Get() const { return FHandle; }
 
 private:
@@ -172,6 +176,11 @@ void THTTPUploader::Upload() {
 
     const bool hasParts = FFields->Count() > 0 || FFiles->Count() > 0;
     if (FRequest->Verb.empty()) FRequest->Verb = hasParts ? L"POST" : L"GET";
+    if (hasParts && contentLength > kProbeAbove && RefusedAtProbe(t)) {
+        ReadHeaders(t);
+        ReadBody(t);
+        return;
+    }
     OpenRequest(t, FRequest->Verb, hasParts);
     std::string contentType = "Content-Type: multipart/form-data; boundary=" + t.Boundary;
     if (!t.Platform.HttpAddRequestHeadersA(t.Request.Get(), contentType.c_str(), static_cast<DWORD>(-1),
@@ -232,6 +241,33 @@ void THTTPUploader::OpenRequest(TTransfer& t, const std::wstring& verb, bool upl
     SetTimeout(t.Request.Get(), net, INTERNET_OPTION_CONNECT_TIMEOUT, ConnectTimeout);
     SetTimeout(t.Request.Get(), net, INTERNET_OPTION_SEND_TIMEOUT, TransferTimeout);
     SetTimeout(t.Request.Get(), net, INTERNET_OPTION_RECEIVE_TIMEOUT, TransferTimeout);
+}
+
+bool THTTPUploader::RefusedAtProbe(TTransfer& t) {
+    uint32_t status = 0;
+    rtl::Try(
+        [&] {
+            OpenRequest(t, L"HEAD", true);
+            // A server that keeps a HEAD waiting is asked no further.
+            const uint32_t wait = TransferTimeout == 0 ? kProbeTimeout : std::min(TransferTimeout, kProbeTimeout);
+            SetTimeout(t.Request.Get(), t.Platform, INTERNET_OPTION_RECEIVE_TIMEOUT, wait);
+            status = Exchange(t, 0, false);
+        },
+        // A server that drops or garbles the answer to a HEAD, or gives none
+        // in time, may still take the upload. Failures the upload would meet
+        // as well (no connection, a login nobody can give) end it here.
+        rtl::On<EHTTPUploader>([&](EHTTPUploader& e) {
+            if (!IsBrokenConnection(e.ErrorCode()) && e.ErrorCode() != ERROR_INTERNET_TIMEOUT &&
+                e.ErrorCode() != WSAETIMEDOUT)
+                rtl::ReRaise();
+        }));
+    if (status == HTTP_STATUS_DENIED || status == HTTP_STATUS_PROXY_AUTH_REQ) {
+        FResponse->StatusCode = static_cast<int>(status);
+        return true;
+    }
+    t.Request.Reset();
+    t.Attempt = 1;
+    return false;
 }
 
 uint32_t THTTPUploader::Exchange(TTransfer& t, uint32_t contentLength, bool withBody) {

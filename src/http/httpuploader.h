@@ -58,6 +58,13 @@ public:
     // At most this much of an answer is kept in Response(); a longer one is
     // cut there (Response().BodyCut) unless OnAnswerData takes the body.
     static constexpr uint32_t kMaxAnswerInMemory = 16u << 20;
+    // Before a body larger than this, a HEAD asks whether the server or a
+    // proxy wants a login the upload does not have: a 401, or a 407 that
+    // stays after the stored login, is then the answer, and the body never
+    // goes out. A proxy's login is made on the HEAD, so the body goes once.
+    // The HEAD's answer is awaited for at most kProbeTimeout seconds.
+    static constexpr uint32_t kProbeAbove = 1048576;
+    static constexpr uint32_t kProbeTimeout = 10;
 
     explicit THTTPUploader(rtl::TComponent* owner = nullptr);
     ~THTTPUploader() override;
@@ -121,6 +128,8 @@ private:
     void Connect(TTransfer& t);
     // Opens the request, with the stored proxy login and the time-outs.
     void OpenRequest(TTransfer& t, const std::wstring& verb, bool upload);
+    // Whether a HEAD was refused for a login; Response() has its status then.
+    bool RefusedAtProbe(TTransfer& t);
     // Sends the request (its body when `withBody`), logging in to the proxy
     // and sending again as it asks; answers the final status code.
     uint32_t Exchange(TTransfer& t, uint32_t contentLength, bool withBody);
