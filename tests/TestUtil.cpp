@@ -175,4 +175,18 @@ std::wstring TextOf(HWND wnd) {
     return {};
 }
 
+void Touch(const std::wstring& path, const std::string& bytes, int minutesAgo) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h) << std::string(path.begin(), path.end());
+    DWORD written = 0;
+    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t{{now.dwLowDateTime, now.dwHighDateTime}};
+    t.QuadPart -= static_cast<ULONGLONG>(minutesAgo) * 60 * 10000000ULL;
+    FILETIME ft{t.LowPart, t.HighPart};
+    SetFileTime(h, nullptr, nullptr, &ft);
+    CloseHandle(h);
+}
+
 }  // namespace testutil

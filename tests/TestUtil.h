@@ -62,6 +62,9 @@ HWND WaitForTopWindow(DWORD pid, const std::wstring& captionPrefix, DWORD timeou
 // Text of a window, also in another process (empty when it does not answer).
 std::wstring TextOf(HWND wnd);
 
+// Writes a file with `bytes`, last written `minutesAgo` minutes ago.
+void Touch(const std::wstring& path, const std::string& bytes, int minutesAgo);
+
 
 }  // namespace testutil
 
