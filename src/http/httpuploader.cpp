@@ -248,6 +248,12 @@ bool THTTPUploader::RefusedAtProbe(TTransfer& t) {
     rtl::Try(
         [&] {
             OpenRequest(t, L"HEAD", true);
+            // Its connection is not kept for the upload: a server or a
+            // WinInet that takes the length of a HEAD's answer for a body
+            // still to come would otherwise read the upload's answer as it.
+            if (!t.Platform.HttpAddRequestHeadersA(t.Request.Get(), "Connection: close", static_cast<DWORD>(-1),
+                                                   HTTP_ADDREQ_FLAG_ADD))
+                FailLast(L"HttpAddRequestHeaders failed");
             // A server that keeps a HEAD waiting is asked no further.
             const uint32_t wait = TransferTimeout == 0 ? kProbeTimeout : std::min(TransferTimeout, kProbeTimeout);
             SetTimeout(t.Request.Get(), t.Platform, INTERNET_OPTION_RECEIVE_TIMEOUT, wait);

@@ -169,7 +169,7 @@ TEST_F(MainWindow, CancellingALargeUploadLeavesTheProgramUsable) {
     ASSERT_TRUE(DeleteFileW(big.c_str())) << "the file is still held open: " << GetLastError();
     Click(Item(app::idRefresh));
     ASSERT_TRUE(SetTextOf(Item(app::idDescription), L"after a cancel"));
-    EXPECT_EQ(L"Sent. The server answered 200.", SendAndWait());
+    EXPECT_EQ(L"Sent. The server answered 200.", SendAndWait()) << rtl::ToUtf8(TextOf(Item(app::idAnswer)));
     const testhttp::TSummary summary(AnswerBody(TextOf(Item(app::idAnswer))));
     EXPECT_EQ("ok", summary.Check);
     EXPECT_EQ(nullptr, FilePart(summary, "e2e-big.bin"));
