@@ -11,6 +11,7 @@
 #include "app/MainFormIds.h"
 #include "app/MainLayout.h"
 #include "app/SafeFileName.h"
+#include "app/SendMemory.h"
 #include "app/WindowPlacement.h"
 #include "config/GlobalProxySettings.h"
 #include "config/UfrmOnlineUpdateSetup.h"
@@ -64,6 +65,10 @@ TMainForm::TMainForm(rtl::TComponent* owner, TSelfTest selfTest)
     const SIZE min = WindowSizeFor(Handle(), MainMinimumClientSize(FDpi));
     if (RestoreWindowPlacement(Handle(), min.cx, min.cy, show)) FStartMaximized = show == SW_SHOWMAXIMIZED;
     Layout();
+    FHasLastSend = ReadLastSendTime(FLastSend);
+    const TDraft draft = ReadDraft();
+    FDescription->SetText(draft.Description);
+    FContact->SetText(draft.Contact);
     RefreshFiles();
     SetStatus(L"Choose the files to send, describe what happened and press Send.");
     UpdateButtons();
@@ -97,7 +102,11 @@ void TMainForm::CreateControls() {
     FFileList->OnKeyDown = [this](WORD key) {
         if (key == VK_DELETE) RemoveSelected();
     };
-    FFileList->OnChange = [this] { UpdateButtons(); };
+    FFileList->OnOpen = [this](int index) { OpenListed(index); };
+    FFileList->OnChange = [this] {
+        UpdateButtons();
+        ShowTotal();
+    };
     FAddFiles = button(idAddFiles, L"&Add files...");
     FAddFiles->OnClick = [this] { ChooseFiles(); };
     FAddFolder = button(idAddFolder, L"Add f&older...");
@@ -213,17 +222,29 @@ void TMainForm::RefreshFiles() {
         if (ReadDiagFile(f.Path, now)) added.push_back(now);
     }
     FAddedFiles = std::move(added);
+    RecordChoices();
     FillList();
     UpdateEndpoint();
 }
 
-void TMainForm::FillList() {
+bool TMainForm::CheckedByDefault(const TDiagFile& file) const {
+    return !FHasLastSend || CompareFileTime(&file.Modified, &FLastSend) > 0;
+}
+
+void TMainForm::SetChoice(const std::wstring& path, bool checked, bool byDefault) {
+    FChoices.erase(std::remove_if(FChoices.begin(), FChoices.end(), [&](auto& c) { return SamePath(c.first, path); }),
+                   FChoices.end());
+    if (checked != byDefault) FChoices.emplace_back(path, checked);
+}
+
+void TMainForm::RecordChoices() {
     for (int i = 0; i < FFileList->Count(); ++i) {
-        const std::wstring& path = FListed[static_cast<size_t>(FFileList->ItemData(i))].Path;
-        auto it = std::find_if(FUnchecked.begin(), FUnchecked.end(), [&](auto& p) { return SamePath(p, path); });
-        if (!FFileList->Checked(i) && it == FUnchecked.end()) FUnchecked.push_back(path);
-        if (FFileList->Checked(i) && it != FUnchecked.end()) FUnchecked.erase(it);
+        const TDiagFile& f = FListed[static_cast<size_t>(FFileList->ItemData(i))];
+        SetChoice(f.Path, FFileList->Checked(i), CheckedByDefault(f));
     }
+}
+
+void TMainForm::FillList() {
     FListed.clear();
     for (const TDiagFile& f : FAddedFiles) FListed.push_back(f);
     for (const TDiagFile& f : FFolderFiles)
@@ -239,13 +260,39 @@ void TMainForm::FillList() {
         const int index = FFileList->AddItem({f.Name, FormatByteSize(f.Size), FormatFileTime(f.Modified),
                                               rtl::ExtractFilePath(f.Path)},
                                              static_cast<LPARAM>(i));
-        const bool unchecked = std::any_of(FUnchecked.begin(), FUnchecked.end(), [&](auto& p) { return SamePath(p, f.Path); });
-        FFileList->SetChecked(index, !unchecked);
+        auto choice = std::find_if(FChoices.begin(), FChoices.end(), [&](auto& c) { return SamePath(c.first, f.Path); });
+        FFileList->SetChecked(index, choice != FChoices.end() ? choice->second : CheckedByDefault(f));
     }
     UpdateButtons();
+    ShowTotal();
 }
 
+void TMainForm::ShowTotal() {
+    if (!FFilesLabel) return;
+    uint64_t total = 0;
+    int checked = 0;
+    for (int i = 0; i < FFileList->Count(); ++i)
+        if (FFileList->Checked(i)) {
+            total += FListed[static_cast<size_t>(FFileList->ItemData(i))].Size;
+            ++checked;
+        }
+    FFilesLabel->SetText(rtl::Format(L"Fi&les to send: %d of %d checked, %ls", checked, FFileList->Count(),
+                                     FormatByteSize(total).c_str()));
+}
+
+void TMainForm::OpenListed(int index) {
+    const std::wstring& path = FListed[static_cast<size_t>(FFileList->ItemData(index))].Path;
+    // A type with no program of its own opens with the system's choice.
+    auto opened = [&](const wchar_t* verb) {
+        return reinterpret_cast<INT_PTR>(ShellExecuteW(Handle(), verb, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) > 32;
+    };
+    if (!opened(nullptr) && !opened(L"openas")) SetStatus(L"There is no program to show " + path + L".");
+}
+
+void TMainForm::KeepDraft() { WriteDraft(TDraft{FDescription->Text(), FContact->Text()}); }
+
 void TMainForm::AddFiles(const std::vector<std::wstring>& paths) {
+    RecordChoices();
     int skipped = 0;
     for (const std::wstring& path : paths) {
         TDiagFile f;
@@ -253,8 +300,8 @@ void TMainForm::AddFiles(const std::vector<std::wstring>& paths) {
             ++skipped;
             continue;
         }
-        FUnchecked.erase(std::remove_if(FUnchecked.begin(), FUnchecked.end(), [&](auto& p) { return SamePath(p, path); }),
-                         FUnchecked.end());
+        // Added to be sent: checked, whatever its age.
+        SetChoice(path, true, CheckedByDefault(f));
         if (std::none_of(FAddedFiles.begin(), FAddedFiles.end(), [&](auto& g) { return SamePath(g.Path, path); }))
             FAddedFiles.push_back(f);
     }
@@ -354,7 +401,9 @@ void TMainForm::RemoveSelected() {
         gone(FFolderFiles);
         removed = true;
     }
-    if (removed) FillList();
+    if (!removed) return;
+    RecordChoices();
+    FillList();
 }
 
 // --- settings ---
@@ -443,8 +492,21 @@ void TMainForm::Send() {
         if (!FCancelRequested) SetStatus(L"Sending " + p.FileName + L": " + FormatProgress(p));
     };
     sender.IsCancelled = [this] { return FCancelRequested; };
+    FILETIME started{};
+    GetSystemTimeAsFileTime(&started);
     FLastResult = sender.Run(package);
     FSending = false;
+    if (FLastResult.Outcome == TSendOutcome::Delivered) {
+        // What was listed has been sent: from now on only newer files are
+        // checked, and the description went with it.
+        FLastSend = started;
+        FHasLastSend = true;
+        WriteLastSendTime(started);
+        FDescription->SetText(L"");
+        FChoices.clear();
+        FillList();
+    }
+    KeepDraft();
     ShowResult();
     UpdateButtons();
     if (FCloseAfterSend) {
@@ -587,6 +649,7 @@ LRESULT TMainForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
                 return 0;
             }
             SaveWindowPlacement(Handle());
+            KeepDraft();
             break;
     }
     return TForm::WndProc(msg, wp, lp);

@@ -41,7 +41,10 @@ public:
     // The checked files, in list order.
     std::vector<std::wstring> CheckedFiles() const;
     // Sends the description, contact and checked files on a thread of its
-    // own; the window stays live meanwhile and Send returns when done.
+    // own; the window stays live meanwhile and Send returns when done. Once
+    // the server accepted them, the files listed then count as sent (new
+    // files are checked by default, older ones not) and the description is
+    // cleared; until then it is kept for the next run.
     void Send();
     const TSendResult& LastResult() const { return FLastResult; }
 
@@ -66,7 +69,20 @@ private:
     // Whether there is a server's answer with a body to save.
     bool CanSaveAnswer() const;
     void ShowResult();
+    // Refills the list, each file checked as chosen or by default.
     void FillList();
+    // Files are checked by default when they are newer than the last
+    // accepted send; the user's checks against that are kept as choices.
+    bool CheckedByDefault(const TDiagFile& file) const;
+    void SetChoice(const std::wstring& path, bool checked, bool byDefault);
+    // Takes the list's current checks as the user's choices.
+    void RecordChoices();
+    // The count and total size of the checked files, in the list's label.
+    void ShowTotal();
+    // Shows a listed file in the program the system opens it with.
+    void OpenListed(int index);
+    // Keeps the description and contact for the next run.
+    void KeepDraft();
     std::wstring ChooseFolderPath(const std::wstring& title, const std::wstring& start);
 
     TSelfTest FSelfTest;
@@ -100,7 +116,12 @@ private:
     std::vector<TDiagFile> FFolderFiles;  // the diagnostic folder at the last refresh
     std::vector<TDiagFile> FAddedFiles;   // added by the user, kept over refreshes
     std::vector<TDiagFile> FListed;       // what the list shows; item data indexes it
-    std::vector<std::wstring> FUnchecked; // paths the user unchecked
+    // Files whose check the user set against its default, with that check.
+    std::vector<std::pair<std::wstring, bool>> FChoices;
+    // When the last send the server accepted began: files older than that
+    // are listed unchecked.
+    bool FHasLastSend = false;
+    FILETIME FLastSend{};
 
     bool FSending = false;
     bool FCancelRequested = false;

@@ -77,6 +77,9 @@ LRESULT TListView::Notify(NMHDR* header) {
     } else if (header->code == LVN_ITEMCHANGED) {
         auto* change = reinterpret_cast<NMLISTVIEW*>(header);
         if ((change->uChanged & LVIF_STATE) && OnChange) OnChange();
+    } else if (header->code == NM_DBLCLK || header->code == NM_RETURN) {
+        const int index = header->code == NM_DBLCLK ? reinterpret_cast<NMITEMACTIVATE*>(header)->iItem : FocusedIndex();
+        if (index >= 0 && OnOpen) OnOpen(index);
     }
     return 0;
 }

@@ -36,6 +36,9 @@ public:
     std::function<void(WORD key)> OnKeyDown;
     // A check box or the selection changed.
     std::function<void()> OnChange;
+    // An item was double-clicked, or Enter pressed on the focused one where
+    // the list receives that key.
+    std::function<void(int index)> OnOpen;
 };
 
 class TProgressBar : public TWinControl {

@@ -13,6 +13,8 @@
 #include <commctrl.h>
 #include "app/MainForm.h"
 #include "app/MainFormIds.h"
+#include "app/SendMemory.h"
+#include "env/DiagPaths.h"
 #include "config/Upload_Settings.h"
 #include "http/NetTestUtil.h"
 #include "rtl/Forms.h"
@@ -29,8 +31,10 @@ protected:
         rtl::Application->OnException = [this](rtl::Exception& e) { Raised.push_back(e.Message); };
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, config::kUploadSettingsKey, 0, nullptr, 0,
                                                  KEY_ALL_ACCESS, nullptr, &FKey, nullptr));
+        RegDeleteTreeW(HKEY_CURRENT_USER, app::kSendMemoryKey);
     }
     void TearDown() override {
+        RegDeleteTreeW(HKEY_CURRENT_USER, app::kSendMemoryKey);
         if (FKey) {
             RegDeleteValueW(FKey, L"Debug_UploadProtocol");
             RegDeleteValueW(FKey, L"Debug_UploadServer");
@@ -91,6 +95,52 @@ TEST_F(MainWindowNetwork, SendsDescriptionContactVersionAndTheCheckedFile) {
     // The answer box shows the body with CR LF line ends.
     EXPECT_NE(std::wstring::npos, ChildText(form->Handle(), app::idAnswer).find(L"check ok\r\n"));
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(form->Handle(), app::idSaveAnswer)));
+    EXPECT_TRUE(Raised.empty());
+}
+
+bool IsChecked(const app::TMainForm& form, const std::wstring& path) {
+    const auto files = form.CheckedFiles();
+    return std::find(files.begin(), files.end(), path) != files.end();
+}
+
+// Once the server accepted a send, the files listed then count as sent:
+// only newer ones are checked by default, in this run and the next. The
+// description goes with the send, the contact stays, and what is typed
+// meanwhile survives closing the window.
+TEST_F(MainWindowNetwork, OnlyFilesNewerThanTheLastAcceptedSendAreCheckedAndTheDraftIsKeptUntilThen) {
+    Endpoint(L"http", L"127.0.0.1:" + std::to_wstring(testhttp::TServers::Get().Port("http")));
+    const std::wstring old = env::GetDiagFolder() + L"kept-old.log", fresh = env::GetDiagFolder() + L"kept-new.log";
+    testutil::Touch(old, std::string(1500, 'o'), 60);
+    auto* form = new app::TMainForm(rtl::Application);
+    ASSERT_TRUE(IsChecked(*form, old)) << "before any send every file is checked";
+    const HWND list = GetDlgItem(form->Handle(), app::idFileList);
+    const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) ListView_SetCheckState(list, i, FALSE);
+    form->AddFiles({old});
+    EXPECT_EQ(L"Fi&les to send: 1 of " + std::to_wstring(count) + L" checked, 1.5 KB",
+              ChildText(form->Handle(), app::idFilesLabel));
+    SetWindowTextW(GetDlgItem(form->Handle(), app::idDescription), L"first");
+    SetWindowTextW(GetDlgItem(form->Handle(), app::idContact), L"anna@example.test");
+    form->Send();
+    ASSERT_EQ(app::TSendOutcome::Delivered, form->LastResult().Outcome) << rtl::ToAnsi(form->LastResult().Message);
+    EXPECT_TRUE(form->CheckedFiles().empty());
+    EXPECT_EQ(L"", ChildText(form->Handle(), app::idDescription));
+    EXPECT_EQ(L"anna@example.test", ChildText(form->Handle(), app::idContact));
+
+    testutil::Touch(fresh, "new", 0);
+    form->RefreshFiles();
+    EXPECT_EQ(std::vector<std::wstring>{fresh}, form->CheckedFiles());
+    SetWindowTextW(GetDlgItem(form->Handle(), app::idDescription), L"second");
+    SendMessageW(form->Handle(), WM_CLOSE, 0, 0);
+    delete form;
+
+    auto* next = new app::TMainForm(rtl::Application);
+    EXPECT_FALSE(IsChecked(*next, old));
+    EXPECT_TRUE(IsChecked(*next, fresh));
+    EXPECT_EQ(L"second", ChildText(next->Handle(), app::idDescription));
+    EXPECT_EQ(L"anna@example.test", ChildText(next->Handle(), app::idContact));
+    DeleteFileW(old.c_str());
+    DeleteFileW(fresh.c_str());
     EXPECT_TRUE(Raised.empty());
 }
 

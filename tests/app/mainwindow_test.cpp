@@ -17,6 +17,7 @@
 #include "app/MainFormIds.h"
 #include "app/MainLayout.h"
 #include "app/SafeFileName.h"
+#include "app/SendMemory.h"
 #include "app/SupportUpload.h"
 #include "app/WindowPlacement.h"
 #include "config/Upload_Settings.h"
@@ -33,19 +34,7 @@
 
 namespace {
 
-void Touch(const std::wstring& path, const std::string& bytes, int minutesAgo) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h) << rtl::ToAnsi(path);
-    DWORD written = 0;
-    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER t{{now.dwLowDateTime, now.dwHighDateTime}};
-    t.QuadPart -= static_cast<ULONGLONG>(minutesAgo) * 60 * 10000000ULL;
-    FILETIME ft{t.LowPart, t.HighPart};
-    SetFileTime(h, nullptr, nullptr, &ft);
-    CloseHandle(h);
-}
+using testutil::Touch;
 
 // --- names for saved answers ---
 
@@ -143,6 +132,17 @@ TEST(DiagFiles, FolderFilesComeNewestFirstWithoutSubfolders) {
     EXPECT_TRUE(app::ReadDiagFile(dir.Path() + L"old.log", f));
     EXPECT_EQ(L"old.log", f.Name);
     EXPECT_EQ(16u, app::FormatFileTime(f.Modified).size());  // yyyy-mm-dd hh:nn
+}
+
+// The time of the last accepted send as stored: only a whole, real UTC
+// time is taken back, so a damaged value checks every file again.
+TEST(SendMemory, TheLastSendTimeIsReadBackOnlyWhenItIsARealTime) {
+    FILETIME t{};
+    ASSERT_TRUE(app::ParseUtcTime(L"2026-12-09T20:30:15Z", t));
+    EXPECT_EQ(L"2026-12-09T20:30:15Z", app::FormatUtcTime(t));
+    for (const wchar_t* bad : {L"", L"2026-02-30T10:00:00Z", L"2026-12-09T24:00:00Z", L"2026-12-09T20:30:15",
+                               L"2026-12-09T20:30:15Z and more", L"yesterday"})
+        EXPECT_FALSE(app::ParseUtcTime(bad, t)) << rtl::ToAnsi(bad);
 }
 
 TEST(SendTexts, SizesProgressAndFailuresReadWell) {
@@ -250,6 +250,7 @@ protected:
     }
     void TearDown() override {
         RegDeleteTreeW(HKEY_CURRENT_USER, app::kWindowPlacementKey);
+        RegDeleteTreeW(HKEY_CURRENT_USER, app::kSendMemoryKey);
         rtl::FormsShutdown();
     }
     static std::wstring ChildText(HWND form, int id) {

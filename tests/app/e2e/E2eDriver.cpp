@@ -1,5 +1,7 @@
 #include "E2eDriver.h"
 
+#include "app/SendMemory.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -243,6 +245,7 @@ void TLocalServerTest::SetUp() {
     ASSERT_TRUE(FServer.SetString(L"127.0.0.1:" + std::to_wstring(servers.Port("http"))));
     ASSERT_TRUE(FProxyServer.Remove() && FProxyPort.Remove() && FProxyLogin.Remove());
     ASSERT_TRUE(FSystemProxy.Use(L""));
+    RegDeleteTreeW(HKEY_CURRENT_USER, app::kSendMemoryKey);
 }
 
 }  // namespace e2e
