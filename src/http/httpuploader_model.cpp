@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "http/httpuploader_headers.h"
+#include "http/httpuploader_url.h"
 #include "rtl/Exception.h"
 #include "rtl/Raise.h"
 #include "rtl/Text.h"
@@ -40,14 +41,12 @@ int THTTPUploaderFiles::Add(const std::string& fieldName, const std::wstring& pa
 }
 
 void THTTPUploaderRequest::SetURL(const std::wstring& url) {
-    size_t sep = url.find(L"://");
-    if (sep == std::wstring::npos) return;
-    Protocol = url.substr(0, sep);
-    std::wstring rest = url.substr(sep + 3);
-    size_t slash = rest.find(L'/');
-    if (slash == std::wstring::npos) return;
-    HostName = rest.substr(0, slash);
-    UrlPath = rest.substr(slash);
+    const TUrlParts<std::wstring> parts = SplitUrl(url);
+    if (!parts.HasProtocol) return;
+    Protocol = parts.Protocol;
+    if (!parts.HasPath) return;
+    HostName = parts.HostName;
+    UrlPath = parts.UrlPath;
 }
 
 std::wstring THTTPUploaderProxy::Describe(bool) const {

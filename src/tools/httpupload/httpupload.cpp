@@ -3,15 +3,14 @@
 // to stderr, the answer's body to stdout (or a file), the status code last.
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
-#include <cwchar>
-#include <cwctype>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "http/httpuploader.h"
 #include "http/httpuploader_headers.h"
 #include "http/httpuploader_multipart.h"
+#include "httpupload/OptionsText.h"
 #include "rtl/Halt.h"
 #include "rtl/Raise.h"
 #include "rtl/ScopedHandle.h"
@@ -29,17 +28,6 @@ enum TExitCode {
     exOutputFailed = 5,   // the body could not be written
     exHttpError = 6,      // --fail and a status of 400 or above
 };
-
-// "type/subtype" as content types are written: two tokens around one '/'.
-bool LooksLikeContentType(const std::wstring& text) {
-    size_t slash = text.find(L'/');
-    if (slash == std::wstring::npos || slash == 0 || slash + 1 == text.size() ||
-        text.find(L'/', slash + 1) != std::wstring::npos)
-        return false;
-    for (wchar_t c : text)
-        if (!(iswalnum(c) || c == L'/' || wcschr(L"!#$&^_.+-", c))) return false;
-    return true;
-}
 
 // The Location header of an answer's header block; empty without one.
 std::wstring LocationOf(const std::string& headers) {
@@ -59,55 +47,6 @@ std::wstring ReadStdinLine() {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return rtl::FromUtf8(line);
 }
-
-const char kHelp[] =
-    "Usage: httpupload [options] URL\n"
-    "\n"
-    "Posts form fields and files to URL (http://host[:port]/path or https://...)\n"
-    "as one multipart/form-data request through WinInet. Without fields and\n"
-    "files it sends a GET.\n"
-    "\n"
-    "Options:\n"
-    "  --field NAME=VALUE         a form field; may be repeated\n"
-    "  --file FIELD=PATH[;TYPE]   a file to send under form field FIELD, with\n"
-    "                             content type TYPE such as text/plain\n"
-    "                             (application/octet-stream when left out); a\n"
-    "                             path may hold ';' when no TYPE follows it;\n"
-    "                             may be repeated\n"
-    "  --proxy [http://]HOST:PORT send through this HTTP proxy, for this upload\n"
-    "                             only (default: the system's proxy settings)\n"
-    "  --proxy-user USER          proxy user name, sent with the first request\n"
-    "  --proxy-password PASSWORD  proxy password (visible to other users of the\n"
-    "                             machine: prefer one of the next two)\n"
-    "  --proxy-password-env NAME  the proxy password from environment variable NAME\n"
-    "  --proxy-password-stdin     the proxy password from the first line of\n"
-    "                             standard input\n"
-    "  --connect-timeout SECONDS  give up connecting after SECONDS (default 30)\n"
-    "  --max-time SECONDS         give up when the whole exchange takes longer;\n"
-    "                             a send or a read that moves nothing for 60 s\n"
-    "                             (or SECONDS, when less) fails at any rate\n"
-    "  --retry N                  try up to N times more (1, 2, 4 ... 30 s apart)\n"
-    "                             when the server cannot be reached, the\n"
-    "                             connection breaks or times out, or the answer\n"
-    "                             is 500 or above\n"
-    "  --fail                     exit with 6 when the answer's HTTP status is 400\n"
-    "                             or above (its body is still written)\n"
-    "  --no-ui                    never show the proxy login dialog; a proxy\n"
-    "                             that asks for a login without --proxy-user\n"
-    "                             then fails the upload\n"
-    "  --output FILE              write the answer's body to FILE as it arrives\n"
-    "                             (default: standard output)\n"
-    "  --headers                  print the answer's raw header block to\n"
-    "                             standard output, before any body\n"
-    "  --help                     show this text\n"
-    "\n"
-    "Progress (bytes sent, rate, time left) and the other status events go to\n"
-    "standard error, the HTTP status code last. Ctrl+C cancels the transfer.\n"
-    "\n"
-    "Exit codes: 0 an answer arrived (any HTTP status unless --fail), 2 bad\n"
-    "command line, 3 the upload failed (the reason is printed), 4 cancelled,\n"
-    "5 the body could not be written, 6 --fail and an HTTP status of 400 or\n"
-    "above.\n";
 
 std::atomic<bool> gCancelRequested{false};
 // The transfer saw the request at one of its checks and is ending.
@@ -178,105 +117,22 @@ std::wstring TimeLeft(uint32_t seconds) {
     return std::to_wstring(seconds / 60) + L" min " + std::to_wstring(seconds % 60) + L" s left";
 }
 
-struct TOptions {
-    std::wstring Url;
-    std::vector<std::pair<std::wstring, std::wstring>> Fields;
-    struct File {
-        std::wstring Field, Path, Type;
-    };
-    std::vector<File> Files;
-    std::wstring ProxyHost, ProxyUser, ProxyPassword, Output;
-    int ProxyPort = 0;
-    uint32_t ConnectTimeout = 30, MaxTime = 0, Retries = 0;
-    bool NoUI = false, Headers = false, Help = false, Fail = false;
-};
+using TOptions = httpupload::TBasicOptions<std::wstring>;
+
+// --proxy-password-env's variable: false when it is unset, empty or longer
+// than an environment variable can be.
+bool EnvironmentValue(const std::wstring& name, std::wstring& value) {
+    std::vector<wchar_t> buffer(32768);
+    DWORD n = GetEnvironmentVariableW(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0 || n >= buffer.size()) return false;
+    value.assign(buffer.data(), n);
+    return true;
+}
 
 // Answers an error text, empty when the command line is usable.
 std::wstring ParseOptions(int argc, wchar_t** argv, TOptions& o) {
-    for (int i = 1; i < argc; ++i) {
-        std::wstring a = argv[i];
-        auto value = [&](std::wstring& out) {
-            if (i + 1 >= argc) return false;
-            out = argv[++i];
-            return true;
-        };
-        std::wstring v;
-        if (a == L"--help" || a == L"-h" || a == L"/?") {
-            o.Help = true;
-        } else if (a == L"--no-ui") {
-            o.NoUI = true;
-        } else if (a == L"--headers") {
-            o.Headers = true;
-        } else if (a == L"--field") {
-            if (!value(v) || v.find(L'=') == std::wstring::npos || v.find(L'=') == 0)
-                return L"--field needs NAME=VALUE";
-            o.Fields.push_back({v.substr(0, v.find(L'=')), v.substr(v.find(L'=') + 1)});
-        } else if (a == L"--file") {
-            size_t eq = 0;
-            if (!value(v) || (eq = v.find(L'=')) == std::wstring::npos || eq == 0 || eq + 1 == v.size())
-                return L"--file needs FIELD=PATH[;TYPE]";
-            std::wstring path = v.substr(eq + 1), type;
-            size_t semi = path.rfind(L';');
-            if (semi != std::wstring::npos && LooksLikeContentType(path.substr(semi + 1))) {
-                type = path.substr(semi + 1);
-                path.erase(semi);
-            }
-            o.Files.push_back({v.substr(0, eq), path, type});
-        } else if (a == L"--fail") {
-            o.Fail = true;
-        } else if (a == L"--retry") {
-            wchar_t* end = nullptr;
-            unsigned long n = value(v) ? wcstoul(v.c_str(), &end, 10) : 100;
-            if (v.empty() || *end || n > 10 || !iswdigit(v[0])) return L"--retry needs a number from 0 to 10";
-            o.Retries = static_cast<uint32_t>(n);
-        } else if (a == L"--connect-timeout" || a == L"--max-time") {
-            wchar_t* end = nullptr;
-            unsigned long seconds = value(v) ? wcstoul(v.c_str(), &end, 10) : 0;
-            if (v.empty() || *end || seconds == 0 || seconds > 86400 || iswspace(v[0]) || v[0] == L'-')
-                return a + L" needs a number of seconds from 1 to 86400";
-            (a == L"--max-time" ? o.MaxTime : o.ConnectTimeout) = static_cast<uint32_t>(seconds);
-        } else if (a == L"--proxy") {
-            size_t colon = 0;
-            if (value(v) && v.rfind(L"http://", 0) == 0) v.erase(0, 7);
-            if (!v.empty() && v.back() == L'/') v.pop_back();
-            if (v.empty() || (colon = v.rfind(L':')) == std::wstring::npos || colon == 0)
-                return L"--proxy needs HOST:PORT or http://HOST:PORT";
-            wchar_t* end = nullptr;
-            long port = wcstol(v.c_str() + colon + 1, &end, 10);
-            if (*end || port <= 0 || port > 65535 || end == v.c_str() + colon + 1)
-                return L"--proxy needs HOST:PORT with a port from 1 to 65535";
-            o.ProxyHost = v.substr(0, colon);
-            o.ProxyPort = static_cast<int>(port);
-        } else if (a == L"--proxy-user") {
-            if (!value(o.ProxyUser)) return L"--proxy-user needs a user name";
-        } else if (a == L"--proxy-password") {
-            if (!value(o.ProxyPassword)) return L"--proxy-password needs a password";
-        } else if (a == L"--proxy-password-env") {
-            if (!value(v) || v.empty()) return L"--proxy-password-env needs a variable name";
-            std::vector<wchar_t> buffer(32768);
-            DWORD n = GetEnvironmentVariableW(v.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-            if (n == 0 || n >= buffer.size()) return L"--proxy-password-env: the environment has no " + v;
-            o.ProxyPassword.assign(buffer.data(), n);
-        } else if (a == L"--proxy-password-stdin") {
-            o.ProxyPassword = ReadStdinLine();
-        } else if (a == L"--output") {
-            if (!value(o.Output) || o.Output.empty()) return L"--output needs a file name";
-        } else if (a.rfind(L"--", 0) == 0) {
-            return L"unknown option " + a;
-        } else if (o.Url.empty()) {
-            o.Url = a;
-        } else {
-            return L"more than one URL: " + a;
-        }
-    }
-    if (o.Help) return {};
-    if (o.Url.empty()) return L"no URL given";
-    http::THTTPUploaderRequest probe;
-    probe.SetURL(o.Url);
-    if (probe.HostName.empty() || (probe.Protocol != L"http" && probe.Protocol != L"https"))
-        return L"the URL must look like http://host/path or https://host/path: " + o.Url;
-    if (!o.ProxyHost.empty() || o.ProxyUser.empty()) return {};
-    return L"--proxy-user needs --proxy";
+    const std::vector<std::wstring> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
+    return httpupload::ParseOptionWords(args, o, {EnvironmentValue, ReadStdinLine});
 }
 
 // Where the answer goes as it arrives, so that no answer has to fit in
@@ -337,7 +193,7 @@ int Run(int argc, wchar_t** argv) {
     TOptions o;
     std::wstring error = ParseOptions(argc, argv, o);
     if (o.Help) {
-        WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), kHelp, sizeof(kHelp) - 1);
+        WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), httpupload::kHelp, std::strlen(httpupload::kHelp));
         return exOk;
     }
     if (!error.empty()) {
