@@ -5,6 +5,7 @@
 #include "config/ProxyLogin.h"
 #include "config/Wipe.h"
 #include "env/ErrorControlledRegistry.h"
+#include "rtl/Text.h"
 #include "rtl/Win.h"
 
 namespace config {
@@ -59,15 +60,19 @@ void TProxySettings::Refresh() {
 
 void TProxySettings::Save(const std::wstring& server, int32_t port, const std::wstring& username,
                           const std::wstring& password) {
+    std::wstring login = EncipherProxyLogin(username, password);
+    env::TRegistryErrorControlled reg;
+    if (!reg.OpenKey(kProxySettingsKey, true))
+        reg.RaiseLastRegistryError(rtl::Format(L"Failed to create key '%ls'", kProxySettingsKey));
+    // A field takes its new value once the registry holds it, so a write
+    // that fails leaves the object saying what is stored.
+    reg.WriteString(kProxyServerValue, server);
     FServer = server;
+    reg.WriteInteger(kProxyPortValue, port);
     FPort = port;
+    reg.WriteString(kProxyLoginValue, login);
     FUsername = username;
     FPassword = password;
-    env::TRegistryErrorControlled reg;
-    if (!reg.OpenKey(kProxySettingsKey, true)) return;
-    reg.WriteString(kProxyServerValue, FServer);
-    reg.WriteInteger(kProxyPortValue, FPort);
-    reg.WriteString(kProxyLoginValue, EncipherProxyLogin(FUsername, FPassword));
 }
 
 TProxySettings& GetProxySettings() {

@@ -27,10 +27,13 @@ public:
     // ERegistryException ("Invalid data type for '%s'").
     void Refresh();
 
-    // Keeps the four values in the object, then writes them to the registry,
-    // creating the key when missing. When the key cannot be opened or created
-    // the registry keeps its old values without an error; a failing write
-    // raises ERegistryException ("Failed to set data for '%s'").
+    // Writes the four values to the registry, creating the key when missing,
+    // and keeps each one in the object once it is stored. Raises
+    // ERegistryException when the key cannot be opened or created ("Failed
+    // to create key '%s'" and the system's reason; the object keeps its old
+    // values) or a value cannot be written ("Failed to set data for '%s'";
+    // the values written before it are new, the others old, in the registry
+    // and in the object alike).
     void Save(const std::wstring& server, int32_t port, const std::wstring& username, const std::wstring& password);
 
     const std::wstring& Server() const { return FServer; }

@@ -150,7 +150,7 @@ TEST_F(ProxySettingsTest, PortOfTheWrongTypeFailsTheFirstUse) {
     EXPECT_EQ(8080, GetProxySettings().Port());
 }
 
-TEST_F(ProxySettingsTest, KeyThatCannotBeCreatedKeepsTheNewValuesInTheObject) {
+TEST_F(ProxySettingsTest, KeyThatCannotBeCreatedRaisesAndKeepsTheOldValues) {
     // A lasting key cannot be created below a volatile one.
     HKEY parent;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kParentKey, 0, nullptr, REG_OPTION_VOLATILE,
@@ -158,11 +158,13 @@ TEST_F(ProxySettingsTest, KeyThatCannotBeCreatedKeepsTheNewValuesInTheObject) {
     RegCloseKey(parent);
     TProxySettings& s = GetProxySettings();
     auto raised = CaptureRaise([&] { s.Save(L"new.host", 81, L"nu", L"np"); });
-    EXPECT_FALSE(raised) << (raised ? testing::PrintToString(raised->Message) : "");
-    EXPECT_EQ(L"new.host|81|nu|np", Describe(s));
+    ASSERT_TRUE(raised);
+    EXPECT_EQ(L"ERegistryException", raised->ClassName);
+    EXPECT_EQ(0u, raised->Message.rfind(L"Failed to create key 'Software\\Quillfen\\Orvex Engine\\9.0'\r\n", 0))
+        << testing::PrintToString(raised->Message);
+    EXPECT_EQ(L"|0||", Describe(s));
     env::TRegistryErrorControlled reg;
     EXPECT_FALSE(reg.OpenKeyReadOnly(kProxySettingsKey));
-    EXPECT_EQ(L"new.host", GetProxySettings().Server());
 }
 
 }  // namespace
