@@ -1,5 +1,7 @@
 #include "config/UfrmOnlineUpdateSetup.h"
 
+#include <vector>
+
 #include "config/GlobalProxySettings.h"
 #include "config/ProxyAddress.h"
 #include "config/UfrmOnlineUpdateSetupRes.h"
@@ -95,6 +97,12 @@ void FormCreate(TfrmOnlineUpdateSetup& form) {
     ShowPort(form.editPort, settings.Port());
     SetWindowTextW(form.editUsername, settings.Username().c_str());
     SetWindowTextW(form.editPassword, settings.Password().c_str());
+    const std::vector<std::wstring>& unreadable = settings.Unreadable();
+    if (unreadable.empty()) return;
+    std::wstring names;
+    for (const std::wstring& name : unreadable) names += (names.empty() ? L"'" : L", '") + name + L"'";
+    SetStatus(form, (unreadable.size() == 1 ? L"Could not read the stored value " : L"Could not read the stored values ") +
+                        names + L" (left empty). OK saves what the boxes hold.");
 }
 
 // Saves what the boxes hold, then closes with the OK result. Text that is no

@@ -19,12 +19,12 @@ struct TfrmOnlineUpdateSetup {
 };
 
 // Shows the dialog modally over `owner` (may be null), filled from the
-// shared settings, which it loads first: a failure to read them raises to
-// the caller before any window exists. OK takes the boxes as ReadProxyBoxes (ProxyAddress.h)
-// reads them and saves; text it refuses, or settings the registry does not
-// take, are said in the status line and the dialog stays open. Answers IDOK
-// once the settings were saved, IDCANCEL when the dialog was cancelled or
-// closed.
+// shared settings; a stored value they could not read is named in the
+// dialog's status line. OK reads the boxes with ReadProxyBoxes
+// (ProxyAddress.h) and saves; text it refuses, or settings the registry
+// does not take, are said in the status line and the dialog stays open.
+// Answers IDOK once the settings were saved, IDCANCEL when the dialog was
+// cancelled or closed.
 int ShowOnlineUpdateSetup(HWND owner);
 
 }  // namespace config

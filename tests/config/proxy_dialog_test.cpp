@@ -358,32 +358,20 @@ TEST_F(ProxyDialogTest, SettingsTheRegistryDoesNotTakeAreSaidAndTheDialogStaysOp
     EXPECT_TRUE(Seen().empty()) << "said in the dialog, not raised to the application";
 }
 
-// A registry failure while saving raises out of the OK handler: the dialog
-// stays open and the exception reaches the application's handling.
-TEST_F(ProxyDialogTest, RegistryFailureOnSaveKeepsTheDialogOpen) {
-    int result = RunDialog([&] {
-        // The GUI thread is idle in the modal loop, so the store can be
-        // released here; the OK handler then reloads it and meets a port value
-        // of the wrong type.
-        DoneProxySettings();
-        const wchar_t bad[] = L"8";
-        configtest::SetRawValue(kProxySettingsKey, kProxyPortValue, REG_SZ, bad, sizeof(bad));
-        Type(L"new.host");
-        Press(VK_RETURN);
-        EXPECT_TRUE(WaitFor([&] { return !Seen().empty(); }));
-        EXPECT_EQ(std::vector<std::wstring>{L"ERegistryException: Invalid data type for 'proxy port'"}, Seen());
-        EXPECT_TRUE(IsWindowVisible(Dialog));
-        EXPECT_EQ(L"new.host", Text(Item(IDC_EDITPROXY)));
-
-        // Once the value is repaired, OK saves and closes.
-        env::TRegistryErrorControlled reg;
-        ASSERT_TRUE(reg.OpenKey(kProxySettingsKey, false));
-        ASSERT_TRUE(reg.DeleteValue(kProxyPortValue));
-        PressToClose(VK_RETURN);
-    });
-    EXPECT_EQ(IDOK, result);
-    EXPECT_EQ(L"new.host|80||", Describe(TProxySettings()));
-    EXPECT_EQ(1u, Seen().size());
+TEST_F(ProxyDialogTest, AStoredValueThatCannotBeReadIsNamedAndItsBoxLeftEmpty) {
+    GetProxySettings().Save(L"proxy.example.net", 3128, L"u", L"p");
+    DoneProxySettings();
+    configtest::SetRawValue(kProxySettingsKey, kProxyPortValue, REG_SZ, L"8080", 10);
+    // Uploads go on with what was read (they take port 0 as 80).
+    EXPECT_EQ(L"proxy.example.net|0|u|p", Describe(GetProxySettings()));
+    EXPECT_EQ(IDOK, RunDialog([&] {
+                  EXPECT_EQ(L"proxy.example.net||u|p", Boxes());
+                  EXPECT_EQ(L"Could not read the stored value 'proxy port' (left empty). OK saves what the boxes hold.",
+                            Status());
+                  PressToClose(VK_RETURN);
+              }));
+    EXPECT_EQ(L"proxy.example.net|80|u|p", Describe(TProxySettings()));
+    EXPECT_TRUE(GetProxySettings().Unreadable().empty());
 }
 
 }  // namespace
