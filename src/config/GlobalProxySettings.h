@@ -10,6 +10,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace config {
 
@@ -23,15 +24,29 @@ public:
     TProxySettings& operator=(const TProxySettings&) = delete;
 
     // Reloads all four values from the registry. A missing key or value
-    // leaves empty text and port 0; a value of the wrong type raises
-    // ERegistryException ("Invalid data type for '%s'").
+    // leaves empty text and port 0. A value that cannot be read (another
+    // type, data that fails to be read, a port outside 0 to 65535, a login
+    // that does not decipher) leaves its field empty or 0 and is named in
+    // Unreadable(); the readable values still count. Raises nothing for what
+    // the registry holds. Uploads take a port of 0 with a server as HTTP's
+    // port 80 (UseProxySettings in app/SupportUpload.cpp), as they always
+    // did: the user chose to go through that server, and going direct
+    // instead would pass by a proxy the network may require.
     void Refresh();
 
-    // Keeps the four values in the object, then writes them to the registry,
-    // creating the key when missing. When the key cannot be opened or created
-    // the registry keeps its old values without an error; a failing write
-    // raises ERegistryException ("Failed to set data for '%s'").
+    // Writes the four values to the registry, creating the key when missing,
+    // and keeps each one in the object once it is stored. Raises
+    // ERegistryException when the key cannot be opened or created ("Failed
+    // to create key '%s'" and the system's reason; the object keeps its old
+    // values) or a value cannot be written ("Failed to set data for '%s'";
+    // the values written before it are new, the others old, in the registry
+    // and in the object alike).
     void Save(const std::wstring& server, int32_t port, const std::wstring& username, const std::wstring& password);
+
+    // The names of the stored values the last Refresh could not read (for
+    // the login, kProxyLoginValue), less those saved since; empty when all
+    // were read.
+    const std::vector<std::wstring>& Unreadable() const { return FUnreadable; }
 
     const std::wstring& Server() const { return FServer; }
     int32_t Port() const { return FPort; }
@@ -43,6 +58,7 @@ private:
     int32_t FPort = 0;
     std::wstring FUsername;
     std::wstring FPassword;
+    std::vector<std::wstring> FUnreadable;
 };
 
 // The registry key and value names of the stored settings.
@@ -52,7 +68,7 @@ extern const wchar_t* const kProxyPortValue;
 extern const wchar_t* const kProxyLoginValue;
 
 // The shared settings; the first call creates them, which loads them from the
-// registry (and raises what Refresh raises, creating nothing).
+// registry.
 TProxySettings& GetProxySettings();
 
 // Shutdown step of this module: clears the shared reference, then destroys

@@ -1,8 +1,9 @@
 #include "config/UfrmOnlineUpdateSetup.h"
 
-#include <limits>
+#include <vector>
 
 #include "config/GlobalProxySettings.h"
+#include "config/ProxyAddress.h"
 #include "config/UfrmOnlineUpdateSetupRes.h"
 #include "rtl/Forms.h"
 #include "rtl/Raise.h"
@@ -15,15 +16,15 @@ namespace {
 
 // Pixel layout at 96 dots per inch. A label's width follows its text.
 const int kClientWidth = 313;
-const int kClientHeight = 145;
+const int kClientHeight = 183;
 struct TControlPlace {
     int Id, Left, Top, Width, Height;
 };
 const TControlPlace kLayout[] = {
     {IDC_LBLHTTPPROXY, 32, 20, 0, 13},   {IDC_EDITPROXY, 92, 16, 129, 21},    {IDC_LBLPORT, 232, 20, 0, 13},
     {IDC_EDITPORT, 260, 16, 37, 21},     {IDC_LBLUSERNAME, 32, 47, 0, 13},    {IDC_EDITUSERNAME, 92, 44, 129, 21},
-    {IDC_LABEL2, 32, 75, 0, 13},         {IDC_EDITPASSWORD, 92, 72, 129, 21}, {IDOK, 82, 108, 73, 25},
-    {IDCANCEL, 166, 108, 73, 25},
+    {IDC_LABEL2, 32, 75, 0, 13},         {IDC_EDITPASSWORD, 92, 72, 129, 21}, {IDC_LBLSTATUS, 32, 101, 265, 39},
+    {IDOK, 82, 146, 73, 25},             {IDCANCEL, 166, 146, 73, 25},
 };
 
 std::wstring WindowText(HWND h) {
@@ -74,20 +75,64 @@ void ApplyLayout(HWND dlg) {
                  (GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+std::u16string Utf16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
+std::wstring Wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+
+// No port is an empty box, not "0", which the box does not take.
+void ShowPort(HWND box, int32_t port) { SetWindowTextW(box, port ? std::to_wstring(port).c_str() : L""); }
+
+// One paragraph: line breaks (an exception's text has them) become blanks.
+void SetStatus(TfrmOnlineUpdateSetup& form, const std::wstring& text) {
+    std::wstring line;
+    for (wchar_t c : text) {
+        bool lineBreak = c == L'\r' || c == L'\n';
+        if (!lineBreak || (!line.empty() && line.back() != L' ')) line += lineBreak ? L' ' : c;
+    }
+    SetWindowTextW(form.lblStatus, line.c_str());
+}
+
 void FormCreate(TfrmOnlineUpdateSetup& form) {
     TProxySettings& settings = GetProxySettings();
     SetWindowTextW(form.editProxy, settings.Server().c_str());
-    SetWindowTextW(form.editPort, std::to_wstring(settings.Port()).c_str());
+    ShowPort(form.editPort, settings.Port());
     SetWindowTextW(form.editUsername, settings.Username().c_str());
     SetWindowTextW(form.editPassword, settings.Password().c_str());
+    const std::vector<std::wstring>& unreadable = settings.Unreadable();
+    if (unreadable.empty()) return;
+    std::wstring names;
+    for (const std::wstring& name : unreadable) names += (names.empty() ? L"'" : L", '") + name + L"'";
+    SetStatus(form, (unreadable.size() == 1 ? L"Could not read the stored value " : L"Could not read the stored values ") +
+                        names + L" (left empty). OK saves what the boxes hold.");
 }
 
-// Saves, then closes with the OK result. A registry failure raises out of
-// here and leaves the dialog open.
+// Saves what the boxes hold, then closes with the OK result. Text that is no
+// proxy, or a registry that does not take the settings, is said in the
+// status line, and the dialog stays open.
 void cmdOKClick(TfrmOnlineUpdateSetup& form) {
-    GetProxySettings().Save(WindowText(form.editProxy), PortFromText(WindowText(form.editPort)),
-                            WindowText(form.editUsername), WindowText(form.editPassword));
-    EndDialog(form.Handle, IDOK);
+    TProxyEntry entry = ReadProxyBoxes(Utf16(WindowText(form.editProxy)), Utf16(WindowText(form.editPort)));
+    if (entry.Refused != TProxyBox::None) {
+        bool server = entry.Refused == TProxyBox::Server;
+        SetStatus(form, (server ? L"HTTP proxy: " : L"Port: ") + Wide(entry.Reason));
+        HWND box = server ? form.editProxy : form.editPort;
+        SendMessageW(form.Handle, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(box), TRUE);
+        SendMessageW(box, EM_SETSEL, 0, -1);
+        return;
+    }
+    // The boxes show what is stored: the host alone, and its port.
+    const std::wstring host = Wide(entry.Host);
+    SetWindowTextW(form.editProxy, host.c_str());
+    ShowPort(form.editPort, entry.Port);
+    TProxySettings& settings = GetProxySettings();
+    bool saved = false;
+    rtl::Try(
+        [&] {
+            settings.Save(host, entry.Port, WindowText(form.editUsername), WindowText(form.editPassword));
+            saved = true;
+        },
+        rtl::On<rtl::ERegistryException>([&](rtl::ERegistryException& e) {
+            SetStatus(form, L"The proxy settings could not be saved: " + e.Message);
+        }));
+    if (saved) EndDialog(form.Handle, IDOK);
 }
 
 INT_PTR CALLBACK OnlineUpdateSetupProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
@@ -104,6 +149,7 @@ INT_PTR CALLBACK OnlineUpdateSetupProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp)
                     form->editPort = GetDlgItem(dlg, IDC_EDITPORT);
                     form->editUsername = GetDlgItem(dlg, IDC_EDITUSERNAME);
                     form->editPassword = GetDlgItem(dlg, IDC_EDITPASSWORD);
+                    form->lblStatus = GetDlgItem(dlg, IDC_LBLSTATUS);
                     SendMessageW(form->editPassword, EM_SETPASSWORDCHAR, L'*', 0);
                     MakePlainLabel(GetDlgItem(dlg, IDC_LBLUSERNAME));
                     MakePlainLabel(GetDlgItem(dlg, IDC_LABEL2));
@@ -130,25 +176,6 @@ INT_PTR CALLBACK OnlineUpdateSetupProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp)
 }
 
 }  // namespace
-
-int32_t PortFromText(const std::wstring& text) {
-    size_t n = text.find_first_not_of(L' ');
-    size_t end = text.find_last_not_of(L' ');
-    if (n == std::wstring::npos) return 0;
-    ++end;
-    bool negative = false;
-    if (text[n] == L'+' || text[n] == L'-') negative = text[n++] == L'-';
-    if (n == end) return 0;
-    int64_t value = 0;
-    for (; n < end; ++n) {
-        if (text[n] < L'0' || text[n] > L'9') return 0;
-        value = value * 10 + (text[n] - L'0');
-        if (value > int64_t{1} << 31) return 0;
-    }
-    if (negative) value = -value;
-    if (value > std::numeric_limits<int32_t>::max()) return 0;
-    return static_cast<int32_t>(value);
-}
 
 int ShowOnlineUpdateSetup(HWND owner) {
     GetProxySettings();

@@ -15,16 +15,16 @@ struct TfrmOnlineUpdateSetup {
     HWND editPort = nullptr;
     HWND editUsername = nullptr;
     HWND editPassword = nullptr;
+    HWND lblStatus = nullptr;
 };
 
-// Shows the dialog modally over `owner` (may be null). Loads the shared
-// settings first, so a failure to read them raises to the caller before any
-// window exists. Answers IDOK when the settings were saved, IDCANCEL when the
-// dialog was cancelled or closed.
+// Shows the dialog modally over `owner` (may be null), filled from the
+// shared settings; a stored value they could not read is named in the
+// dialog's status line. OK reads the boxes with ReadProxyBoxes
+// (ProxyAddress.h) and saves; text it refuses, or settings the registry
+// does not take, are said in the status line and the dialog stays open.
+// Answers IDOK once the settings were saved, IDCANCEL when the dialog was
+// cancelled or closed.
 int ShowOnlineUpdateSetup(HWND owner);
-
-// The port box's text as a number: optional blanks around an optionally
-// signed decimal integer in 32-bit range; anything else is 0.
-int32_t PortFromText(const std::wstring& text);
 
 }  // namespace config

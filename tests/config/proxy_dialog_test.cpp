@@ -111,6 +111,7 @@ protected:
     }
     HWND Item(int id) const { return GetDlgItem(Dialog, id); }
     // The four boxes as "server|port|user name|password".
+    std::wstring Status() const { return Text(Item(IDC_LBLSTATUS)); }
     std::wstring Boxes() const {
         return Text(Item(IDC_EDITPROXY)) + L"|" + Text(Item(IDC_EDITPORT)) + L"|" + Text(Item(IDC_EDITUSERNAME)) + L"|" +
                Text(Item(IDC_EDITPASSWORD));
@@ -141,9 +142,10 @@ private:
     std::vector<std::wstring> FSeen;
 };
 
-TEST_F(ProxyDialogTest, EmptyStoreShowsZeroInThePortBoxAndEscDiscards) {
+TEST_F(ProxyDialogTest, EmptyStoreShowsEmptyBoxesAndEscDiscards) {
     int result = RunDialog([&] {
-        EXPECT_EQ(L"|0||", Boxes());
+        EXPECT_EQ(L"|||", Boxes());
+        EXPECT_EQ(L"", Status());
         EXPECT_EQ(Item(IDC_EDITPROXY), Focus()) << "the first box in tab order has the focus";
         Type(L"typed.but.discarded");
         EXPECT_TRUE(WaitFor([&] { return Text(Item(IDC_EDITPROXY)) == L"typed.but.discarded"; }));
@@ -177,20 +179,56 @@ TEST_F(ProxyDialogTest, ShowsTheStoreAndEnterSavesWhatWasTyped) {
     EXPECT_EQ(L"x|8080|J\u00f6rg| se cret ", Describe(TProxySettings())) << "what the registry holds";
 }
 
-TEST_F(ProxyDialogTest, LettersInThePortBoxSaveZeroAndTheServerIsKeptAsTyped) {
-    GetProxySettings().Save(L"host", 3128, L"u", L"p");
-    int result = RunDialog([&] {
-        Type(L"  spaced host ");
-        Alt(L'P');
-        ASSERT_TRUE(FocusBecomes(IDC_EDITPORT));
-        Type(L"abc");
-        EXPECT_TRUE(WaitFor([&] { return Text(Item(IDC_EDITPORT)) == L"abc"; }));
-        Alt(L'H');
-        ASSERT_TRUE(FocusBecomes(IDC_EDITPROXY));
-        PressToClose(VK_RETURN);  // Enter in the server box saves too
+// A refusal names the box and the reason, gives that box the focus with its
+// text selected, and stores nothing.
+TEST_F(ProxyDialogTest, RefusedEntriesAreSaidAndTheDialogStaysOpen) {
+    GetProxySettings().Save(L"old.proxy", 3128, L"u", L"p");
+    const std::wstring port = L"Port: the port must be a number from 1 to 65535, not '";
+    const struct {
+        const wchar_t *Server, *Port;
+        int Box;
+        std::wstring Status;
+    } table[] = {
+        {L"proxy", L"abc", IDC_EDITPORT, port + L"abc'."},
+        {L"proxy", L"0", IDC_EDITPORT, port + L"0'."},
+        {L"proxy", L"65536", IDC_EDITPORT, port + L"65536'."},
+        {L"proxy", L"-1", IDC_EDITPORT, port + L"-1'."},
+        {L"https://proxy", L"443", IDC_EDITPROXY, L"HTTP proxy: only http:// proxies can be used, not 'https://'."},
+        {L"my proxy", L"3128", IDC_EDITPROXY, L"HTTP proxy: spaces cannot be part of a proxy's address."},
+        {L"proxy/path", L"", IDC_EDITPROXY, L"HTTP proxy: a proxy's address has no path: remove '/path'."},
+    };
+    RunDialog([&] {
+        for (const auto& row : table) {
+            SetWindowTextW(Item(IDC_LBLSTATUS), L"");
+            SetWindowTextW(Item(IDC_EDITPROXY), row.Server);
+            SetWindowTextW(Item(IDC_EDITPORT), row.Port);
+            Press(VK_RETURN);
+            EXPECT_TRUE(WaitFor([&] { return Status() == row.Status; })) << Status();
+            EXPECT_TRUE(FocusBecomes(row.Box)) << row.Server;
+            EXPECT_EQ(MAKELRESULT(0, Text(Item(row.Box)).size()), SendMessageW(Item(row.Box), EM_GETSEL, 0, 0));
+        }
+        PressToClose(VK_ESCAPE);
     });
-    EXPECT_EQ(IDOK, result);
-    EXPECT_EQ(L"  spaced host |0|u|p", Describe(TProxySettings()));
+    EXPECT_EQ(L"old.proxy|3128|u|p", Describe(TProxySettings())) << "nothing was stored";
+}
+
+TEST_F(ProxyDialogTest, AcceptedServerFormsStoreTheHostAndItsPort) {
+    const struct {
+        const wchar_t *Server, *Port, *Stored;
+    } table[] = {
+        {L" proxy.example.net ", L"8080", L"proxy.example.net|8080||"},
+        {L"proxy:8081", L"", L"proxy|8081||"},
+        {L"http://proxy:8082/", L"3128", L"proxy|8082||"},  // the server box's port wins
+        {L"http://proxy", L"", L"proxy|80||"},
+    };
+    for (const auto& row : table) {
+        EXPECT_EQ(IDOK, RunDialog([&] {
+                      SetWindowTextW(Item(IDC_EDITPROXY), row.Server);
+                      SetWindowTextW(Item(IDC_EDITPORT), row.Port);
+                      PressToClose(VK_RETURN);
+                  }));
+        EXPECT_EQ(row.Stored, Describe(TProxySettings())) << row.Server;
+    }
 }
 
 TEST_F(ProxyDialogTest, CancelButtonAndSystemCloseSaveNothing) {
@@ -251,7 +289,7 @@ TEST_F(ProxyDialogTest, LayoutTabOrderAndButtons) {
         RECT client;
         GetClientRect(Dialog, &client);
         EXPECT_EQ(px(313), client.right);
-        EXPECT_EQ(px(145), client.bottom);
+        EXPECT_EQ(px(183), client.bottom);
         RECT frame;
         GetWindowRect(Dialog, &frame);
         EXPECT_NEAR(GetSystemMetrics(SM_CXSCREEN) / 2, (frame.left + frame.right) / 2, 1);
@@ -265,7 +303,8 @@ TEST_F(ProxyDialogTest, LayoutTabOrderAndButtons) {
             {IDC_LBLPORT, 232, 20, 0, 13, L"&Port"},            {IDC_EDITPORT, 260, 16, 37, 21, nullptr},
             {IDC_LBLUSERNAME, 32, 47, 0, 13, L"&Username"},     {IDC_EDITUSERNAME, 92, 44, 129, 21, nullptr},
             {IDC_LABEL2, 32, 75, 0, 13, L"P&assword"},          {IDC_EDITPASSWORD, 92, 72, 129, 21, nullptr},
-            {IDOK, 82, 108, 73, 25, L"OK"},                     {IDCANCEL, 166, 108, 73, 25, L"Cancel"},
+            {IDC_LBLSTATUS, 32, 101, 265, 39, L""},             {IDOK, 82, 146, 73, 25, L"OK"},
+            {IDCANCEL, 166, 146, 73, 25, L"Cancel"},
         };
         for (const auto& e : expected) {
             RECT r;
@@ -302,46 +341,37 @@ TEST_F(ProxyDialogTest, LayoutTabOrderAndButtons) {
     });
 }
 
-// A registry failure while saving raises out of the OK handler: the dialog
-// stays open and the exception reaches the application's handling.
-TEST_F(ProxyDialogTest, RegistryFailureOnSaveKeepsTheDialogOpen) {
+TEST_F(ProxyDialogTest, SettingsTheRegistryDoesNotTakeAreSaidAndTheDialogStaysOpen) {
+    GetProxySettings().Save(L"old.proxy", 3128, L"u", L"p");
+    ASSERT_TRUE(configtest::DenyKeyWrites(kProxySettingsKey, true));
     int result = RunDialog([&] {
-        // The GUI thread is idle in the modal loop, so the store can be
-        // released here; the OK handler then reloads it and meets a port value
-        // of the wrong type.
-        DoneProxySettings();
-        const wchar_t bad[] = L"8";
-        configtest::SetRawValue(kProxySettingsKey, kProxyPortValue, REG_SZ, bad, sizeof(bad));
-        Type(L"new.host");
+        SetWindowTextW(Item(IDC_EDITPROXY), L"new.proxy");
         Press(VK_RETURN);
-        EXPECT_TRUE(WaitFor([&] { return !Seen().empty(); }));
-        EXPECT_EQ(std::vector<std::wstring>{L"ERegistryException: Invalid data type for 'proxy port'"}, Seen());
-        EXPECT_TRUE(IsWindowVisible(Dialog));
-        EXPECT_EQ(L"new.host", Text(Item(IDC_EDITPROXY)));
-
-        // Once the value is repaired, OK saves and closes.
-        env::TRegistryErrorControlled reg;
-        ASSERT_TRUE(reg.OpenKey(kProxySettingsKey, false));
-        ASSERT_TRUE(reg.DeleteValue(kProxyPortValue));
-        PressToClose(VK_RETURN);
+        const std::wstring said = L"The proxy settings could not be saved: Failed to create key '";
+        EXPECT_TRUE(WaitFor([&] { return Status().rfind(said + kProxySettingsKey + L"' ", 0) == 0; })) << Status();
+        EXPECT_EQ(L"old.proxy|3128|u|p", Describe(GetProxySettings())) << "nothing unsaved is claimed";
+        ASSERT_TRUE(configtest::DenyKeyWrites(kProxySettingsKey, false));
+        PressToClose(VK_RETURN);  // the dialog is still there, and now saves
     });
     EXPECT_EQ(IDOK, result);
-    EXPECT_EQ(L"new.host|0||", Describe(TProxySettings()));
-    EXPECT_EQ(1u, Seen().size());
+    EXPECT_EQ(L"new.proxy|3128|u|p", Describe(TProxySettings()));
+    EXPECT_TRUE(Seen().empty()) << "said in the dialog, not raised to the application";
 }
 
-TEST(PortFromText, IntegersOrZero) {
-    const struct {
-        const wchar_t* Text;
-        int32_t Port;
-    } table[] = {
-        {L"8080", 8080},  {L" 81 ", 81},       {L"+5", 5},         {L"-1", -1},
-        {L"007", 7},      {L"2147483647", 2147483647},             {L"-2147483648", INT32_MIN},
-        {L"", 0},         {L"   ", 0},         {L"abc", 0},        {L"80a", 0},
-        {L"-", 0},        {L"0x10", 0},        {L"1 2", 0},        {L"2147483648", 0},
-        {L"99999999999", 0},                   {L"\u0661\u0662", 0},
-    };
-    for (const auto& row : table) EXPECT_EQ(row.Port, PortFromText(row.Text)) << testing::PrintToString(std::wstring(row.Text));
+TEST_F(ProxyDialogTest, AStoredValueThatCannotBeReadIsNamedAndItsBoxLeftEmpty) {
+    GetProxySettings().Save(L"proxy.example.net", 3128, L"u", L"p");
+    DoneProxySettings();
+    configtest::SetRawValue(kProxySettingsKey, kProxyPortValue, REG_SZ, L"8080", 10);
+    // Uploads go on with what was read (they take port 0 as 80).
+    EXPECT_EQ(L"proxy.example.net|0|u|p", Describe(GetProxySettings()));
+    EXPECT_EQ(IDOK, RunDialog([&] {
+                  EXPECT_EQ(L"proxy.example.net||u|p", Boxes());
+                  EXPECT_EQ(L"Could not read the stored value 'proxy port' (left empty). OK saves what the boxes hold.",
+                            Status());
+                  PressToClose(VK_RETURN);
+              }));
+    EXPECT_EQ(L"proxy.example.net|80|u|p", Describe(TProxySettings()));
+    EXPECT_TRUE(GetProxySettings().Unreadable().empty());
 }
 
 }  // namespace
