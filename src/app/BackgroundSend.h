@@ -31,7 +31,7 @@ public:
     // Asked on the calling thread after each round of messages.
     std::function<bool()> IsCancelled;
     // The program name sent with the package.
-    std::wstring Program = L"Orvex Diagnostics";
+    std::wstring Program = kSupportProgramName;
 
     // Sends on a new thread and handles the calling thread's messages until
     // the send ended, the user cancelled or the application was told to end.

@@ -124,6 +124,8 @@ void TMainForm::CreateControls() {
     FContact = new rtl::TEdit(this, L"", 0, 0, 10, 10);
     FContact->SetId(idContact);
     FContact->SetName(L"Contact");
+    label(idAddedFieldsLabel, L"Also sent:", false);
+    label(idAddedFields, DescribeAddedFields(kSupportProgramName).c_str(), false);
     FEndpointLabel = label(idEndpointLabel, L"Server:", false);
     FEndpoint = label(idEndpoint, L"", false);
     SetWindowLongW(FEndpoint->Handle(), GWL_STYLE, GetWindowLongW(FEndpoint->Handle(), GWL_STYLE) | SS_PATHELLIPSIS);

@@ -28,6 +28,8 @@ enum TMainControlId : int {
     idContactLabel = 132,
     idEndpointLabel = 133,
     idAnswerLabel = 134,
+    idAddedFieldsLabel = 135,
+    idAddedFields = 136,  // static text: what goes with the files besides what the user typed
     idSend = IDOK,       // "&Send" (Enter)
     idCancel = IDCANCEL  // "Cancel" (Esc), enabled while sending
 };

@@ -30,6 +30,7 @@ struct TMetrics {
         return Margin() + LabelH() + S(3) +           // files label
                Gap() + LabelH() + S(3) + DescriptionH() +  // description
                Gap() + EditH() +                     // contact
+               Gap() + LabelH() +                    // what else is sent
                Gap() + ButtonH() +                   // endpoint and proxy
                Gap() + ProgressH() + S(4) + StatusH() +  // progress and status
                Gap() + LabelH() + S(3) +             // answer label
@@ -103,6 +104,9 @@ std::vector<TControlPlace> ComputeMainLayout(int cw, int ch, int dpi) {
     p.push_back({idContactLabel, R(M, y + labelDy, m.CaptionW() - G, m.LabelH())});
     p.push_back({idContact, R(fieldX, y, cw - M - fieldX, m.EditH())});
     y += m.EditH() + G;
+    p.push_back({idAddedFieldsLabel, R(M, y, m.CaptionW() - G, m.LabelH())});
+    p.push_back({idAddedFields, R(fieldX, y, cw - M - fieldX, m.LabelH())});
+    y += m.LabelH() + G;
 
     const int endpointDy = (bh - m.LabelH()) / 2 + m.S(1);
     p.push_back({idEndpointLabel, R(M, y + endpointDy, m.CaptionW() - G, m.LabelH())});

@@ -13,6 +13,7 @@
 namespace app {
 
 const wchar_t* const kSupportUploadPath = L"/support/upload";
+const wchar_t* const kSupportProgramName = L"Orvex Diagnostics";
 
 namespace {
 
@@ -188,6 +189,17 @@ const wchar_t* const kProxyLoginRefused =
 
 }  // namespace
 
+std::vector<TAddedField> AddedFields(const std::wstring& program) {
+    return {{"program", program}, {"version", env::GetProgramVersionText()}};
+}
+
+std::wstring DescribeAddedFields(const std::wstring& program) {
+    std::wstring text;
+    for (const TAddedField& field : AddedFields(program))
+        text += (text.empty() ? L"" : L"; ") + rtl::FromAnsi(field.Name) + L": " + field.Value;
+    return text;
+}
+
 TSendRoute::~TSendRoute() { config::Wipe(ProxyPassword); }
 
 TSendRoute ReadSendRoute() {
@@ -229,8 +241,7 @@ TSendResult TSupportSender::Send(const TSupportPackage& package, const TSendRout
             UseProxy(up, route);
             up.Fields().Add("description", rtl::ToUtf8(package.Description));
             up.Fields().Add("contact", rtl::ToUtf8(package.Contact));
-            up.Fields().Add("program", rtl::ToUtf8(Program));
-            up.Fields().Add("version", rtl::ToUtf8(env::GetProgramVersionText()));
+            for (const TAddedField& field : AddedFields(Program)) up.Fields().Add(field.Name, rtl::ToUtf8(field.Value));
             int n = 0;
             for (const std::wstring& file : package.Files)
                 up.Files().Add("file" + std::to_string(++n), file, ContentTypeOf(file));

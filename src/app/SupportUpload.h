@@ -91,6 +91,20 @@ TSendRoute ReadSendRoute();
 // The result of a send the user cancelled.
 TSendResult CancelledSendResult();
 
+// The program name sent with a package unless a sender names another.
+extern const wchar_t* const kSupportProgramName;  // "Orvex Diagnostics"
+
+struct TAddedField {
+    std::string Name;
+    std::wstring Value;
+};
+// The fields that go with every package after the description and the
+// contact: the program's name and version.
+std::vector<TAddedField> AddedFields(const std::wstring& program);
+// "program: Orvex Diagnostics; version: 9.0.0.1", for the user to see
+// before sending.
+std::wstring DescribeAddedFields(const std::wstring& program);
+
 class TSupportSender {
 public:
     // Called from inside Send on the calling thread, per block sent.
@@ -98,7 +112,7 @@ public:
     // Asked per block; true ends the upload as cancelled.
     std::function<bool()> OnCheckCancel;
     // The program name sent with the package ("Orvex Diagnostics" by default).
-    std::wstring Program = L"Orvex Diagnostics";
+    std::wstring Program = kSupportProgramName;
 
     // Block until the answer arrived or the upload ended; the first reads
     // the route itself.

@@ -15,6 +15,7 @@
 #include "app/MainFormIds.h"
 #include "app/SendMemory.h"
 #include "env/DiagPaths.h"
+#include "env/Version.h"
 #include "config/Upload_Settings.h"
 #include "http/NetTestUtil.h"
 #include "rtl/Forms.h"
@@ -84,6 +85,12 @@ TEST_F(MainWindowNetwork, SendsDescriptionContactVersionAndTheCheckedFile) {
     ASSERT_EQ(5, summary.Parts);
     const char* names[] = {"description", "contact", "program", "version", "file1"};
     for (int i = 0; i < 5; ++i) EXPECT_EQ(names[i], summary.Items[i].Name);
+    // What the window shows besides the typed fields is what was sent.
+    const std::string program = "Orvex Diagnostics", version = rtl::ToUtf8(env::GetProgramVersionText());
+    EXPECT_EQ(testhttp::Crc32(program.data(), program.size()), summary.Items[2].Crc);
+    EXPECT_EQ(testhttp::Crc32(version.data(), version.size()), summary.Items[3].Crc);
+    EXPECT_EQ(L"program: Orvex Diagnostics; version: " + env::GetProgramVersionText(),
+              ChildText(form->Handle(), app::idAddedFields));
     const std::string utf8 = rtl::ToUtf8(description);
     EXPECT_EQ(utf8.size(), summary.Items[0].Length);
     EXPECT_EQ(testhttp::Crc32(utf8.data(), utf8.size()), summary.Items[0].Crc);
