@@ -521,6 +521,8 @@ void TMainForm::Send() {
 
 void TMainForm::ShowResult() {
     const TSendResult& r = FLastResult;
+    // The files and the text stay as they are, so trying again is one press.
+    FSend->SetText(r.Retryable ? L"&Try again" : L"&Send");
     std::wstring status = r.Message;
     if (r.Outcome == TSendOutcome::Delivered || r.Outcome == TSendOutcome::Rejected) {
         FProgress->SetProgress(r.Outcome == TSendOutcome::Delivered ? 1000 : 0, 1000);

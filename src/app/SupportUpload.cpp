@@ -261,12 +261,14 @@ TSendResult TSupportSender::Send(const TSupportPackage& package, const TSendRout
             } else {
                 result.Outcome = TSendOutcome::Rejected;
                 result.Message = rtl::Format(L"The server did not accept the files: it answered %d.", result.StatusCode);
+                result.Retryable = result.StatusCode >= 500;
             }
         },
         rtl::On<http::EHTTPUploaderCancel>([&](http::EHTTPUploaderCancel&) { result = CancelledSendResult(); }),
         rtl::On<http::EHTTPUploader>([&](http::EHTTPUploader& e) {
             result.Outcome = TSendOutcome::Failed;
             result.Message = DescribeUploadFailure(e.Message, e.ErrorCode());
+            result.Retryable = http::IsTransientFailure(e.ErrorCode());
             result.Detail = e.Message;
             if (http::IsBrokenConnection(e.ErrorCode()) && ProxyWantsLogin(route))
                 result.Message = route.ProxyUsername.empty() ? kProxyLoginNeeded : kProxyLoginRefused;

@@ -58,6 +58,9 @@ struct TSendResult {
     std::string SuggestedFileName;  // from the answer's Content-Disposition
     std::wstring Message;           // what happened, for the user
     std::wstring Detail;            // the technical text, when there is one
+    // The same send may well go through later: the network failed or broke
+    // off, or the server answered with a server error (500 and above).
+    bool Retryable = false;
 };
 
 // The server's answer body as text for an edit control: UTF-8 (or the ANSI

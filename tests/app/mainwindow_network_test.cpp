@@ -102,6 +102,7 @@ TEST_F(MainWindowNetwork, SendsDescriptionContactVersionAndTheCheckedFile) {
     // The answer box shows the body with CR LF line ends.
     EXPECT_NE(std::wstring::npos, ChildText(form->Handle(), app::idAnswer).find(L"check ok\r\n"));
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(form->Handle(), app::idSaveAnswer)));
+    EXPECT_EQ(L"&Send", ChildText(form->Handle(), app::idSend));
     EXPECT_TRUE(Raised.empty());
 }
 

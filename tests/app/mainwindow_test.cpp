@@ -373,6 +373,9 @@ TEST_F(MainWindowTest, ListsAddedFilesAndReportsADeadServerInItsStatusLine) {
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(wnd, app::idSend)));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(wnd, app::idCancel)));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(wnd, app::idSaveAnswer)));
+    // Trying again is offered, with the file still there and checked.
+    EXPECT_EQ(L"&Try again", ChildText(wnd, app::idSend));
+    EXPECT_EQ(form->CheckedFiles(), std::vector<std::wstring>{dir.Path() + L"added.log"});
     EXPECT_TRUE(Raised.empty());
     RegDeleteValueW(key, L"Debug_UploadProtocol");
     RegDeleteValueW(key, L"Debug_UploadServer");
