@@ -68,6 +68,10 @@ struct TSendResult {
 // spaces, and at most `maxChars` characters with a note that it was cut.
 std::wstring AnswerText(const std::string& body, size_t maxChars = 256 * 1024);
 
+// The content type a file is sent with: plain text for the usual text files
+// (.txt .log .errlog .ini .csv), so the server can show them.
+std::string ContentTypeOf(const std::wstring& path);
+
 // The user-facing text of an upload client error (its message and WinInet
 // or system error code).
 std::wstring DescribeUploadFailure(const std::wstring& technical, int errorCode);
