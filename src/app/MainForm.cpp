@@ -284,11 +284,20 @@ void TMainForm::ShowTotal() {
 
 void TMainForm::OpenListed(int index) {
     const std::wstring& path = FListed[static_cast<size_t>(FFileList->ItemData(index))].Path;
-    // A type with no program of its own opens with the system's choice.
+    // A type with no program of its own opens in Notepad when it is text,
+    // else with the program the user picks.
     auto opened = [&](const wchar_t* verb) {
         return reinterpret_cast<INT_PTR>(ShellExecuteW(Handle(), verb, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) > 32;
     };
-    if (!opened(nullptr) && !opened(L"openas")) SetStatus(L"There is no program to show " + path + L".");
+    if (opened(nullptr)) return;
+    // Logs and reports of our own kinds are text that Notepad shows.
+    if (ContentTypeOf(path) == "text/plain") {
+        const std::wstring quoted = L"\"" + path + L"\"";
+        if (reinterpret_cast<INT_PTR>(ShellExecuteW(Handle(), nullptr, L"notepad.exe", quoted.c_str(), nullptr,
+                                                    SW_SHOWNORMAL)) > 32)
+            return;
+    }
+    if (!opened(L"openas")) SetStatus(L"There is no program to show " + path + L".");
 }
 
 void TMainForm::KeepDraft() { WriteDraft(TDraft{FDescription->Text(), FContact->Text()}); }

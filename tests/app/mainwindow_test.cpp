@@ -382,6 +382,32 @@ TEST_F(MainWindowTest, ListsAddedFilesAndReportsADeadServerInItsStatusLine) {
     RegCloseKey(key);
 }
 
+// A double-clicked file is shown: a log of a type that has no program of
+// its own opens in Notepad.
+TEST_F(MainWindowTest, ADoubleClickedFileIsShownInAViewer) {
+    testutil::TempDir dir;
+    Touch(dir.Path() + L"viewed.errlog", "an error log\r\n", 0);
+    auto* form = new app::TMainForm(rtl::Application);
+    form->AddFiles({dir.Path() + L"viewed.errlog"});
+    const HWND list = GetDlgItem(form->Handle(), app::idFileList);
+    LVFINDINFOW find{};
+    find.flags = LVFI_STRING;
+    find.psz = L"viewed.errlog";
+    const int index = static_cast<int>(SendMessageW(list, LVM_FINDITEMW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find)));
+    ASSERT_GE(index, 0);
+    RECT item{};
+    item.left = LVIR_LABEL;
+    SendMessageW(list, LVM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    const LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+    SendMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    SendMessageW(list, WM_LBUTTONUP, 0, at);
+    SendMessageW(list, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+    SendMessageW(list, WM_LBUTTONUP, 0, at);
+    HWND viewer = testutil::WaitForTopWindow(0, L"viewed.errlog", 60000);
+    ASSERT_NE(nullptr, viewer) << rtl::ToAnsi(ChildText(form->Handle(), app::idStatus));
+    PostMessageW(viewer, WM_CLOSE, 0, 0);
+}
+
 TEST_F(MainWindowTest, KeyboardTabOrderEnterAndShortcutsWork) {
     auto* form = new app::TMainForm(rtl::Application);
     const HWND wnd = form->Handle();
