@@ -1,5 +1,7 @@
 #include "httpupload/OptionsText.h"
 
+#include "AsciiText.h"
+
 #include <cwchar>
 #include <cwctype>
 
@@ -57,14 +59,6 @@ const char kHelp[] =
     "above.\n";
 
 namespace {
-
-// Text of another character type, one code unit each (ASCII here).
-template <class S>
-S Str(const char* text) {
-    S s;
-    while (*text) s += static_cast<typename S::value_type>(*text++);
-    return s;
-}
 
 // The C runtime's view of the words: one wchar_t per code unit.
 template <class S>
@@ -128,7 +122,7 @@ bool ParseFileSpec(const S& spec, typename TBasicOptions<S>::TFile& file) {
 template <class S>
 S ParseOptionWords(const std::vector<S>& args, TBasicOptions<S>& o, const TPasswordSources<S>& sources) {
     using C = typename S::value_type;
-    auto is = [](const S& a, const char* option) { return a == Str<S>(option); };
+    auto is = [](const S& a, const char* option) { return a == AsciiText<S>(option); };
     for (size_t i = 0; i < args.size(); ++i) {
         const S& a = args[i];
         // The word after an option is its value, whatever it looks like.
@@ -146,11 +140,11 @@ S ParseOptionWords(const std::vector<S>& args, TBasicOptions<S>& o, const TPassw
             o.Headers = true;
         } else if (is(a, "--field")) {
             const size_t eq = value(v) ? v.find(C('=')) : S::npos;
-            if (eq == S::npos || eq == 0) return Str<S>("--field needs NAME=VALUE");
+            if (eq == S::npos || eq == 0) return AsciiText<S>("--field needs NAME=VALUE");
             o.Fields.push_back({v.substr(0, eq), v.substr(eq + 1)});
         } else if (is(a, "--file")) {
             typename TBasicOptions<S>::TFile file;
-            if (!value(v) || !ParseFileSpec(v, file)) return Str<S>("--file needs FIELD=PATH[;TYPE]");
+            if (!value(v) || !ParseFileSpec(v, file)) return AsciiText<S>("--file needs FIELD=PATH[;TYPE]");
             o.Files.push_back(file);
         } else if (is(a, "--fail")) {
             o.Fail = true;
@@ -158,55 +152,55 @@ S ParseOptionWords(const std::vector<S>& args, TBasicOptions<S>& o, const TPassw
             // Digits only: wcstoul alone would also skip blanks and take a sign.
             unsigned long n = 0;
             if (!value(v) || v.empty() || !WholeUnsigned(Wide(v), n) || n > 10 || !std::iswdigit(WideChar(v[0])))
-                return Str<S>("--retry needs a number from 0 to 10");
+                return AsciiText<S>("--retry needs a number from 0 to 10");
             o.Retries = static_cast<uint32_t>(n);
         } else if (is(a, "--connect-timeout") || is(a, "--max-time")) {
             // A '+' may lead, as wcstoul takes it; blanks and '-' may not.
             unsigned long seconds = 0;
             if (!value(v) || v.empty() || !WholeUnsigned(Wide(v), seconds) || seconds == 0 || seconds > 86400 ||
                 std::iswspace(WideChar(v[0])) || v[0] == C('-'))
-                return a + Str<S>(" needs a number of seconds from 1 to 86400");
+                return a + AsciiText<S>(" needs a number of seconds from 1 to 86400");
             (is(a, "--max-time") ? o.MaxTime : o.ConnectTimeout) = static_cast<uint32_t>(seconds);
         } else if (is(a, "--proxy")) {
-            if (value(v) && v.rfind(Str<S>("http://"), 0) == 0) v.erase(0, 7);
+            if (value(v) && v.rfind(AsciiText<S>("http://"), 0) == 0) v.erase(0, 7);
             if (!v.empty() && v.back() == C('/')) v.pop_back();
             const size_t colon = v.empty() ? S::npos : v.rfind(C(':'));
-            if (colon == S::npos || colon == 0) return Str<S>("--proxy needs HOST:PORT or http://HOST:PORT");
+            if (colon == S::npos || colon == 0) return AsciiText<S>("--proxy needs HOST:PORT or http://HOST:PORT");
             // wcstol's reading: blanks and a sign may lead the port.
             long port = 0;
             bool read = false;
             if (!WholeSigned(Wide(v.substr(colon + 1)), port, read) || !read || port <= 0 || port > 65535)
-                return Str<S>("--proxy needs HOST:PORT with a port from 1 to 65535");
+                return AsciiText<S>("--proxy needs HOST:PORT with a port from 1 to 65535");
             o.ProxyHost = v.substr(0, colon);
             o.ProxyPort = static_cast<uint16_t>(port);
         } else if (is(a, "--proxy-user")) {
-            if (!value(o.ProxyUser)) return Str<S>("--proxy-user needs a user name");
+            if (!value(o.ProxyUser)) return AsciiText<S>("--proxy-user needs a user name");
         } else if (is(a, "--proxy-password")) {
-            if (!value(o.ProxyPassword)) return Str<S>("--proxy-password needs a password");
+            if (!value(o.ProxyPassword)) return AsciiText<S>("--proxy-password needs a password");
         } else if (is(a, "--proxy-password-env")) {
-            if (!value(v) || v.empty()) return Str<S>("--proxy-password-env needs a variable name");
+            if (!value(v) || v.empty()) return AsciiText<S>("--proxy-password-env needs a variable name");
             if (!sources.Environment(v, o.ProxyPassword))
-                return Str<S>("--proxy-password-env: the environment has no ") + v;
+                return AsciiText<S>("--proxy-password-env: the environment has no ") + v;
         } else if (is(a, "--proxy-password-stdin")) {
             o.ProxyPassword = sources.StdinLine();
         } else if (is(a, "--output")) {
-            if (!value(o.Output) || o.Output.empty()) return Str<S>("--output needs a file name");
-        } else if (a.rfind(Str<S>("--"), 0) == 0) {
-            return Str<S>("unknown option ") + a;
+            if (!value(o.Output) || o.Output.empty()) return AsciiText<S>("--output needs a file name");
+        } else if (a.rfind(AsciiText<S>("--"), 0) == 0) {
+            return AsciiText<S>("unknown option ") + a;
         } else if (o.Url.empty()) {
             o.Url = a;
         } else {
-            return Str<S>("more than one URL: ") + a;
+            return AsciiText<S>("more than one URL: ") + a;
         }
     }
     if (o.Help) return {};
-    if (o.Url.empty()) return Str<S>("no URL given");
+    if (o.Url.empty()) return AsciiText<S>("no URL given");
     // The upload client splits the URL the same way when it sends.
     const http::TUrlParts<S> url = http::SplitUrl(o.Url);
-    if (!url.HasPath || url.HostName.empty() || (url.Protocol != Str<S>("http") && url.Protocol != Str<S>("https")))
-        return Str<S>("the URL must look like http://host/path or https://host/path: ") + o.Url;
+    if (!url.HasPath || url.HostName.empty() || (url.Protocol != AsciiText<S>("http") && url.Protocol != AsciiText<S>("https")))
+        return AsciiText<S>("the URL must look like http://host/path or https://host/path: ") + o.Url;
     if (!o.ProxyHost.empty() || o.ProxyUser.empty()) return {};
-    return Str<S>("--proxy-user needs --proxy");
+    return AsciiText<S>("--proxy-user needs --proxy");
 }
 
 // httpupload's wide strings, where they are UTF-16 code units, and the build machine's.

@@ -1,5 +1,7 @@
 #include "tdsinfo/OptionsText.h"
 
+#include "AsciiText.h"
+
 #include <climits>
 
 namespace tdsinfo {
@@ -46,14 +48,6 @@ const char kUsage[] =
 
 namespace {
 
-// Text of another character type, one code unit each (ASCII here).
-template <class S>
-S Str(const char* text) {
-    S s;
-    while (*text) s += static_cast<typename S::value_type>(*text++);
-    return s;
-}
-
 int HexDigit(char32_t c) {
     if (c >= U'0' && c <= U'9') return static_cast<int>(c - U'0');
     if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a' + 10);
@@ -84,7 +78,7 @@ template <class S>
 int ParseOptionWords(const std::vector<S>& args, TBasicOptions<S>& o, std::string& out, std::string& err,
                      std::string (*printable)(const S&)) {
     std::vector<S> rest;
-    auto is = [](const S& a, const char* option) { return a == Str<S>(option); };
+    auto is = [](const S& a, const char* option) { return a == AsciiText<S>(option); };
     for (size_t i = 0; i < args.size(); ++i) {
         const S& a = args[i];
         if (is(a, "--help") || is(a, "-h") || is(a, "/?")) {
