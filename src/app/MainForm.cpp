@@ -103,6 +103,7 @@ void TMainForm::CreateControls() {
         if (key == VK_DELETE) RemoveSelected();
     };
     FFileList->OnOpen = [this](int index) { OpenListed(index); };
+    FFileList->SetOpenOnEnter();
     FFileList->OnChange = [this] {
         UpdateButtons();
         ShowTotal();

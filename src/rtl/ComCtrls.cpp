@@ -14,6 +14,21 @@ void InitCommonControlClasses() {
 }
 }  // namespace
 
+namespace {
+
+// Asks the dialog manager to leave Enter to the list, which then tells its
+// parent with NM_RETURN, as Explorer's lists open the focused item.
+LRESULT CALLBACK ListWantsEnter(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
+    if (msg == WM_GETDLGCODE) {
+        const auto* key = reinterpret_cast<const MSG*>(lp);
+        if (key && key->message == WM_KEYDOWN && key->wParam == VK_RETURN && ListView_GetNextItem(wnd, -1, LVNI_FOCUSED) >= 0)
+            return DefSubclassProc(wnd, msg, wp, lp) | DLGC_WANTMESSAGE;
+    }
+    return DefSubclassProc(wnd, msg, wp, lp);
+}
+
+}  // namespace
+
 TListView::TListView(TWinControl* parent, int x, int y, int w, int h, bool checkBoxes)
     : TWinControl(parent, parent) {
     InitCommonControlClasses();
@@ -21,6 +36,8 @@ TListView::TListView(TWinControl* parent, int x, int y, int w, int h, bool check
     DWORD ex = LVS_EX_FULLROWSELECT | (checkBoxes ? LVS_EX_CHECKBOXES : 0);
     ListView_SetExtendedListViewStyle(Handle(), ex);
 }
+
+void TListView::SetOpenOnEnter() { SetWindowSubclass(Handle(), &ListWantsEnter, 0, 0); }
 
 void TListView::AddColumn(const std::wstring& caption, int width, bool alignRight) {
     LVCOLUMNW col{};

@@ -37,8 +37,11 @@ public:
     // A check box or the selection changed.
     std::function<void()> OnChange;
     // An item was double-clicked, or Enter pressed on the focused one where
-    // the list receives that key.
+    // the list receives that key (SetOpenOnEnter).
     std::function<void(int index)> OnOpen;
+    // Enter on a focused item goes to the list (and OnOpen) instead of the
+    // window's default button.
+    void SetOpenOnEnter();
 };
 
 class TProgressBar : public TWinControl {

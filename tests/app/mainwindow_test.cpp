@@ -382,8 +382,8 @@ TEST_F(MainWindowTest, ListsAddedFilesAndReportsADeadServerInItsStatusLine) {
     RegCloseKey(key);
 }
 
-// A double-clicked file is shown: a log of a type that has no program of
-// its own opens in Notepad.
+// A double-clicked file, or one Enter is pressed on, is shown: a log of a
+// type that has no program of its own opens in Notepad.
 TEST_F(MainWindowTest, ADoubleClickedFileIsShownInAViewer) {
     testutil::TempDir dir;
     Touch(dir.Path() + L"viewed.errlog", "an error log\r\n", 0);
@@ -405,6 +405,18 @@ TEST_F(MainWindowTest, ADoubleClickedFileIsShownInAViewer) {
     SendMessageW(list, WM_LBUTTONUP, 0, at);
     HWND viewer = testutil::WaitForTopWindow(0, L"viewed.errlog", 60000);
     ASSERT_NE(nullptr, viewer) << rtl::ToAnsi(ChildText(form->Handle(), app::idStatus));
+    PostMessageW(viewer, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(testutil::WaitUntil([&] { return !IsWindow(viewer); }, 30000));
+
+    // Enter on the focused file does the same, through the dialog keys.
+    form->Show();
+    SetFocus(list);
+    ListView_SetItemState(list, index, LVIS_FOCUSED | LVIS_SELECTED, LVIS_FOCUSED | LVIS_SELECTED);
+    PostMessageW(list, WM_KEYDOWN, VK_RETURN, 1);
+    PostMessageW(list, WM_KEYUP, VK_RETURN, 0xC0000001);
+    for (int i = 0; i < 5; ++i) rtl::Application->ProcessMessages();
+    viewer = testutil::WaitForTopWindow(0, L"viewed.errlog", 60000);
+    ASSERT_NE(nullptr, viewer) << "Enter on the list did not open the file";
     PostMessageW(viewer, WM_CLOSE, 0, 0);
 }
 
