@@ -1,5 +1,6 @@
 #include "app/WindowScale.h"
 
+#include <algorithm>
 #include <cwchar>
 
 namespace app {
@@ -15,6 +16,15 @@ SIZE WindowSizeFor(HWND wnd, SIZE client) {
     RECT r{0, 0, client.cx, client.cy};
     AdjustWindowRectEx(&r, GetWindowLongW(wnd, GWL_STYLE), TRUE, GetWindowLongW(wnd, GWL_EXSTYLE));
     return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+RECT FitToWorkArea(const RECT& stored, const RECT& area, int minWidth, int minHeight) {
+    const int areaW = area.right - area.left, areaH = area.bottom - area.top;
+    int w = std::clamp(static_cast<int>(stored.right - stored.left), std::min(minWidth, areaW), areaW);
+    int h = std::clamp(static_cast<int>(stored.bottom - stored.top), std::min(minHeight, areaH), areaH);
+    int left = std::clamp(static_cast<int>(stored.left), static_cast<int>(area.left), static_cast<int>(area.right) - w);
+    int top = std::clamp(static_cast<int>(stored.top), static_cast<int>(area.top), static_cast<int>(area.bottom) - h);
+    return RECT{left, top, left + w, top + h};
 }
 
 void ApplyLayout(HWND parent, const std::vector<TControlPlace>& places) {

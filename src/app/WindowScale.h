@@ -19,6 +19,10 @@ int ScreenDpi();
 // The outer size of the window (frame and menu bar) around a client area.
 SIZE WindowSizeFor(HWND wnd, SIZE client);
 
+// The window rectangle `stored` moved and shrunk so that it lies inside
+// `workArea` and is at least `minWidth` x `minHeight`.
+RECT FitToWorkArea(const RECT& stored, const RECT& workArea, int minWidth, int minHeight);
+
 // Moves every child of `parent` named in `places` (by its id) to its place.
 void ApplyLayout(HWND parent, const std::vector<TControlPlace>& places);
 
