@@ -14,7 +14,8 @@ int ScreenDpi() {
 
 SIZE WindowSizeFor(HWND wnd, SIZE client) {
     RECT r{0, 0, client.cx, client.cy};
-    AdjustWindowRectEx(&r, GetWindowLongW(wnd, GWL_STYLE), TRUE, GetWindowLongW(wnd, GWL_EXSTYLE));
+    AdjustWindowRectEx(&r, GetWindowLongW(wnd, GWL_STYLE), GetMenu(wnd) != nullptr,
+                       GetWindowLongW(wnd, GWL_EXSTYLE));
     return SIZE{r.right - r.left, r.bottom - r.top};
 }
 

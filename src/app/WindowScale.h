@@ -16,7 +16,7 @@ struct TControlPlace {
 // The screen's resolution in dots per inch (96 when it cannot be read).
 int ScreenDpi();
 
-// The outer size of the window (frame and menu bar) around a client area.
+// The outer size of the window (frame, and menu bar when it has one) around a client area.
 SIZE WindowSizeFor(HWND wnd, SIZE client);
 
 // The window rectangle `stored` moved and shrunk so that it lies inside
