@@ -13,6 +13,7 @@
 #include "app/SafeFileName.h"
 #include "app/SendMemory.h"
 #include "app/WindowPlacement.h"
+#include "app/WindowScale.h"
 #include "config/GlobalProxySettings.h"
 #include "config/UfrmOnlineUpdateSetup.h"
 #include "crash/ZudAvizi.h"
@@ -29,20 +30,6 @@ namespace {
 
 const UINT WM_SELFTEST = WM_APP + 1;
 
-int ScreenDpi() {
-    HDC dc = GetDC(nullptr);
-    const int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
-    if (dc) ReleaseDC(nullptr, dc);
-    return dpi > 0 ? dpi : 96;
-}
-
-// The outer size of the window (frame and menu bar) around a client area.
-SIZE WindowSizeFor(HWND wnd, SIZE client) {
-    RECT r{0, 0, client.cx, client.cy};
-    AdjustWindowRectEx(&r, GetWindowLongW(wnd, GWL_STYLE), TRUE, GetWindowLongW(wnd, GWL_EXSTYLE));
-    return SIZE{r.right - r.left, r.bottom - r.top};
-}
-
 bool SamePath(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) == 0; }
 
 }  // namespace
@@ -54,7 +41,7 @@ TMainForm::TMainForm(rtl::TComponent* owner, TSelfTest selfTest)
       FDpi(ScreenDpi()) {
     SetName(L"frmMain");
     if (selfTest == TSelfTest::CreateRaise) FireSelfTest(selfTest);
-    FFont.Reset(CreateMainFont(FDpi));
+    FFont.Reset(CreateWindowFont(FDpi));
     FFolderDialog = new shell::TShellFolderDialog(this);
     FFolderDialog->SetName(L"FolderDialog");
     CreateMenus();
@@ -203,12 +190,7 @@ void TMainForm::Layout() {
     RECT rc;
     GetClientRect(Handle(), &rc);
     if (rc.right <= 0 || rc.bottom <= 0) return;  // minimised
-    for (const TControlPlace& place : ComputeMainLayout(rc.right, rc.bottom, FDpi)) {
-        HWND child = GetDlgItem(Handle(), place.Id);
-        if (!child) continue;
-        MoveWindow(child, place.Rect.left, place.Rect.top, place.Rect.right - place.Rect.left,
-                   place.Rect.bottom - place.Rect.top, TRUE);
-    }
+    ApplyLayout(Handle(), ComputeMainLayout(rc.right, rc.bottom, FDpi));
 }
 
 // --- the file list ---

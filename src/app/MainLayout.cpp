@@ -1,7 +1,6 @@
 #include "app/MainLayout.h"
 
 #include <algorithm>
-#include <cwchar>
 
 #include "app/MainFormIds.h"
 
@@ -41,21 +40,6 @@ struct TMetrics {
 RECT R(int x, int y, int w, int h) { return RECT{x, y, x + w, y + h}; }
 
 }  // namespace
-
-int MainFontHeight(int dpi) { return MulDiv(9, dpi > 0 ? dpi : 96, 72); }
-
-HFONT CreateMainFont(int dpi) {
-    NONCLIENTMETRICSW ncm{};
-    ncm.cbSize = sizeof(ncm);
-    LOGFONTW lf{};
-    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(ncm), &ncm, 0))
-        lf = ncm.lfMessageFont;
-    else
-        wcscpy(lf.lfFaceName, L"Tahoma");
-    lf.lfHeight = -MainFontHeight(dpi);
-    lf.lfWidth = 0;
-    return CreateFontIndirectW(&lf);
-}
 
 SIZE MainMinimumClientSize(int dpi) {
     TMetrics m(dpi);

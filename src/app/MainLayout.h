@@ -5,14 +5,9 @@
 #pragma once
 #include <vector>
 
-#include "rtl/Win.h"
+#include "app/WindowScale.h"
 
 namespace app {
-
-struct TControlPlace {
-    int Id;
-    RECT Rect;
-};
 
 // Client size below which the layout would clip (the window's minimum).
 SIZE MainMinimumClientSize(int dpi);
@@ -22,10 +17,5 @@ SIZE MainDefaultClientSize(int dpi);
 // The place of every control (ids from MainFormIds.h). Sizes below the
 // minimum are laid out as the minimum.
 std::vector<TControlPlace> ComputeMainLayout(int clientWidth, int clientHeight, int dpi);
-
-// Font height in pixels for the window's text at a resolution (9 points).
-int MainFontHeight(int dpi);
-// The system's message font face at that height; the caller deletes it.
-HFONT CreateMainFont(int dpi);
 
 }  // namespace app

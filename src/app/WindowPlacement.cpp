@@ -1,22 +1,12 @@
 #include "app/WindowPlacement.h"
 
-#include <algorithm>
-
+#include "app/WindowScale.h"
 #include "env/ErrorControlledRegistry.h"
 #include "rtl/Try.h"
 
 namespace app {
 
 const wchar_t* const kWindowPlacementKey = L"Software\\Quillfen\\Orvex Engine\\9.0\\Main Window";
-
-RECT FitToWorkArea(const RECT& stored, const RECT& area, int minWidth, int minHeight) {
-    const int areaW = area.right - area.left, areaH = area.bottom - area.top;
-    int w = std::clamp(static_cast<int>(stored.right - stored.left), std::min(minWidth, areaW), areaW);
-    int h = std::clamp(static_cast<int>(stored.bottom - stored.top), std::min(minHeight, areaH), areaH);
-    int left = std::clamp(static_cast<int>(stored.left), static_cast<int>(area.left), static_cast<int>(area.right) - w);
-    int top = std::clamp(static_cast<int>(stored.top), static_cast<int>(area.top), static_cast<int>(area.bottom) - h);
-    return RECT{left, top, left + w, top + h};
-}
 
 void SaveWindowPlacement(HWND window) {
     WINDOWPLACEMENT wp{};

@@ -7,10 +7,6 @@ namespace app {
 
 extern const wchar_t* const kWindowPlacementKey;
 
-// The stored rectangle moved and shrunk so that it lies inside `workArea`
-// and is at least `minWidth` x `minHeight`.
-RECT FitToWorkArea(const RECT& stored, const RECT& workArea, int minWidth, int minHeight);
-
 // Stores the window's normal (restored) rectangle and whether it is
 // maximised. Registry failures are ignored: the place is a convenience.
 void SaveWindowPlacement(HWND window);

@@ -13,6 +13,7 @@
 #include "TestUtil.h"
 #include "app/CommandLine.h"
 #include "app/DiagFiles.h"
+#include "app/LayoutCheck.h"
 #include "app/MainForm.h"
 #include "app/MainFormIds.h"
 #include "app/MainLayout.h"
@@ -34,6 +35,7 @@
 
 namespace {
 
+using testutil::PlaceOf;
 using testutil::Touch;
 
 // --- names for saved answers ---
@@ -192,29 +194,11 @@ TEST(SendTexts, AnswersAreReadableInAnEditControl) {
 
 // --- layout ---
 
-RECT PlaceOf(const std::vector<app::TControlPlace>& places, int id) {
-    for (const auto& p : places)
-        if (p.Id == id) return p.Rect;
-    ADD_FAILURE() << "no place for control " << id;
-    return RECT{};
-}
-
 void ExpectSoundLayout(int w, int h, int dpi) {
-    const auto places = app::ComputeMainLayout(w, h, dpi);
     const SIZE min = app::MainMinimumClientSize(dpi);
-    const RECT client{0, 0, std::max<LONG>(w, min.cx), std::max<LONG>(h, min.cy)};
-    for (size_t i = 0; i < places.size(); ++i) {
-        const RECT& r = places[i].Rect;
-        EXPECT_TRUE(r.left >= client.left && r.top >= client.top && r.right <= client.right && r.bottom <= client.bottom &&
-                    r.right > r.left && r.bottom > r.top)
-            << "control " << places[i].Id << " outside the client area at " << w << "x" << h << " / " << dpi;
-        for (size_t j = i + 1; j < places.size(); ++j) {
-            RECT overlap;
-            EXPECT_FALSE(IntersectRect(&overlap, &r, &places[j].Rect))
-                << "controls " << places[i].Id << " and " << places[j].Id << " overlap at " << w << "x" << h << " / "
-                << dpi;
-        }
-    }
+    const SIZE client{std::max<LONG>(w, min.cx), std::max<LONG>(h, min.cy)};
+    testutil::ExpectInsideAndApart(app::ComputeMainLayout(w, h, dpi), client,
+                                   std::to_string(w) + "x" + std::to_string(h) + " / " + std::to_string(dpi));
 }
 
 TEST(MainLayout, ControlsStayInsideAndApartAtEverySizeAndResolution) {
@@ -239,7 +223,7 @@ TEST(MainLayout, ControlsStayInsideAndApartAtEverySizeAndResolution) {
     const auto at96 = app::ComputeMainLayout(0, 0, 96), at144 = app::ComputeMainLayout(0, 0, 144);
     const RECT send96 = PlaceOf(at96, app::idSend), send144 = PlaceOf(at144, app::idSend);
     EXPECT_EQ((send96.bottom - send96.top) * 3 / 2, send144.bottom - send144.top);
-    EXPECT_EQ(app::MainFontHeight(96) * 3 / 2, app::MainFontHeight(144));
+    EXPECT_EQ(app::WindowFontHeight(96) * 3 / 2, app::WindowFontHeight(144));
 }
 
 class MainWindowTest : public testing::Test {
@@ -264,7 +248,7 @@ protected:
 TEST_F(MainWindowTest, CaptionsFitTheirControlsAt96And144Dpi) {
     auto* form = new app::TMainForm(rtl::Application);
     for (int dpi : {96, 144}) {
-        HFONT font = app::CreateMainFont(dpi);
+        HFONT font = app::CreateWindowFont(dpi);
         HDC dc = GetDC(nullptr);
         HGDIOBJ old = SelectObject(dc, font);
         for (const auto& place : app::ComputeMainLayout(0, 0, dpi)) {
@@ -291,13 +275,7 @@ TEST_F(MainWindowTest, CaptionsFitTheirControlsAt96And144Dpi) {
     // The real window follows the computed layout for its resolution.
     RECT rc;
     GetClientRect(form->Handle(), &rc);
-    for (const auto& place : app::ComputeMainLayout(rc.right, rc.bottom, form->Dpi())) {
-        RECT r;
-        HWND child = GetDlgItem(form->Handle(), place.Id);
-        GetWindowRect(child, &r);
-        MapWindowPoints(nullptr, form->Handle(), reinterpret_cast<POINT*>(&r), 2);
-        EXPECT_TRUE(EqualRect(&r, &place.Rect)) << "control " << place.Id;
-    }
+    testutil::ExpectWindowFollows(form->Handle(), app::ComputeMainLayout(rc.right, rc.bottom, form->Dpi()));
 }
 
 TEST_F(MainWindowTest, PositionIsRememberedAndKeptOnTheScreen) {
@@ -550,7 +528,7 @@ TEST(MainWindowDpi, TheWindowIsLaidOutForTheScreensResolution) {
         const SIZE def = app::MainDefaultClientSize(static_cast<int>(dpi));
         const std::string expected = "dpi=" + std::to_string(dpi) + " client=" + std::to_string(def.cx) + "x" +
                                      std::to_string(def.cy) + " send=" + std::to_string(MulDiv(26, dpi, 96)) +
-                                     " font=" + std::to_string(app::MainFontHeight(static_cast<int>(dpi)));
+                                     " font=" + std::to_string(app::WindowFontHeight(static_cast<int>(dpi)));
         EXPECT_NE(std::string::npos, out.find(expected)) << "expected " << expected << " in " << out;
     }
     if (hadOld)

@@ -12,7 +12,6 @@
 // stays live while it sends: the status line shows the progress, Cancel or
 // Esc ends the upload, and the outcome and the server's answer are shown
 // when it is over. No failure of sending ends the viewer.
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -22,9 +21,11 @@
 
 #include "app/BackgroundSend.h"
 #include "app/SupportUpload.h"
+#include "app/WindowScale.h"
 #include "diagview/CrashReportFile.h"
 #include "diagview/DiagViewIds.h"
 #include "diagview/SendReport.h"
+#include "diagview/ViewerLayout.h"
 #include "env/Version.h"
 #include "http/httpuploader_messageprocessor_forms.h"
 #include "rtl/Forms.h"
@@ -48,15 +49,45 @@ struct TShownReport {
 class TViewerForm : public rtl::TForm {
 public:
     TViewerForm(rtl::TComponent* owner, const std::wstring& caption, TShownReport shown)
-        : rtl::TForm(owner, caption, 760, 720), FShown(std::move(shown)) {
+        : TViewerForm(owner, caption, std::move(shown), app::ScreenDpi()) {}
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override {
+        switch (msg) {
+            case WM_SIZE:
+                if (FClose && wp != SIZE_MINIMIZED)
+                    app::ApplyLayout(Handle(), ComputeViewerLayout(LOWORD(lp), HIWORD(lp), FDpi));
+                break;
+            case WM_GETMINMAXINFO: {
+                // Large enough at the screen's resolution that no control overlaps another.
+                const SIZE min = app::WindowSizeFor(Handle(), ViewerMinimumClientSize(FDpi));
+                auto* info = reinterpret_cast<MINMAXINFO*>(lp);
+                info->ptMinTrackSize = {min.cx, min.cy};
+                return 0;
+            }
+            case WM_CLOSE:
+                // Closing while sending cancels first; the window closes when the upload has ended.
+                if (FSending) {
+                    FCloseAfterSend = true;
+                    RequestCancel();
+                    return 0;
+                }
+                break;
+        }
+        return rtl::TForm::WndProc(msg, wp, lp);
+    }
+
+private:
+    // Laid out and lettered for the screen's resolution `dpi`.
+    TViewerForm(rtl::TComponent* owner, const std::wstring& caption, TShownReport shown, int dpi)
+        : rtl::TForm(owner, caption, ViewerDefaultClientSize(dpi).cx, ViewerDefaultClientSize(dpi).cy),
+          FShown(std::move(shown)),
+          FDpi(dpi) {
         SetName(L"ViewerForm");
         FText = new rtl::TEdit(this, L"", 0, 0, 10, 10,
                                ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_HSCROLL);
         FText->SetName(L"ReportText");
         FText->SetId(idReportText);
-        FFont.Reset(CreateFontW(-13, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, L"Courier New"));
-        if (FFont) SendMessageW(FText->Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(FFont.Get()), FALSE);
         // Reports can be longer than an edit control takes by default.
         SendMessageW(FText->Handle(), EM_SETLIMITTEXT, 0, 0);
         FText->SetText(FShown.Text);
@@ -108,69 +139,30 @@ public:
 
         FSend->SetEnabled(FShown.Readable);
         FStatus->SetText(FShown.Readable ? ReadyText() : L"There is no crash report to send.");
+
+        FFont.Reset(app::CreateWindowFont(FDpi));
+        for (rtl::TWinControl* c : Controls()) c->SetFont(FFont.Get());
+        FReportFont.Reset(CreateReportFont(FDpi));
+        if (FReportFont) FText->SetFont(FReportFont.Get());
+        FitOnScreen();
         RECT client{};
         GetClientRect(Handle(), &client);
-        Arrange(client.right, client.bottom);
+        app::ApplyLayout(Handle(), ComputeViewerLayout(client.right, client.bottom, FDpi));
     }
 
-protected:
-    LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override {
-        switch (msg) {
-            case WM_SIZE:
-                if (FClose) Arrange(LOWORD(lp), HIWORD(lp));
-                break;
-            case WM_GETMINMAXINFO: {
-                // Small enough for any screen, large enough that no control overlaps another.
-                RECT r{0, 0, 420, 520};
-                AdjustWindowRectEx(&r, GetWindowLongW(Handle(), GWL_STYLE), FALSE,
-                                   GetWindowLongW(Handle(), GWL_EXSTYLE));
-                auto* info = reinterpret_cast<MINMAXINFO*>(lp);
-                info->ptMinTrackSize = {r.right - r.left, r.bottom - r.top};
-                return 0;
-            }
-            case WM_CLOSE:
-                // Closing while sending cancels first; the window closes when the upload has ended.
-                if (FSending) {
-                    FCloseAfterSend = true;
-                    RequestCancel();
-                    return 0;
-                }
-                break;
-        }
-        return rtl::TForm::WndProc(msg, wp, lp);
-    }
-
-private:
-    // Report on top; below it the files, the description and contact, the
-    // answer, the status line and the buttons, which keep their heights
-    // while the report takes what is left.
-    void Arrange(int w, int h) {
-        const int margin = 8, buttonH = 26, statusH = 20, answerH = 84, labelH = 16, filesH = 52, descriptionH = 48,
-                  contactH = 22, contactLabelW = 110;
-        const int buttonsY = h - margin - buttonH;
-        const int statusY = buttonsY - 6 - statusH;
-        const int answerY = statusY - 6 - answerH;
-        const int labelY = answerY - 2 - labelH;
-        const int contactY = labelY - 8 - contactH;
-        const int descriptionY = contactY - 6 - descriptionH;
-        const int descriptionLabelY = descriptionY - 2 - labelH;
-        const int filesY = descriptionLabelY - 6 - filesH;
-        const int filesLabelY = filesY - 2 - labelH;
-        const int textH = filesLabelY - 6 - margin;
-        const int inner = w - 2 * margin;
-        FText->SetBounds(margin, margin, std::max(inner, 0), std::max(textH, 0));
-        FFilesLabel->SetBounds(margin, filesLabelY, std::max(inner, 0), labelH);
-        FFiles->SetBounds(margin, filesY, std::max(inner, 0), filesH);
-        FDescriptionLabel->SetBounds(margin, descriptionLabelY, std::max(inner, 0), labelH);
-        FDescription->SetBounds(margin, descriptionY, std::max(inner, 0), descriptionH);
-        FContactLabel->SetBounds(margin, contactY + 3, contactLabelW, labelH);
-        FContact->SetBounds(margin + contactLabelW, contactY, std::max(inner - contactLabelW, 0), contactH);
-        FAnswerLabel->SetBounds(margin, labelY, std::max(inner, 0), labelH);
-        FAnswer->SetBounds(margin, answerY, std::max(inner, 0), answerH);
-        FStatus->SetBounds(margin, statusY, std::max(inner, 0), statusH);
-        FSend->SetBounds(margin, buttonsY, 130, buttonH);
-        FCancel->SetBounds(margin + 138, buttonsY, 90, buttonH);
-        FClose->SetBounds(std::max(w - margin - 90, margin + 236), buttonsY, 90, buttonH);
+    // The design size at a high resolution can be more than a small screen
+    // holds: the window then takes the work area, down to its minimum.
+    void FitOnScreen() {
+        MONITORINFO monitor{};
+        monitor.cbSize = sizeof(monitor);
+        if (!GetMonitorInfoW(MonitorFromWindow(Handle(), MONITOR_DEFAULTTONEAREST), &monitor)) return;
+        RECT frame{};
+        GetWindowRect(Handle(), &frame);
+        const SIZE min = app::WindowSizeFor(Handle(), ViewerMinimumClientSize(FDpi));
+        const RECT fit = app::FitToWorkArea(frame, monitor.rcWork, min.cx, min.cy);
+        if (!EqualRect(&fit, &frame))
+            SetWindowPos(Handle(), nullptr, fit.left, fit.top, fit.right - fit.left, fit.bottom - fit.top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
     }
 
     std::wstring ReadyText() const {
@@ -241,7 +233,9 @@ private:
     rtl::TButton* FSend = nullptr;
     rtl::TButton* FCancel = nullptr;
     rtl::TButton* FClose = nullptr;
-    rtl::ScopedFont FFont;
+    int FDpi = 96;
+    rtl::ScopedFont FFont;        // the controls' text
+    rtl::ScopedFont FReportFont;  // the report's, fixed pitch
     bool FSending = false;
     bool FCancelRequested = false;
     bool FCloseAfterSend = false;
