@@ -76,11 +76,11 @@ bool IsWord(const std::vector<S>& args, const S& text) {
 }
 
 // --file's reading of one word, whatever the word is.
-void CheckFileSpec(const S& word) {
+void CheckFileOption(const S& word) {
     TOptions::TFile f;
     const size_t eq = word.find(u'=');
     const bool usable = eq != S::npos && eq != 0 && eq + 1 != word.size();
-    Check(httpupload::ParseFileSpec(word, f) == usable, "a file spec refused or taken against its '='");
+    Check(httpupload::ParseFileOption(word, f) == usable, "a file option refused or taken against its '='");
     if (!usable) return;
     Check(f.Field == word.substr(0, eq), "the field name is not what stands before the first '='");
     Check(f.Field + u"=" + f.Path + (f.Type.empty() ? S() : u";" + f.Type) == word, "path and type do not read back");
@@ -177,7 +177,7 @@ void CheckUsable(const std::vector<S>& args, const TOptions& o) {
     for (const auto& f : o.Files) {
         const S word = f.Field + u"=" + f.Path + (f.Type.empty() ? S() : u";" + f.Type);
         TOptions::TFile again;
-        Check(IsWord(args, word) && httpupload::ParseFileSpec(word, again), "a file that does not read back");
+        Check(IsWord(args, word) && httpupload::ParseFileOption(word, again), "a file that does not read back");
         Check(again.Field == f.Field && again.Path == f.Path && again.Type == f.Type, "a file read two ways");
     }
 }
@@ -195,7 +195,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } else
             args.back() += static_cast<char16_t>(data[i]);
     }
-    for (const S& a : args) CheckFileSpec(a);
+    for (const S& a : args) CheckFileOption(a);
 
     int stdinOptions = 0, environmentOptions = 0;
     for (const S& a : args) {

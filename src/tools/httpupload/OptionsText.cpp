@@ -105,17 +105,17 @@ bool LooksLikeContentType(const S& text) {
 }
 
 template <class S>
-bool ParseFileSpec(const S& spec, typename TBasicOptions<S>::TFile& file) {
+bool ParseFileOption(const S& value, typename TBasicOptions<S>::TFile& file) {
     using C = typename S::value_type;
-    const size_t eq = spec.find(C('='));
-    if (eq == S::npos || eq == 0 || eq + 1 == spec.size()) return false;
-    S path = spec.substr(eq + 1), type;
+    const size_t eq = value.find(C('='));
+    if (eq == S::npos || eq == 0 || eq + 1 == value.size()) return false;
+    S path = value.substr(eq + 1), type;
     const size_t semi = path.rfind(C(';'));
     if (semi != S::npos && LooksLikeContentType(path.substr(semi + 1))) {
         type = path.substr(semi + 1);
         path.erase(semi);
     }
-    file = {spec.substr(0, eq), path, type};
+    file = {value.substr(0, eq), path, type};
     return true;
 }
 
@@ -144,7 +144,7 @@ S ParseOptionWords(const std::vector<S>& args, TBasicOptions<S>& o, const TPassw
             o.Fields.push_back({v.substr(0, eq), v.substr(eq + 1)});
         } else if (is(a, "--file")) {
             typename TBasicOptions<S>::TFile file;
-            if (!value(v) || !ParseFileSpec(v, file)) return AsciiText<S>("--file needs FIELD=PATH[;TYPE]");
+            if (!value(v) || !ParseFileOption(v, file)) return AsciiText<S>("--file needs FIELD=PATH[;TYPE]");
             o.Files.push_back(file);
         } else if (is(a, "--fail")) {
             o.Fail = true;
@@ -206,7 +206,7 @@ S ParseOptionWords(const std::vector<S>& args, TBasicOptions<S>& o, const TPassw
 // httpupload's wide strings, where they are UTF-16 code units, and the build machine's.
 #define QF_INSTANTIATE_OPTIONS(S)                                                                       \
     template bool LooksLikeContentType<S>(const S&);                                                   \
-    template bool ParseFileSpec<S>(const S&, TBasicOptions<S>::TFile&);                                \
+    template bool ParseFileOption<S>(const S&, TBasicOptions<S>::TFile&);                                \
     template S ParseOptionWords<S>(const std::vector<S>&, TBasicOptions<S>&, const TPasswordSources<S>&);
 #if WCHAR_MAX == 0xFFFF
 QF_INSTANTIATE_OPTIONS(std::wstring)

@@ -55,7 +55,7 @@ bool LooksLikeContentType(const S& text);
 // type when it looks like one, otherwise part of the path. False when the
 // field name or the path is missing.
 template <class S>
-bool ParseFileSpec(const S& spec, typename TBasicOptions<S>::TFile& file);
+bool ParseFileOption(const S& value, typename TBasicOptions<S>::TFile& file);
 
 // Reads the arguments after the program's name into `options`, in their
 // order, and answers what is wrong with them (the tool prints it after
