@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # screenshots.sh BUILD_DIR OUT_DIR: takes the README's pictures of the
 # program as a user sees it: the main window, the proxy dialog, the folder
-# browse dialog and the crash report viewer after a crash self-test. Each is
+# browse dialog, the crash report viewer after a crash self-test, and a
+# listed file opened over the main window. Each is
 # a PNG of the window alone, written to OUT_DIR.
 #
 # The exception manager's own error dialog does not appear in the program:
@@ -118,6 +119,22 @@ wine "$BUILD/src/app/orvex.exe" >/dev/null 2>&1 &
 app_pids+=($!)
 main="$(wait_window '^Orvex Diagnostics$')"
 shoot "$main" main-window
+
+# A listed file opened with a double-click on its row, over the window that
+# lists it: one picture of both.
+eval "$(xdotool getwindowgeometry --shell "$main")"
+mx=$X my=$Y mw=$WIDTH mh=$HEIGHT
+xdotool mousemove --window "$main" 120 99 click --repeat 2 --delay 100 1
+preview="$(wait_window ' - Notepad$')"
+xdotool windowsize "$preview" $((mw * 3 / 5)) $((mh / 2))
+xdotool windowmove "$preview" $((mx + mw * 2 / 5 - 12)) $((my + mh * 2 / 5))
+sleep 2
+import -window root -crop "${mw}x${mh}+${mx}+${my}" +repage "$OUT/file-preview.tmp.png"
+convert "$OUT/file-preview.tmp.png" -strip -colors 64 "png8:$OUT/file-preview.png"
+rm -f "$OUT/file-preview.tmp.png"
+echo "screenshots: $OUT/file-preview.png"
+press "$preview" alt+F4
+sleep 1
 
 press "$main" alt+p
 proxy="$(wait_window '^Configure HTTP Proxy$')"
