@@ -1,0 +1,107 @@
+// The archive writer read back by a strict reader: every signature, the
+// offsets, CRC and sizes, and the data inflated to the exact bytes.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+
+#include "TestUtil.h"
+#include "app/ZipFile.h"
+#include "app/ZipLayout.h"
+#include "env/TempFile.h"
+#include "http/NetTestUtil.h"
+#include "rtl/Text.h"
+
+namespace {
+
+using namespace app::zip;
+
+template <class T>
+T At(const std::string& bytes, size_t offset) {
+    T value{};
+    if (offset + sizeof(T) <= bytes.size()) memcpy(&value, bytes.data() + offset, sizeof(T));
+    return value;
+}
+
+// The one entry of `archive`: its flags, DOS date and time, name, and data.
+struct TEntry {
+    uint16_t Flags = 0, Date = 0, Time = 0;
+    std::string Name, Data;
+};
+TEntry ReadOneEntryArchive(const std::string& archive) {
+    TEntry e;
+    const auto end = At<TEndRecord>(archive, archive.size() - sizeof(TEndRecord));
+    EXPECT_EQ(kEndRecordSignature, end.Signature);
+    EXPECT_EQ(1, end.TotalEntries);
+    EXPECT_EQ(archive.size() - sizeof(TEndRecord), size_t{end.CentralDirectoryOffset} + end.CentralDirectorySize);
+    const auto central = At<TCentralHeader>(archive, end.CentralDirectoryOffset);
+    const auto local = At<TLocalHeader>(archive, central.LocalHeaderOffset);
+    EXPECT_EQ(kCentralHeaderSignature, central.Signature);
+    EXPECT_EQ(kLocalHeaderSignature, local.Signature);
+    EXPECT_EQ(sizeof(central) + central.NameLength, end.CentralDirectorySize);
+    EXPECT_EQ(0, memcmp(&local.VersionNeeded, &central.VersionNeeded, 26)) << "local and central headers differ";
+    EXPECT_EQ(kMethodDeflate, local.Method);
+    const size_t data = central.LocalHeaderOffset + sizeof(local) + local.NameLength + local.ExtraLength;
+    EXPECT_EQ(end.CentralDirectoryOffset, data + local.CompressedSize);
+    e.Name = archive.substr(sizeof(local), local.NameLength);
+    EXPECT_EQ(e.Name, archive.substr(end.CentralDirectoryOffset + sizeof(central), central.NameLength));
+    e.Flags = local.Flags, e.Date = local.ModDate, e.Time = local.ModTime;
+    e.Data.resize(local.UncompressedSize);
+    z_stream z{};
+    inflateInit2(&z, -MAX_WBITS);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(archive.data() + data));
+    z.avail_in = local.CompressedSize;
+    z.next_out = reinterpret_cast<Bytef*>(e.Data.data());
+    z.avail_out = local.UncompressedSize;
+    EXPECT_EQ(Z_STREAM_END, inflate(&z, Z_FINISH));
+    EXPECT_EQ(0u, z.avail_in + z.avail_out);
+    inflateEnd(&z);
+    EXPECT_EQ(local.Crc32, testhttp::Crc32(e.Data.data(), e.Data.size()));
+    return e;
+}
+
+std::string Lines(size_t length) {
+    std::string text;
+    for (int i = 0; text.size() < length; ++i) text += "12:00:00 event " + std::to_string(i) + "\r\n";
+    return text.substr(0, length);
+}
+
+TEST(ZipFileTest, ArchivesReadBackToTheExactBytesWithTheirNameAndLocalDate) {
+    struct Case {
+        const wchar_t* Name;
+        std::string Content;
+        uint64_t Announced;  // what the caller measured; a log can shrink meanwhile
+        const char* Utf8Name;
+        uint16_t Flags;
+    } cases[] = {
+        {L"orvex.errlog", Lines(300000), 300000, "orvex.errlog", 0},
+        {L"journal-\u00E9t\u00E9.log", Lines(5000), 5000, "journal-\xC3\xA9t\xC3\xA9.log", kFlagUtf8Name},
+        {L"empty.log", "", 0, "empty.log", 0},
+        {L"cut.log", Lines(1000), 5000, "cut.log", 0},
+        {L"noise.bin", testhttp::Pattern(200000, 3), 200000, "noise.bin", 0},
+    };
+    SYSTEMTIME when{2024, 3, 5, 15, 13, 45, 30, 0};  // local time, as zip dates are
+    FILETIME local{}, modified{};
+    SystemTimeToFileTime(&when, &local);
+    LocalFileTimeToFileTime(&local, &modified);
+    testutil::TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Utf8Name);
+        testutil::Touch(dir.Path() + c.Name, c.Content, 0);
+        rtl::ScopedFileHandle source(
+            CreateFileW((dir.Path() + c.Name).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        env::TTempFile target;
+        const app::TZipOfFile zip = app::WriteZipOfFile(source.Get(), c.Announced, c.Name, modified, target.Handle());
+        const std::string archive = testutil::ReadFileBytes(target.Path());
+        EXPECT_EQ(archive.size(), zip.ArchiveSize);
+        EXPECT_EQ(c.Content.size(), zip.Size);
+        const TEntry e = ReadOneEntryArchive(archive);
+        EXPECT_EQ(c.Utf8Name, e.Name);
+        EXPECT_EQ(c.Flags, e.Flags);
+        EXPECT_EQ((2024 - 1980) << 9 | 3 << 5 | 15, e.Date);
+        EXPECT_EQ(13 << 11 | 45 << 5 | 30 / 2, e.Time);
+        EXPECT_TRUE(e.Data == c.Content);
+    }
+}
+
+}  // namespace
