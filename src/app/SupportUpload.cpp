@@ -1,5 +1,6 @@
 #include "app/SupportUpload.h"
 
+#include "app/UploadFiles.h"
 #include "config/GlobalProxySettings.h"
 #include "config/Wipe.h"
 #include "config/Upload_Settings.h"
@@ -140,18 +141,6 @@ protected:
 private:
     TSupportSender& FSender;
 };
-
-// Plain text for the usual text files, so the server can show them.
-std::string ContentTypeOf(const std::wstring& path) {
-    const size_t dot = path.find_last_of(L'.');
-    std::wstring ext = dot == std::wstring::npos ? L"" : path.substr(dot);
-    for (wchar_t& c : ext) c = static_cast<wchar_t>(towlower(c));
-    if (ext == L".txt" || ext == L".log" || ext == L".errlog" || ext == L".ini" || ext == L".csv")
-        return "text/plain";
-    if (ext == L".xml") return "text/xml";
-    if (ext == L".zip") return "application/zip";
-    return "application/octet-stream";
-}
 
 // The route's proxy, when the settings name one, for an upload.
 void UseProxy(http::THTTPUploader& up, const TSendRoute& route) {
