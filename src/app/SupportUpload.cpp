@@ -50,7 +50,9 @@ std::wstring FormatByteSize(uint64_t bytes) {
 }
 
 std::wstring FormatProgress(const TSendProgress& p) {
+    if (p.Compressing) return FormatByteSize(p.Sent) + L" of " + FormatByteSize(p.Total) + L" done";
     std::wstring text = FormatByteSize(p.Sent) + L" of " + FormatByteSize(p.Total) + L" sent";
+    if (p.OriginalTotal) text += L" (" + FormatByteSize(p.OriginalTotal) + L" before compression)";
     if (p.BytesPerSecond > 0) text += L", " + FormatByteSize(p.BytesPerSecond) + L"/s";
     if (p.SecondsLeft != 0xFFFFFFFF && p.Sent < p.Total) {
         const uint32_t s = p.SecondsLeft;
@@ -118,10 +120,11 @@ std::wstring DescribeUploadFailure(const std::wstring& technical, int errorCode)
 
 namespace {
 
-// The uploader's progress and cancel hooks, forwarded to the sender's.
+// The uploader's progress and cancel hooks, forwarded to the sender's,
+// under the names the files go by.
 class TSenderUploader : public http::THTTPUploader {
 public:
-    explicit TSenderUploader(TSupportSender& sender) : FSender(sender) {}
+    TSenderUploader(TSupportSender& sender, const TUploadFiles& files) : FSender(sender), FFiles(files) {}
 
 protected:
     void DoFileProgress(const std::wstring& fileName, uint32_t, uint32_t, uint32_t, uint32_t overallBytesSent,
@@ -130,6 +133,9 @@ protected:
         if (!FSender.OnProgress) return;
         TSendProgress p;
         p.FileName = rtl::ExtractFileName(fileName);
+        for (const TUploadFile& f : FFiles.Files())
+            if (f.Path == fileName) p.FileName = f.SendName;
+        if (FFiles.AnyCompressed()) p.OriginalTotal = FFiles.OriginalSize();
         p.Sent = overallBytesSent;
         p.Total = overallBytesTotal;
         p.BytesPerSecond = bytesPerSecond;
@@ -140,6 +146,7 @@ protected:
 
 private:
     TSupportSender& FSender;
+    const TUploadFiles& FFiles;
 };
 
 // The route's proxy, when the settings name one, for an upload.
@@ -212,7 +219,19 @@ TSendResult TSupportSender::Send(const TSupportPackage& package, const TSendRout
     }
     rtl::Try(
         [&] {
-            TSenderUploader up(*this);
+            // Large logs are compressed first; a cancel meanwhile ends the
+            // send like a cancel during the upload, and the archives go.
+            const TUploadFiles files(package.Files, [&](const std::wstring& name, uint64_t read, uint64_t size) {
+                if (OnCheckCancel && OnCheckCancel()) rtl::RaiseNew<http::EHTTPUploaderCancel>();
+                if (!OnProgress) return;
+                TSendProgress p;
+                p.FileName = name;
+                p.Sent = read;
+                p.Total = size;
+                p.Compressing = true;
+                OnProgress(p);
+            });
+            TSenderUploader up(*this, files);
             up.ShowUI = false;  // the proxy login comes from the stored settings, never a system prompt
             up.Request().SetURL(route.URL);
             UseProxy(up, route);
@@ -221,8 +240,8 @@ TSendResult TSupportSender::Send(const TSupportPackage& package, const TSendRout
             up.Fields().Add("program", rtl::ToUtf8(Program));
             up.Fields().Add("version", rtl::ToUtf8(env::GetProgramVersionText()));
             int n = 0;
-            for (const std::wstring& file : package.Files)
-                up.Files().Add("file" + std::to_string(++n), file, ContentTypeOf(file));
+            for (const TUploadFile& file : files.Files())
+                up.Files().Add("file" + std::to_string(++n), file.Path, file.ContentType, file.SendName);
             up.Upload();
 
             result.StatusCode = up.Response().StatusCode;

@@ -1,20 +1,24 @@
 // The archive writer read back by a strict reader: every signature, the
-// offsets, CRC and sizes, and the data inflated to the exact bytes.
+// offsets, CRC and sizes, and the data inflated to the exact bytes; then
+// which files go compressed, and that no temporary file outlives a send.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <cstring>
 
 #include "TestUtil.h"
+#include "app/UploadFiles.h"
 #include "app/ZipFile.h"
 #include "app/ZipLayout.h"
 #include "env/TempFile.h"
 #include "http/NetTestUtil.h"
+#include "rtl/Raise.h"
 #include "rtl/Text.h"
 
 namespace {
 
 using namespace app::zip;
+using app::kCompressAbove;
 
 template <class T>
 T At(const std::string& bytes, size_t offset) {
@@ -102,6 +106,55 @@ TEST(ZipFileTest, ArchivesReadBackToTheExactBytesWithTheirNameAndLocalDate) {
         EXPECT_EQ(13 << 11 | 45 << 5 | 30 / 2, e.Time);
         EXPECT_TRUE(e.Data == c.Content);
     }
+}
+
+// Temporary files go to a folder of the test's own, so what is left is seen.
+class UploadFilesTest : public testing::Test {
+protected:
+    void SetUp() override { SetEnvironmentVariableW(L"TMP", Temp.Path().c_str()); }
+    void TearDown() override { SetEnvironmentVariableW(L"TMP", nullptr); }
+    testutil::TempDir Temp, Files;
+};
+
+TEST_F(UploadFilesTest, LargeTextLogsGoAsZipOnlyWhenThatIsSmaller) {
+    struct Case {
+        const wchar_t* Name;
+        std::string Content;
+        const wchar_t* SendName;  // nullptr: not compressed
+        const char* ContentType;
+    } cases[] = {
+        {L"x.LOG", Lines(200000), L"x.LOG.zip", "application/zip"},
+        {L"settings.ini", Lines(kCompressAbove + 1), L"settings.ini.zip", "application/zip"},
+        {L"small.log", Lines(kCompressAbove), nullptr, "text/plain"},
+        {L"noise.txt", testhttp::Pattern(200000, 5), nullptr, "text/plain"},  // does not shrink
+        {L"report.dmp", Lines(200000), nullptr, "application/octet-stream"},
+        {L"gone.log", "", nullptr, "text/plain"},  // cannot be read: goes as it is, the upload reports it
+    };
+    std::vector<std::wstring> paths;
+    for (const Case& c : cases) {
+        paths.push_back(Files.Path() + c.Name);
+        if (c.Content.size()) testutil::Touch(paths.back(), c.Content, 0);
+    }
+    {
+        const app::TUploadFiles files(paths);
+        ASSERT_EQ(std::size(cases), files.Files().size());
+        for (size_t i = 0; i < std::size(cases); ++i) {
+            const app::TUploadFile& f = files.Files()[i];
+            SCOPED_TRACE(rtl::ToAnsi(cases[i].Name));
+            EXPECT_EQ(cases[i].SendName != nullptr, f.Compressed);
+            EXPECT_EQ(cases[i].SendName ? cases[i].SendName : cases[i].Name, f.SendName);
+            EXPECT_EQ(cases[i].ContentType, f.ContentType);
+            EXPECT_EQ(cases[i].Content.size(), f.OriginalSize);
+            EXPECT_EQ(f.Compressed ? testutil::ReadFileBytes(f.Path).size() : cases[i].Content.size(), f.Size);
+            EXPECT_EQ(f.Compressed, f.Path != paths[i]);
+        }
+    }
+    EXPECT_TRUE(testutil::FilesIn(Temp.Path()).empty());
+    // A cancel while a log is compressed leaves no archive behind either.
+    EXPECT_TRUE(testutil::CaptureRaise([&] { app::TUploadFiles(paths, [](auto&, uint64_t, uint64_t) {
+        rtl::RaiseNew<rtl::EAbort>(L"cancelled");
+    }); }));
+    EXPECT_TRUE(testutil::FilesIn(Temp.Path()).empty());
 }
 
 }  // namespace
