@@ -5,9 +5,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # llvm (obj2yaml) and lldb-14 read the crash reporter's minidumps in the tests;
-# clang-14 and its libFuzzer and sanitizer runtimes build the host fuzz check.
+# clang-14 and its libFuzzer and sanitizer runtimes build the host fuzz check;
+# libz-mingw-w64-dev is zlib for the cross compiler (large logs go deflated).
 PACKAGES=(
-  wine wine32:i386 wine64 g++-mingw-w64-i686-posix cmake make googletest
+  wine wine32:i386 wine64 g++-mingw-w64-i686-posix libz-mingw-w64-dev cmake make googletest
   xvfb x11-apps xdotool imagemagick python3 python3-multipart tinyproxy llvm
   llvm-14-dev lldb-14 g++ gcc-multilib clang-14 libclang-rt-14-dev
   openssl curl locales procps

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "rtl/Try.h"
 #include "rtl/Win.h"
@@ -40,6 +41,9 @@ DWORD RunAndWait(const std::wstring& commandLine, std::string* output = nullptr,
 // The whole content of a file (empty when it cannot be read); others may
 // hold it open meanwhile.
 std::string ReadFileBytes(const std::wstring& path);
+
+// The names of the files in `folder` (with trailing backslash).
+std::vector<std::wstring> FilesIn(const std::wstring& folder);
 
 // Folder of the running test executable, with trailing backslash.
 std::wstring ExeFolder();

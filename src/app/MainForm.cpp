@@ -12,6 +12,7 @@
 #include "app/MainLayout.h"
 #include "app/SafeFileName.h"
 #include "app/SendMemory.h"
+#include "app/UploadFiles.h"
 #include "app/WindowPlacement.h"
 #include "app/WindowScale.h"
 #include "config/GlobalProxySettings.h"
@@ -254,15 +255,21 @@ void TMainForm::FillList() {
 
 void TMainForm::ShowTotal() {
     if (!FFilesLabel) return;
+    // The files' own sizes: what large logs compress to is known only once
+    // they are compressed, which is too slow for every click on a check box.
+    // The send's progress then shows the size that goes out.
     uint64_t total = 0;
     int checked = 0;
+    bool compressible = false;
     for (int i = 0; i < FFileList->Count(); ++i)
         if (FFileList->Checked(i)) {
-            total += FListed[static_cast<size_t>(FFileList->ItemData(i))].Size;
+            const TDiagFile& f = FListed[static_cast<size_t>(FFileList->ItemData(i))];
+            total += f.Size;
+            compressible = compressible || MayGoCompressed(f.Path, f.Size);
             ++checked;
         }
-    FFilesLabel->SetText(rtl::Format(L"Fi&les to send: %d of %d checked, %ls", checked, FFileList->Count(),
-                                     FormatByteSize(total).c_str()));
+    FFilesLabel->SetText(rtl::Format(L"Fi&les to send: %d of %d checked, %ls%ls", checked, FFileList->Count(),
+                                     FormatByteSize(total).c_str(), compressible ? L" before compression" : L""));
 }
 
 void TMainForm::OpenListed(int index) {
@@ -483,7 +490,8 @@ void TMainForm::Send() {
     sender.OnProgress = [this](const TSendProgress& p) {
         const int permille = p.Total ? static_cast<int>(p.Sent * 1000 / p.Total) : 0;
         FProgress->SetProgress(permille, 1000);
-        if (!FCancelRequested) SetStatus(L"Sending " + p.FileName + L": " + FormatProgress(p));
+        if (!FCancelRequested)
+            SetStatus((p.Compressing ? L"Compressing " : L"Sending ") + p.FileName + L": " + FormatProgress(p));
     };
     sender.IsCancelled = [this] { return FCancelRequested; };
     FILETIME started{};

@@ -1,5 +1,6 @@
 #include "app/SupportUpload.h"
 
+#include "app/UploadFiles.h"
 #include "config/GlobalProxySettings.h"
 #include "config/Wipe.h"
 #include "config/Upload_Settings.h"
@@ -32,17 +33,6 @@ bool IsProxyLoginFailure(const std::wstring& technical) { return technical.rfind
 
 }  // namespace
 
-std::string ContentTypeOf(const std::wstring& path) {
-    const size_t dot = path.find_last_of(L'.');
-    std::wstring ext = dot == std::wstring::npos ? L"" : path.substr(dot);
-    for (wchar_t& c : ext) c = static_cast<wchar_t>(towlower(c));
-    if (ext == L".txt" || ext == L".log" || ext == L".errlog" || ext == L".ini" || ext == L".csv")
-        return "text/plain";
-    if (ext == L".xml") return "text/xml";
-    if (ext == L".zip") return "application/zip";
-    return "application/octet-stream";
-}
-
 TSupportEndpoint GetSupportEndpoint() {
     return TSupportEndpoint{config::GetUploadProtocol(), config::GetUploadServer(), kSupportUploadPath};
 }
@@ -61,7 +51,9 @@ std::wstring FormatByteSize(uint64_t bytes) {
 }
 
 std::wstring FormatProgress(const TSendProgress& p) {
+    if (p.Compressing) return FormatByteSize(p.Sent) + L" of " + FormatByteSize(p.Total) + L" done";
     std::wstring text = FormatByteSize(p.Sent) + L" of " + FormatByteSize(p.Total) + L" sent";
+    if (p.OriginalTotal) text += L" (" + FormatByteSize(p.OriginalTotal) + L" before compression)";
     if (p.BytesPerSecond > 0) text += L", " + FormatByteSize(p.BytesPerSecond) + L"/s";
     if (p.SecondsLeft != 0xFFFFFFFF && p.Sent < p.Total) {
         const uint32_t s = p.SecondsLeft;
@@ -129,10 +121,11 @@ std::wstring DescribeUploadFailure(const std::wstring& technical, int errorCode)
 
 namespace {
 
-// The uploader's progress and cancel hooks, forwarded to the sender's.
+// The uploader's progress and cancel hooks, forwarded to the sender's,
+// under the names the files go by.
 class TSenderUploader : public http::THTTPUploader {
 public:
-    explicit TSenderUploader(TSupportSender& sender) : FSender(sender) {}
+    TSenderUploader(TSupportSender& sender, const TUploadFiles& files) : FSender(sender), FFiles(files) {}
 
 protected:
     void DoFileProgress(const std::wstring& fileName, uint32_t, uint32_t, uint32_t, uint32_t overallBytesSent,
@@ -141,6 +134,9 @@ protected:
         if (!FSender.OnProgress) return;
         TSendProgress p;
         p.FileName = rtl::ExtractFileName(fileName);
+        for (const TUploadFile& f : FFiles.Files())
+            if (f.Path == fileName) p.FileName = f.SendName;
+        if (FFiles.AnyCompressed()) p.OriginalTotal = FFiles.OriginalSize();
         p.Sent = overallBytesSent;
         p.Total = overallBytesTotal;
         p.BytesPerSecond = bytesPerSecond;
@@ -151,6 +147,7 @@ protected:
 
 private:
     TSupportSender& FSender;
+    const TUploadFiles& FFiles;
 };
 
 // The route's proxy, when the settings name one, for an upload.
@@ -234,7 +231,19 @@ TSendResult TSupportSender::Send(const TSupportPackage& package, const TSendRout
     }
     rtl::Try(
         [&] {
-            TSenderUploader up(*this);
+            // Large logs are compressed first; a cancel meanwhile ends the
+            // send like a cancel during the upload, and the archives go.
+            const TUploadFiles files(package.Files, [&](const std::wstring& name, uint64_t read, uint64_t size) {
+                if (OnCheckCancel && OnCheckCancel()) rtl::RaiseNew<http::EHTTPUploaderCancel>();
+                if (!OnProgress) return;
+                TSendProgress p;
+                p.FileName = name;
+                p.Sent = read;
+                p.Total = size;
+                p.Compressing = true;
+                OnProgress(p);
+            });
+            TSenderUploader up(*this, files);
             up.ShowUI = false;  // the proxy login comes from the stored settings, never a system prompt
             up.Request().SetURL(route.URL);
             UseProxy(up, route);
@@ -242,8 +251,8 @@ TSendResult TSupportSender::Send(const TSupportPackage& package, const TSendRout
             up.Fields().Add("contact", rtl::ToUtf8(package.Contact));
             for (const TAddedField& field : AddedFields(Program)) up.Fields().Add(field.Name, rtl::ToUtf8(field.Value));
             int n = 0;
-            for (const std::wstring& file : package.Files)
-                up.Files().Add("file" + std::to_string(++n), file, ContentTypeOf(file));
+            for (const TUploadFile& file : files.Files())
+                up.Files().Add("file" + std::to_string(++n), file.Path, file.ContentType, file.SendName);
             up.Upload();
 
             result.StatusCode = up.Response().StatusCode;

@@ -34,11 +34,18 @@ struct TSupportPackage {
 struct TSendProgress {
     std::wstring FileName;  // the file being sent, without its folder
     uint64_t Sent = 0;
-    uint64_t Total = 0;
+    uint64_t Total = 0;  // the bytes of the files as they are sent
     uint32_t BytesPerSecond = 0;
     uint32_t SecondsLeft = 0xFFFFFFFF;  // unknown
+    // Set while a log is compressed before the upload: Sent and Total then
+    // count the bytes of FileName read and its size.
+    bool Compressing = false;
+    // The files' own sizes when some go compressed, else 0.
+    uint64_t OriginalTotal = 0;
 };
-// "1.5 MB of 4.0 MB sent, 320 KB/s, 8 s left" (rate and time once known).
+// "1.5 MB of 4.0 MB sent, 320 KB/s, 8 s left" (rate and time once known);
+// "1.5 MB of 4.0 MB sent (40.0 MB before compression), ..." when logs go
+// compressed; "12.0 MB of 40.0 MB done" while one is compressed.
 std::wstring FormatProgress(const TSendProgress& progress);
 // "512 bytes", "1.5 KB", "20.0 MB", "1.2 GB".
 std::wstring FormatByteSize(uint64_t bytes);
@@ -67,10 +74,6 @@ struct TSendResult {
 // code page when it is not UTF-8), line ends as CR LF, NUL bytes shown as
 // spaces, and at most `maxChars` characters with a note that it was cut.
 std::wstring AnswerText(const std::string& body, size_t maxChars = 256 * 1024);
-
-// The content type a file is sent with: plain text for the usual text files
-// (.txt .log .errlog .ini .csv), so the server can show them.
-std::string ContentTypeOf(const std::wstring& path);
 
 // The user-facing text of an upload client error (its message and WinInet
 // or system error code).

@@ -35,9 +35,10 @@ int THTTPUploaderFields::Add(const std::string& name, const std::string& value) 
     return Append(std::make_unique<THTTPUploaderField>(THTTPUploaderField{name, value}));
 }
 
-int THTTPUploaderFiles::Add(const std::string& fieldName, const std::wstring& pathName, const std::string& contentType) {
-    return Append(std::make_unique<THTTPUploaderFile>(
-        THTTPUploaderFile{fieldName, contentType.empty() ? "application/octet-stream" : contentType, pathName}));
+int THTTPUploaderFiles::Add(const std::string& fieldName, const std::wstring& pathName, const std::string& contentType,
+                            const std::wstring& sendName) {
+    return Append(std::make_unique<THTTPUploaderFile>(THTTPUploaderFile{
+        fieldName, contentType.empty() ? "application/octet-stream" : contentType, pathName, sendName}));
 }
 
 void THTTPUploaderRequest::SetURL(const std::wstring& url) {

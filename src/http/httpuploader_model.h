@@ -20,6 +20,10 @@ struct THTTPUploaderFile {
     std::string FieldName;
     std::string ContentType;
     std::wstring PathName;
+    // The file name the part carries; empty: the name of PathName. A copy
+    // made for sending (a compressed one in a temporary folder) goes out
+    // under the name it stands for.
+    std::wstring SendName{};
 };
 
 // An ordered list that owns its items. Indexes outside 0..Count()-1 raise
@@ -52,7 +56,8 @@ public:
 class THTTPUploaderFiles : public TOwnedList<THTTPUploaderFile> {
 public:
     // An empty content type stores "application/octet-stream".
-    int Add(const std::string& fieldName, const std::wstring& pathName, const std::string& contentType = {});
+    int Add(const std::string& fieldName, const std::wstring& pathName, const std::string& contentType = {},
+            const std::wstring& sendName = {});
 };
 
 class THTTPUploaderRequest {

@@ -57,7 +57,8 @@ std::string FieldHeader(const std::string& boundary, const THTTPUploaderField& f
 }
 
 std::string FileHeader(const std::string& boundary, const THTTPUploaderFile& file) {
-    return FileHeader(boundary, file.FieldName, NameToUtf8(FileNameOf(file.PathName)), file.ContentType);
+    const std::wstring name = file.SendName.empty() ? FileNameOf(file.PathName) : file.SendName;
+    return FileHeader(boundary, file.FieldName, NameToUtf8(name), file.ContentType);
 }
 
 }  // namespace http::multipart

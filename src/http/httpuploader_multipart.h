@@ -21,7 +21,8 @@ std::wstring FileNameOf(const std::wstring& path);
 std::string NameToUtf8(const std::wstring& name);
 
 std::string FieldHeader(const std::string& boundary, const THTTPUploaderField& field);
-// The file name goes out without its folder, in UTF-8 (NameToUtf8).
+// The file name (SendName, or PathName's without its folder) goes out in
+// UTF-8 (NameToUtf8).
 std::string FileHeader(const std::string& boundary, const THTTPUploaderFile& file);
 
 }  // namespace http::multipart

@@ -14,6 +14,8 @@
 #include "app/MainForm.h"
 #include "app/MainFormIds.h"
 #include "app/SendMemory.h"
+#include "app/ZipFile.h"
+#include "env/TempFile.h"
 #include "env/DiagPaths.h"
 #include "env/Version.h"
 #include "config/Upload_Settings.h"
@@ -98,7 +100,7 @@ TEST_F(MainWindowNetwork, SendsDescriptionContactVersionAndTheCheckedFile) {
     EXPECT_EQ("crash report.txt", summary.Items[4].FileName);
     EXPECT_EQ("text/plain", summary.Items[4].ContentType);
     EXPECT_EQ(300000u, summary.Items[4].Length);
-    EXPECT_EQ(crc, summary.Items[4].Crc);
+    EXPECT_EQ(crc, summary.Items[4].Crc);  // pattern bytes do not shrink: the log went as it is
     // The answer box shows the body with CR LF line ends.
     EXPECT_NE(std::wstring::npos, ChildText(form->Handle(), app::idAnswer).find(L"check ok\r\n"));
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(form->Handle(), app::idSaveAnswer)));
@@ -149,6 +151,37 @@ TEST_F(MainWindowNetwork, OnlyFilesNewerThanTheLastAcceptedSendAreCheckedAndTheD
     EXPECT_EQ(L"anna@example.test", ChildText(next->Handle(), app::idContact));
     DeleteFileW(old.c_str());
     DeleteFileW(fresh.c_str());
+    EXPECT_TRUE(Raised.empty());
+}
+
+// A large log goes as a zip archive of itself: the very archive the writer
+// makes of it, under the log's name with ".zip"; no temporary file stays.
+TEST_F(MainWindowNetwork, ALargeLogGoesAsItsZipArchive) {
+    Endpoint(L"http", L"127.0.0.1:" + std::to_wstring(testhttp::TServers::Get().Port("http")));
+    testutil::TempDir dir, temp;
+    SetEnvironmentVariableW(L"TMP", temp.Path().c_str());
+    std::string log;
+    for (int i = 0; log.size() < 300000; ++i) log += "12:00:00 request " + std::to_string(i) + " answered\r\n";
+    testutil::Touch(dir.Path() + L"x.log", log, 5);
+    app::TMainForm* form = FormSending(dir.Path() + L"x.log");
+    form->Send();
+    ASSERT_EQ(app::TSendOutcome::Delivered, form->LastResult().Outcome) << rtl::ToAnsi(form->LastResult().Message);
+    testhttp::TSummary summary(form->LastResult().Body);
+    ASSERT_EQ(5, summary.Parts);
+    EXPECT_EQ("x.log.zip", summary.Items[4].FileName);
+    EXPECT_EQ("application/zip", summary.Items[4].ContentType);
+    EXPECT_TRUE(testutil::FilesIn(temp.Path()).empty()) << "a temporary archive was left behind";
+    rtl::ScopedFileHandle source(
+        CreateFileW((dir.Path() + L"x.log").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    FILETIME modified{};
+    GetFileTime(source.Get(), nullptr, nullptr, &modified);
+    env::TTempFile archive;
+    app::WriteZipOfFile(source.Get(), log.size(), L"x.log", modified, archive.Handle());
+    const std::string expected = testutil::ReadFileBytes(archive.Path());
+    EXPECT_GT(log.size() / 4, expected.size());
+    EXPECT_EQ(expected.size(), summary.Items[4].Length);
+    EXPECT_EQ(testhttp::Crc32(expected.data(), expected.size()), summary.Items[4].Crc);
+    SetEnvironmentVariableW(L"TMP", nullptr);
     EXPECT_TRUE(Raised.empty());
 }
 

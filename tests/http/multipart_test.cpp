@@ -68,5 +68,8 @@ TEST(MultipartTest, PartHeadersAreLaidOutByteForByte) {
     EXPECT_EQ("--" + b + "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"x\"\r\n"
                          "Content-Type: text/plain%0D%0AX-Injected: 1\r\n\r\n",
               FileHeader(b, THTTPUploaderFile{"f", "text/plain\r\nX-Injected: 1", L"x"}));
+    EXPECT_EQ("--" + b + "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"x.log.zip\"\r\n"
+                         "Content-Type: application/zip\r\n\r\n",
+              FileHeader(b, THTTPUploaderFile{"f", "application/zip", L"C:\\tmp\\orv1.tmp", L"x.log.zip"}));
     EXPECT_EQ("--" + b + "--\r\n", ClosingLine(b));
 }

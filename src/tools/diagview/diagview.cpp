@@ -203,7 +203,9 @@ private:
         app::TBackgroundSend sender;
         sender.Program = kViewerTitle;
         sender.OnProgress = [this](const app::TSendProgress& progress) {
-            if (!FCancelRequested) FStatus->SetText(L"Sending: " + app::FormatProgress(progress));
+            if (!FCancelRequested)
+                FStatus->SetText((progress.Compressing ? L"Compressing: " : L"Sending: ") +
+                                 app::FormatProgress(progress));
         };
         sender.IsCancelled = [this] { return FCancelRequested; };
         const app::TSendResult result = sender.Run(package);
