@@ -176,7 +176,11 @@ void THTTPUploader::Upload() {
 
     const bool hasParts = FFields->Count() > 0 || FFiles->Count() > 0;
     if (FRequest->Verb.empty()) FRequest->Verb = hasParts ? L"POST" : L"GET";
-    if (hasParts && contentLength > kProbeAbove && RefusedAtProbe(t)) {
+    // Only through a proxy: a direct upload after a HEAD to the same server
+    // may be given the HEAD's kept-alive connection after the server closed
+    // it, and Wine's WinInet then fails the upload instead of connecting
+    // again.
+    if (hasParts && contentLength > kProbeAbove && !FProxy->Server.empty() && RefusedAtProbe(t)) {
         ReadHeaders(t);
         ReadBody(t);
         return;

@@ -58,11 +58,12 @@ public:
     // At most this much of an answer is kept in Response(); a longer one is
     // cut there (Response().BodyCut) unless OnAnswerData takes the body.
     static constexpr uint32_t kMaxAnswerInMemory = 16u << 20;
-    // Before a body larger than this, a HEAD asks whether the server or a
-    // proxy wants a login the upload does not have: a 401, or a 407 that
-    // stays after the stored login, is then the answer, and the body never
-    // goes out. A proxy's login is made on the HEAD, so the body goes once.
-    // The HEAD's answer is awaited for at most kProbeTimeout seconds.
+    // Before a body larger than this goes through a proxy, a HEAD asks
+    // whether the proxy or the server behind it wants a login the upload
+    // does not have: a 401, or a 407 that stays after the stored login, is
+    // then the answer, and the body never goes out. The proxy's login is
+    // made on the HEAD, so the body goes once. The HEAD's answer is awaited
+    // for at most kProbeTimeout seconds.
     static constexpr uint32_t kProbeAbove = 1048576;
     static constexpr uint32_t kProbeTimeout = 10;
 

@@ -258,24 +258,27 @@ TEST_F(EngineTest, A407AlreadyReadBeforeTheBodyIsTheAnswerOnceTheAttemptsAreUsed
     EXPECT_EQ("refused", up.Response().MessageBodyAsString());
 }
 
-// Before a body over 1 MiB a HEAD asks whether a login is wanted: a refusal
-// is the answer and the body never goes out; a proxy's login is made on the
-// HEAD, so the body goes once; any other answer lets the upload go on.
-TEST_F(EngineTest, ALargeBodyGoesOnlyAfterAHeadThatNoLoginRefused) {
+// Before a body over 1 MiB goes through a proxy, a HEAD asks whether a
+// login is wanted: a refusal is the answer and the body never goes out; the
+// proxy's login is made on the HEAD, so the body goes once; any other answer
+// lets the upload go on. A direct upload asks nothing first.
+TEST_F(EngineTest, ALargeBodyThroughAProxyGoesOnlyAfterAHeadThatNoLoginRefused) {
     const std::wstring big = WriteFile(dir, L"big.bin", std::string(THTTPUploader::kProbeAbove, 'b'));
     const std::wstring small = WriteFile(dir, L"small.bin", "s");
+    enum TRoute { Direct, Proxy, ProxyWithLogin };
     const struct {
         const std::wstring& File;
-        bool Login;
+        TRoute Route;
         std::vector<DWORD> Statuses;  // per send
         int Status;
         const char* Sends;  // H: a HEAD, nothing written; B: the whole body
     } cases[] = {
-        {big, false, {401}, 401, "H"},
-        {big, true, {407, 200, 200}, 200, "HHB"},
-        {big, true, {407}, 407, "HHHHH"},
-        {big, false, {405, 200}, 200, "HB"},
-        {small, false, {401}, 401, "B"},
+        {big, Proxy, {401}, 401, "H"},
+        {big, ProxyWithLogin, {407, 200, 200}, 200, "HHB"},
+        {big, ProxyWithLogin, {407}, 407, "HHHHH"},
+        {big, Proxy, {405, 200}, 200, "HB"},
+        {small, Proxy, {401}, 401, "B"},
+        {big, Direct, {401}, 401, "B"},
     };
     for (const auto& c : cases) {
         TScriptedPlatform net;
@@ -283,10 +286,8 @@ TEST_F(EngineTest, ALargeBodyGoesOnlyAfterAHeadThatNoLoginRefused) {
         up.SetPlatform(net);
         up.Request().SetURL(L"http://upload.test/in");
         up.ShowUI = false;
-        if (c.Login) {
-            up.Proxy().Server = L"proxy.test";
-            up.Proxy().Username = L"quill";
-        }
+        if (c.Route != Direct) up.Proxy().Server = L"proxy.test";
+        if (c.Route == ProxyWithLogin) up.Proxy().Username = L"quill";
         up.Fields().Add("a", "1");
         up.Files().Add("f", c.File, "");
         net.StatusAfterEnd = c.Statuses;
@@ -296,7 +297,7 @@ TEST_F(EngineTest, ALargeBodyGoesOnlyAfterAHeadThatNoLoginRefused) {
             sends += net.Announced[i] == 0 && net.Bodies[i].empty()                            ? 'H'
                      : net.Announced[i] > 0 && net.Announced[i] == net.Bodies[i].size() ? 'B'
                                                                                           : '?';
-        EXPECT_EQ(c.Sends, sends) << c.Status;
+        EXPECT_EQ(c.Sends, sends) << c.Status << " route " << c.Route;
         EXPECT_EQ(c.Status, up.Response().StatusCode);
         EXPECT_EQ(0, net.OpenHandles());
     }
