@@ -1,6 +1,8 @@
 #include "app/SendMemory.h"
 
 #include <cwchar>
+#include <initializer_list>
+#include <utility>
 
 #include "env/ErrorControlledRegistry.h"
 #include "rtl/Text.h"
@@ -25,6 +27,25 @@ std::wstring ReadValue(const wchar_t* name) {
         },
         rtl::On<rtl::ERegistryException>([&](rtl::ERegistryException&) { text.clear(); }));
     return text;
+}
+
+// Stores each value as text; an empty one removes its value.
+bool WriteValues(std::initializer_list<std::pair<const wchar_t*, std::wstring>> values) {
+    bool written = false;
+    rtl::Try(
+        [&] {
+            env::TRegistry reg;
+            if (!reg.OpenKey(kSendMemoryKey, true)) return;
+            for (const auto& [name, text] : values) {
+                if (!text.empty())
+                    reg.WriteString(name, text);
+                else if (reg.ValueExists(name) && !reg.DeleteValue(name))
+                    return;
+            }
+            written = true;
+        },
+        rtl::On<rtl::ERegistryException>([](rtl::ERegistryException&) {}));
+    return written;
 }
 
 }  // namespace
@@ -54,38 +75,12 @@ bool ParseUtcTime(const std::wstring& text, FILETIME& time) {
 
 bool ReadLastSendTime(FILETIME& time) { return ParseUtcTime(ReadValue(kLastSendValue), time); }
 
-bool WriteLastSendTime(const FILETIME& time) {
-    bool written = false;
-    rtl::Try(
-        [&] {
-            env::TRegistry reg;
-            if (!reg.OpenKey(kSendMemoryKey, true)) return;
-            reg.WriteString(kLastSendValue, FormatUtcTime(time));
-            written = true;
-        },
-        rtl::On<rtl::ERegistryException>([](rtl::ERegistryException&) {}));
-    return written;
-}
+bool WriteLastSendTime(const FILETIME& time) { return WriteValues({{kLastSendValue, FormatUtcTime(time)}}); }
 
 TDraft ReadDraft() { return TDraft{ReadValue(kDescriptionValue), ReadValue(kContactValue)}; }
 
 bool WriteDraft(const TDraft& draft) {
-    bool written = false;
-    rtl::Try(
-        [&] {
-            env::TRegistry reg;
-            if (!reg.OpenKey(kSendMemoryKey, true)) return;
-            for (const auto& [name, text] : {std::pair{kDescriptionValue, &draft.Description},
-                                             std::pair{kContactValue, &draft.Contact}}) {
-                if (!text->empty())
-                    reg.WriteString(name, *text);
-                else if (reg.ValueExists(name) && !reg.DeleteValue(name))
-                    return;
-            }
-            written = true;
-        },
-        rtl::On<rtl::ERegistryException>([](rtl::ERegistryException&) {}));
-    return written;
+    return WriteValues({{kDescriptionValue, draft.Description}, {kContactValue, draft.Contact}});
 }
 
 }  // namespace app
