@@ -7,14 +7,11 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
-#include "app/BackgroundSend.h"
 #include "app/MainFormIds.h"
 #include "app/MainLayout.h"
 #include "app/SafeFileName.h"
 #include "app/SendMemory.h"
-#include "app/UploadFiles.h"
 #include "app/WindowPlacement.h"
-#include "app/WindowScale.h"
 #include "config/GlobalProxySettings.h"
 #include "config/UfrmOnlineUpdateSetup.h"
 #include "crash/ZudAvizi.h"
@@ -23,7 +20,10 @@
 #include "rtl/Application.h"
 #include "rtl/Text.h"
 #include "rtl/Try.h"
+#include "rtl/WindowScale.h"
 #include "shell/ShellFolderDialog.h"
+#include "support/BackgroundSend.h"
+#include "support/UploadFiles.h"
 
 namespace app {
 
@@ -39,18 +39,18 @@ TMainForm::TMainForm(rtl::TComponent* owner, TSelfTest selfTest)
     // Sized once the menu bar exists, below.
     : TForm(owner, kMainWindowTitle, 1, 1),
       FSelfTest(selfTest),
-      FDpi(ScreenDpi()) {
+      FDpi(rtl::ScreenDpi()) {
     SetName(L"frmMain");
     if (selfTest == TSelfTest::CreateRaise) FireSelfTest(selfTest);
-    FFont.Reset(CreateWindowFont(FDpi));
+    FFont.Reset(rtl::CreateWindowFont(FDpi));
     FFolderDialog = new shell::TShellFolderDialog(this);
     FFolderDialog->SetName(L"FolderDialog");
     CreateMenus();
-    const SIZE frame = WindowSizeFor(Handle(), MainDefaultClientSize(FDpi));
+    const SIZE frame = rtl::WindowSizeFor(Handle(), MainDefaultClientSize(FDpi));
     SetWindowPos(Handle(), nullptr, 0, 0, frame.cx, frame.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     CreateControls();
     int show = SW_SHOWNORMAL;
-    const SIZE min = WindowSizeFor(Handle(), MainMinimumClientSize(FDpi));
+    const SIZE min = rtl::WindowSizeFor(Handle(), MainMinimumClientSize(FDpi));
     if (RestoreWindowPlacement(Handle(), min.cx, min.cy, show)) FStartMaximized = show == SW_SHOWMAXIMIZED;
     Layout();
     FHasLastSend = ReadLastSendTime(FLastSend);
@@ -114,7 +114,7 @@ void TMainForm::CreateControls() {
     FContact->SetId(idContact);
     FContact->SetName(L"Contact");
     label(idAddedFieldsLabel, L"Also sent:", false);
-    label(idAddedFields, DescribeAddedFields(kSupportProgramName).c_str(), false);
+    label(idAddedFields, support::DescribeAddedFields(support::kSupportProgramName).c_str(), false);
     FEndpointLabel = label(idEndpointLabel, L"Server:", false);
     FEndpoint = label(idEndpoint, L"", false);
     SetWindowLongW(FEndpoint->Handle(), GWL_STYLE, GetWindowLongW(FEndpoint->Handle(), GWL_STYLE) | SS_PATHELLIPSIS);
@@ -191,7 +191,7 @@ void TMainForm::Layout() {
     RECT rc;
     GetClientRect(Handle(), &rc);
     if (rc.right <= 0 || rc.bottom <= 0) return;  // minimised
-    ApplyLayout(Handle(), ComputeMainLayout(rc.right, rc.bottom, FDpi));
+    rtl::ApplyLayout(Handle(), ComputeMainLayout(rc.right, rc.bottom, FDpi));
 }
 
 // --- the file list ---
@@ -243,7 +243,7 @@ void TMainForm::FillList() {
     FFileList->Clear();
     for (size_t i = 0; i < FListed.size(); ++i) {
         const TDiagFile& f = FListed[i];
-        const int index = FFileList->AddItem({f.Name, FormatByteSize(f.Size), FormatFileTime(f.Modified),
+        const int index = FFileList->AddItem({f.Name, support::FormatByteSize(f.Size), FormatFileTime(f.Modified),
                                               rtl::ExtractFilePath(f.Path)},
                                              static_cast<LPARAM>(i));
         auto choice = std::find_if(FChoices.begin(), FChoices.end(), [&](auto& c) { return SamePath(c.first, f.Path); });
@@ -265,11 +265,11 @@ void TMainForm::ShowTotal() {
         if (FFileList->Checked(i)) {
             const TDiagFile& f = FListed[static_cast<size_t>(FFileList->ItemData(i))];
             total += f.Size;
-            compressible = compressible || MayGoCompressed(f.Path, f.Size);
+            compressible = compressible || support::MayGoCompressed(f.Path, f.Size);
             ++checked;
         }
     FFilesLabel->SetText(rtl::Format(L"Fi&les to send: %d of %d checked, %ls%ls", checked, FFileList->Count(),
-                                     FormatByteSize(total).c_str(), compressible ? L" before compression" : L""));
+                                     support::FormatByteSize(total).c_str(), compressible ? L" before compression" : L""));
 }
 
 void TMainForm::OpenListed(int index) {
@@ -281,7 +281,7 @@ void TMainForm::OpenListed(int index) {
     };
     if (opened(nullptr)) return;
     // Logs and reports of our own kinds are text that Notepad shows.
-    if (ContentTypeOf(path) == "text/plain") {
+    if (support::ContentTypeOf(path) == "text/plain") {
         const std::wstring quoted = L"\"" + path + L"\"";
         if (reinterpret_cast<INT_PTR>(ShellExecuteW(Handle(), nullptr, L"notepad.exe", quoted.c_str(), nullptr,
                                                     SW_SHOWNORMAL)) > 32)
@@ -413,7 +413,7 @@ void TMainForm::UpdateEndpoint() {
     std::wstring text;
     rtl::Try(
         [&] {
-            text = GetSupportEndpoint().URL();
+            text = support::GetSupportEndpoint().URL();
             const config::TProxySettings& proxy = config::GetProxySettings();
             text += proxy.Server().empty()
                         ? L"  (direct)"
@@ -457,7 +457,7 @@ void TMainForm::UpdateButtons() {
 }
 
 bool TMainForm::CanSaveAnswer() const {
-    const bool answered = FLastResult.Outcome == TSendOutcome::Delivered || FLastResult.Outcome == TSendOutcome::Rejected;
+    const bool answered = FLastResult.Outcome == support::TSendOutcome::Delivered || FLastResult.Outcome == support::TSendOutcome::Rejected;
     return !FSending && answered && !FLastResult.Body.empty();
 }
 
@@ -467,7 +467,7 @@ void TMainForm::SetStatus(const std::wstring& text) {
 
 void TMainForm::Send() {
     if (FSending) return;
-    TSupportPackage package;
+    support::TSupportPackage package;
     package.Description = FDescription->Text();
     package.Contact = FContact->Text();
     package.Files = CheckedFiles();
@@ -479,26 +479,26 @@ void TMainForm::Send() {
     UpdateEndpoint();
     FSending = true;
     FCancelRequested = false;
-    FLastResult = TSendResult();
+    FLastResult = support::TSendResult();
     FAnswer->SetText(L"");
     FProgress->SetProgress(0, 1000);
     SetStatus(L"Connecting to the server...");
     UpdateButtons();
     FCancel->SetFocus();
 
-    TBackgroundSend sender;
-    sender.OnProgress = [this](const TSendProgress& p) {
+    support::TBackgroundSend sender;
+    sender.OnProgress = [this](const support::TSendProgress& p) {
         const int permille = p.Total ? static_cast<int>(p.Sent * 1000 / p.Total) : 0;
         FProgress->SetProgress(permille, 1000);
         if (!FCancelRequested)
-            SetStatus((p.Compressing ? L"Compressing " : L"Sending ") + p.FileName + L": " + FormatProgress(p));
+            SetStatus((p.Compressing ? L"Compressing " : L"Sending ") + p.FileName + L": " + support::FormatProgress(p));
     };
     sender.IsCancelled = [this] { return FCancelRequested; };
     FILETIME started{};
     GetSystemTimeAsFileTime(&started);
     FLastResult = sender.Run(package);
     FSending = false;
-    if (FLastResult.Outcome == TSendOutcome::Delivered) {
+    if (FLastResult.Outcome == support::TSendOutcome::Delivered) {
         // What was listed has been sent: from now on only newer files are
         // checked, and the description went with it.
         FLastSend = started;
@@ -520,14 +520,14 @@ void TMainForm::Send() {
 }
 
 void TMainForm::ShowResult() {
-    const TSendResult& r = FLastResult;
+    const support::TSendResult& r = FLastResult;
     // The files and the text stay as they are, so trying again is one press.
     FSend->SetText(r.Retryable ? L"&Try again" : L"&Send");
     std::wstring status = r.Message;
-    if (r.Outcome == TSendOutcome::Delivered || r.Outcome == TSendOutcome::Rejected) {
-        FProgress->SetProgress(r.Outcome == TSendOutcome::Delivered ? 1000 : 0, 1000);
+    if (r.Outcome == support::TSendOutcome::Delivered || r.Outcome == support::TSendOutcome::Rejected) {
+        FProgress->SetProgress(r.Outcome == support::TSendOutcome::Delivered ? 1000 : 0, 1000);
         if (!r.SuggestedFileName.empty()) status += L" Suggested file name: " + rtl::FromUtf8(r.SuggestedFileName);
-        FAnswer->SetText(r.Body.empty() ? std::wstring(L"(the answer has no body)") : AnswerText(r.Body));
+        FAnswer->SetText(r.Body.empty() ? std::wstring(L"(the answer has no body)") : support::AnswerText(r.Body));
     } else {
         FProgress->SetProgress(0, 1000);
         FAnswer->SetText(r.Detail.empty() ? std::wstring() : L"Technical details: " + r.Detail);
@@ -632,7 +632,7 @@ LRESULT TMainForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
             return 0;
         }
         case WM_GETMINMAXINFO: {
-            const SIZE min = WindowSizeFor(Handle(), MainMinimumClientSize(FDpi));
+            const SIZE min = rtl::WindowSizeFor(Handle(), MainMinimumClientSize(FDpi));
             auto* info = reinterpret_cast<MINMAXINFO*>(lp);
             info->ptMinTrackSize.x = min.cx;
             info->ptMinTrackSize.y = min.cy;

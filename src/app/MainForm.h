@@ -9,10 +9,10 @@
 
 #include "app/DiagFiles.h"
 #include "app/SelfTest.h"
-#include "app/SupportUpload.h"
 #include "rtl/ComCtrls.h"
 #include "rtl/Controls.h"
 #include "rtl/ScopedHandle.h"
+#include "support/SupportUpload.h"
 
 namespace shell {
 class TShellFolderDialog;
@@ -46,7 +46,7 @@ public:
     // files are checked by default, older ones not) and the description is
     // cleared; until then it is kept for the next run.
     void Send();
-    const TSendResult& LastResult() const { return FLastResult; }
+    const support::TSendResult& LastResult() const { return FLastResult; }
 
 protected:
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override;
@@ -126,7 +126,7 @@ private:
     bool FSending = false;
     bool FCancelRequested = false;
     bool FCloseAfterSend = false;
-    TSendResult FLastResult;
+    support::TSendResult FLastResult;
     std::wstring FLastFolder;
 };
 

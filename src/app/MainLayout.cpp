@@ -52,7 +52,7 @@ SIZE MainDefaultClientSize(int dpi) {
     return SIZE{std::max<LONG>(min.cx, m.S(660)), std::max<LONG>(min.cy, m.S(600))};
 }
 
-std::vector<TControlPlace> ComputeMainLayout(int cw, int ch, int dpi) {
+std::vector<rtl::TControlPlace> ComputeMainLayout(int cw, int ch, int dpi) {
     const TMetrics m(dpi);
     const SIZE min = MainMinimumClientSize(dpi);
     cw = std::max<int>(cw, min.cx);
@@ -67,7 +67,7 @@ std::vector<TControlPlace> ComputeMainLayout(int cw, int ch, int dpi) {
     const int listH = m.MinListH() + spare * 55 / 100;
     const int answerH = m.MinAnswerH() + spare - spare * 55 / 100;
 
-    std::vector<TControlPlace> p;
+    std::vector<rtl::TControlPlace> p;
     int y = M;
     p.push_back({idFilesLabel, R(M, y, leftW, m.LabelH())});
     y += m.LabelH() + m.S(3);

@@ -5,7 +5,7 @@
 #pragma once
 #include <vector>
 
-#include "app/WindowScale.h"
+#include "rtl/WindowScale.h"
 
 namespace app {
 
@@ -16,6 +16,6 @@ SIZE MainDefaultClientSize(int dpi);
 
 // The place of every control (ids from MainFormIds.h). Sizes below the
 // minimum are laid out as the minimum.
-std::vector<TControlPlace> ComputeMainLayout(int clientWidth, int clientHeight, int dpi);
+std::vector<rtl::TControlPlace> ComputeMainLayout(int clientWidth, int clientHeight, int dpi);
 
 }  // namespace app

@@ -1,8 +1,8 @@
 #include "app/WindowPlacement.h"
 
-#include "app/WindowScale.h"
 #include "env/ErrorControlledRegistry.h"
 #include "rtl/Try.h"
+#include "rtl/WindowScale.h"
 
 namespace app {
 
@@ -50,7 +50,7 @@ bool RestoreWindowPlacement(HWND window, int minWidth, int minHeight, int& show)
     WINDOWPLACEMENT wp{};
     wp.length = sizeof(wp);
     GetWindowPlacement(window, &wp);
-    wp.rcNormalPosition = FitToWorkArea(stored, mi.rcWork, minWidth, minHeight);
+    wp.rcNormalPosition = rtl::FitToWorkArea(stored, mi.rcWork, minWidth, minHeight);
     wp.showCmd = SW_HIDE;
     wp.flags = 0;
     SetWindowPlacement(window, &wp);

@@ -29,7 +29,7 @@ public:
     // that does not decipher) leaves its field empty or 0 and is named in
     // Unreadable(); the readable values still count. Raises nothing for what
     // the registry holds. Uploads take a port of 0 with a server as HTTP's
-    // port 80 (UseProxySettings in app/SupportUpload.cpp), as they always
+    // port 80 (UseProxySettings in support/SupportUpload.cpp), as they always
     // did: the user chose to go through that server, and going direct
     // instead would pass by a proxy the network may require.
     void Refresh();

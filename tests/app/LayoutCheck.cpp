@@ -4,14 +4,14 @@
 
 namespace testutil {
 
-RECT PlaceOf(const std::vector<app::TControlPlace>& places, int id) {
+RECT PlaceOf(const std::vector<rtl::TControlPlace>& places, int id) {
     for (const auto& p : places)
         if (p.Id == id) return p.Rect;
     ADD_FAILURE() << "no place for control " << id;
     return RECT{};
 }
 
-void ExpectInsideAndApart(const std::vector<app::TControlPlace>& places, SIZE client, const std::string& where) {
+void ExpectInsideAndApart(const std::vector<rtl::TControlPlace>& places, SIZE client, const std::string& where) {
     for (size_t i = 0; i < places.size(); ++i) {
         const RECT& r = places[i].Rect;
         EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= client.cx && r.bottom <= client.cy &&
@@ -25,7 +25,7 @@ void ExpectInsideAndApart(const std::vector<app::TControlPlace>& places, SIZE cl
     }
 }
 
-void ExpectWindowFollows(HWND form, const std::vector<app::TControlPlace>& places) {
+void ExpectWindowFollows(HWND form, const std::vector<rtl::TControlPlace>& places) {
     for (const auto& place : places) {
         RECT r{};
         HWND child = GetDlgItem(form, place.Id);

@@ -4,19 +4,19 @@
 #include <string>
 #include <vector>
 
-#include "app/WindowScale.h"
+#include "rtl/WindowScale.h"
 
 namespace testutil {
 
 // The place of control `id` (a failure when the table has none).
-RECT PlaceOf(const std::vector<app::TControlPlace>& places, int id);
+RECT PlaceOf(const std::vector<rtl::TControlPlace>& places, int id);
 
 // Every control lies inside the client area and has a size, and no two
 // overlap; `where` names the case in failures.
-void ExpectInsideAndApart(const std::vector<app::TControlPlace>& places, SIZE client, const std::string& where);
+void ExpectInsideAndApart(const std::vector<rtl::TControlPlace>& places, SIZE client, const std::string& where);
 
 // The controls of `form` (maybe another process's window) stand where
 // `places` puts them.
-void ExpectWindowFollows(HWND form, const std::vector<app::TControlPlace>& places);
+void ExpectWindowFollows(HWND form, const std::vector<rtl::TControlPlace>& places);
 
 }  // namespace testutil

@@ -14,15 +14,15 @@
 #include "app/MainForm.h"
 #include "app/MainFormIds.h"
 #include "app/SendMemory.h"
-#include "app/ZipFile.h"
-#include "env/TempFile.h"
-#include "env/DiagPaths.h"
-#include "env/Version.h"
 #include "config/Upload_Settings.h"
+#include "env/DiagPaths.h"
+#include "env/TempFile.h"
+#include "env/Version.h"
 #include "http/NetTestUtil.h"
 #include "rtl/Forms.h"
 #include "rtl/Text.h"
 #include "shell/ShellFolderDialog.h"
+#include "support/ZipFile.h"
 
 namespace {
 
@@ -79,7 +79,7 @@ TEST_F(MainWindowNetwork, SendsDescriptionContactVersionAndTheCheckedFile) {
     SetWindowTextW(GetDlgItem(form->Handle(), app::idContact), L"anna@example.test");
     form->Send();
 
-    ASSERT_EQ(app::TSendOutcome::Delivered, form->LastResult().Outcome) << rtl::ToAnsi(form->LastResult().Message);
+    ASSERT_EQ(support::TSendOutcome::Delivered, form->LastResult().Outcome) << rtl::ToAnsi(form->LastResult().Message);
     EXPECT_EQ(L"Sent. The server answered 200.", ChildText(form->Handle(), app::idStatus));
     testhttp::TSummary summary(form->LastResult().Body);
     EXPECT_EQ("ok", summary.Check);
@@ -132,7 +132,7 @@ TEST_F(MainWindowNetwork, OnlyFilesNewerThanTheLastAcceptedSendAreCheckedAndTheD
     SetWindowTextW(GetDlgItem(form->Handle(), app::idDescription), L"first");
     SetWindowTextW(GetDlgItem(form->Handle(), app::idContact), L"anna@example.test");
     form->Send();
-    ASSERT_EQ(app::TSendOutcome::Delivered, form->LastResult().Outcome) << rtl::ToAnsi(form->LastResult().Message);
+    ASSERT_EQ(support::TSendOutcome::Delivered, form->LastResult().Outcome) << rtl::ToAnsi(form->LastResult().Message);
     EXPECT_TRUE(form->CheckedFiles().empty());
     EXPECT_EQ(L"", ChildText(form->Handle(), app::idDescription));
     EXPECT_EQ(L"anna@example.test", ChildText(form->Handle(), app::idContact));
@@ -165,7 +165,7 @@ TEST_F(MainWindowNetwork, ALargeLogGoesAsItsZipArchive) {
     testutil::Touch(dir.Path() + L"x.log", log, 5);
     app::TMainForm* form = FormSending(dir.Path() + L"x.log");
     form->Send();
-    ASSERT_EQ(app::TSendOutcome::Delivered, form->LastResult().Outcome) << rtl::ToAnsi(form->LastResult().Message);
+    ASSERT_EQ(support::TSendOutcome::Delivered, form->LastResult().Outcome) << rtl::ToAnsi(form->LastResult().Message);
     testhttp::TSummary summary(form->LastResult().Body);
     ASSERT_EQ(5, summary.Parts);
     EXPECT_EQ("x.log.zip", summary.Items[4].FileName);
@@ -176,7 +176,7 @@ TEST_F(MainWindowNetwork, ALargeLogGoesAsItsZipArchive) {
     FILETIME modified{};
     GetFileTime(source.Get(), nullptr, nullptr, &modified);
     env::TTempFile archive;
-    app::WriteZipOfFile(source.Get(), log.size(), L"x.log", modified, archive.Handle());
+    support::WriteZipOfFile(source.Get(), log.size(), L"x.log", modified, archive.Handle());
     const std::string expected = testutil::ReadFileBytes(archive.Path());
     EXPECT_GT(log.size() / 4, expected.size());
     EXPECT_EQ(expected.size(), summary.Items[4].Length);
@@ -192,7 +192,7 @@ TEST_F(MainWindowNetwork, AnUntrustedCertificateIsSaidInTheWindow) {
     testhttp::WritePatternFile(dir.Path() + L"a.log", 1000, 1);
     app::TMainForm* form = FormSending(dir.Path() + L"a.log");
     form->Send();
-    EXPECT_EQ(app::TSendOutcome::Failed, form->LastResult().Outcome);
+    EXPECT_EQ(support::TSendOutcome::Failed, form->LastResult().Outcome);
     EXPECT_NE(std::wstring::npos, ChildText(form->Handle(), app::idStatus).find(L"certificate is not trusted"))
         << rtl::ToAnsi(ChildText(form->Handle(), app::idStatus));
     EXPECT_NE(std::wstring::npos, ChildText(form->Handle(), app::idAnswer).find(L"Technical details:"));
@@ -261,7 +261,7 @@ TEST_F(MainWindowNetwork, TheAnswerIsSavedUnderAWindowsSafeNameWithoutOverwritin
     testhttp::WritePatternFile(source.Path() + L"b.log", 5000, 2);
     app::TMainForm* form = FormSending(source.Path() + L"b.log");
     form->Send();
-    ASSERT_EQ(app::TSendOutcome::Delivered, form->LastResult().Outcome) << rtl::ToAnsi(form->LastResult().Message);
+    ASSERT_EQ(support::TSendOutcome::Delivered, form->LastResult().Outcome) << rtl::ToAnsi(form->LastResult().Message);
     EXPECT_EQ("nul.txt.", form->LastResult().SuggestedFileName);
     EXPECT_NE(std::wstring::npos, ChildText(form->Handle(), app::idStatus).find(L"Suggested file name: nul.txt."));
 

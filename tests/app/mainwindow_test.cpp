@@ -19,15 +19,15 @@
 #include "app/MainLayout.h"
 #include "app/SafeFileName.h"
 #include "app/SendMemory.h"
-#include "app/SupportUpload.h"
 #include "app/WindowPlacement.h"
 #include "config/Upload_Settings.h"
 #include "crash/ZudAvizi.h"
 #include "env/DiagPaths.h"
 #include "env/Version.h"
-#include "rtl/SystemAddresses.h"
 #include "rtl/Forms.h"
+#include "rtl/SystemAddresses.h"
 #include "rtl/Text.h"
+#include "support/SupportUpload.h"
 
 #include <commctrl.h>
 #include <shlobj.h>
@@ -148,46 +148,46 @@ TEST(SendMemory, TheLastSendTimeIsReadBackOnlyWhenItIsARealTime) {
 }
 
 TEST(SendTexts, SizesProgressAndFailuresReadWell) {
-    EXPECT_EQ(L"0 bytes", app::FormatByteSize(0));
-    EXPECT_EQ(L"1 byte", app::FormatByteSize(1));
-    EXPECT_EQ(L"1023 bytes", app::FormatByteSize(1023));
-    EXPECT_EQ(L"1.0 KB", app::FormatByteSize(1024));
-    EXPECT_EQ(L"1.5 KB", app::FormatByteSize(1536));
-    EXPECT_EQ(L"1.0 MB", app::FormatByteSize(1048575));
-    EXPECT_EQ(L"4.0 GB", app::FormatByteSize(4ull << 30));
+    EXPECT_EQ(L"0 bytes", support::FormatByteSize(0));
+    EXPECT_EQ(L"1 byte", support::FormatByteSize(1));
+    EXPECT_EQ(L"1023 bytes", support::FormatByteSize(1023));
+    EXPECT_EQ(L"1.0 KB", support::FormatByteSize(1024));
+    EXPECT_EQ(L"1.5 KB", support::FormatByteSize(1536));
+    EXPECT_EQ(L"1.0 MB", support::FormatByteSize(1048575));
+    EXPECT_EQ(L"4.0 GB", support::FormatByteSize(4ull << 30));
 
-    app::TSendProgress p;
+    support::TSendProgress p;
     p.Sent = 1536;
     p.Total = 4096;
-    EXPECT_EQ(L"1.5 KB of 4.0 KB sent", app::FormatProgress(p));
+    EXPECT_EQ(L"1.5 KB of 4.0 KB sent", support::FormatProgress(p));
     p.BytesPerSecond = 512;
     p.SecondsLeft = 75;
-    EXPECT_EQ(L"1.5 KB of 4.0 KB sent, 512 bytes/s, 1 min 15 s left", app::FormatProgress(p));
+    EXPECT_EQ(L"1.5 KB of 4.0 KB sent, 512 bytes/s, 1 min 15 s left", support::FormatProgress(p));
     p.SecondsLeft = 7322;
-    EXPECT_EQ(L"1.5 KB of 4.0 KB sent, 512 bytes/s, 2 h 2 min left", app::FormatProgress(p));
+    EXPECT_EQ(L"1.5 KB of 4.0 KB sent, 512 bytes/s, 2 h 2 min left", support::FormatProgress(p));
     p.Sent = p.Total;
-    EXPECT_EQ(L"4.0 KB of 4.0 KB sent, 512 bytes/s", app::FormatProgress(p));
+    EXPECT_EQ(L"4.0 KB of 4.0 KB sent, 512 bytes/s", support::FormatProgress(p));
 
     auto has = [](const std::wstring& text, const wchar_t* part) { return text.find(part) != std::wstring::npos; };
-    EXPECT_TRUE(has(app::DescribeUploadFailure(L"HttpSendRequestEx failed, error = 12045 ()", ERROR_INTERNET_INVALID_CA),
+    EXPECT_TRUE(has(support::DescribeUploadFailure(L"HttpSendRequestEx failed, error = 12045 ()", ERROR_INTERNET_INVALID_CA),
                     L"certificate"));
-    EXPECT_TRUE(has(app::DescribeUploadFailure(L"x", ERROR_INTERNET_CANNOT_CONNECT), L"No connection"));
-    EXPECT_TRUE(has(app::DescribeUploadFailure(L"x", ERROR_INTERNET_NAME_NOT_RESOLVED), L"name could not be found"));
-    EXPECT_TRUE(has(app::DescribeUploadFailure(L"Proxy login required but no UI specified, error = 0 ()", 0),
+    EXPECT_TRUE(has(support::DescribeUploadFailure(L"x", ERROR_INTERNET_CANNOT_CONNECT), L"No connection"));
+    EXPECT_TRUE(has(support::DescribeUploadFailure(L"x", ERROR_INTERNET_NAME_NOT_RESOLVED), L"name could not be found"));
+    EXPECT_TRUE(has(support::DescribeUploadFailure(L"Proxy login required but no UI specified, error = 0 ()", 0),
                     L"proxy server refused"));
-    EXPECT_TRUE(has(app::DescribeUploadFailure(L"CreateFile failed, error = 2 ()", ERROR_FILE_NOT_FOUND), L"file"));
-    EXPECT_EQ(L"The files could not be sent.", app::DescribeUploadFailure(L"x", 12345));
+    EXPECT_TRUE(has(support::DescribeUploadFailure(L"CreateFile failed, error = 2 ()", ERROR_FILE_NOT_FOUND), L"file"));
+    EXPECT_EQ(L"The files could not be sent.", support::DescribeUploadFailure(L"x", 12345));
 }
 
 TEST(SendTexts, AnswersAreReadableInAnEditControl) {
-    EXPECT_EQ(L"check ok\r\nparts 5\r\n", app::AnswerText("check ok\nparts 5\n"));
-    EXPECT_EQ(L"a\r\nb", app::AnswerText("a\r\nb"));
-    EXPECT_EQ(L"ab cd", app::AnswerText(std::string("ab\0cd", 5)));
-    EXPECT_EQ(L"caf\u00e9", app::AnswerText("caf\xC3\xA9"));
+    EXPECT_EQ(L"check ok\r\nparts 5\r\n", support::AnswerText("check ok\nparts 5\n"));
+    EXPECT_EQ(L"a\r\nb", support::AnswerText("a\r\nb"));
+    EXPECT_EQ(L"ab cd", support::AnswerText(std::string("ab\0cd", 5)));
+    EXPECT_EQ(L"caf\u00e9", support::AnswerText("caf\xC3\xA9"));
     // Not UTF-8: read in the ANSI code page (1252 in the test prefix).
-    EXPECT_EQ(L"caf\u00e9", app::AnswerText("caf\xE9"));
-    EXPECT_EQ(L"", app::AnswerText(""));
-    const std::wstring cut = app::AnswerText(std::string(100, 'x'), 10);
+    EXPECT_EQ(L"caf\u00e9", support::AnswerText("caf\xE9"));
+    EXPECT_EQ(L"", support::AnswerText(""));
+    const std::wstring cut = support::AnswerText(std::string(100, 'x'), 10);
     EXPECT_EQ(0u, cut.rfind(std::wstring(10, L'x') + L"\r\n[", 0)) << rtl::ToUtf8(cut);
     EXPECT_EQ(std::wstring::npos, cut.find(std::wstring(11, L'x')));
 }
@@ -223,7 +223,7 @@ TEST(MainLayout, ControlsStayInsideAndApartAtEverySizeAndResolution) {
     const auto at96 = app::ComputeMainLayout(0, 0, 96), at144 = app::ComputeMainLayout(0, 0, 144);
     const RECT send96 = PlaceOf(at96, app::idSend), send144 = PlaceOf(at144, app::idSend);
     EXPECT_EQ((send96.bottom - send96.top) * 3 / 2, send144.bottom - send144.top);
-    EXPECT_EQ(app::WindowFontHeight(96) * 3 / 2, app::WindowFontHeight(144));
+    EXPECT_EQ(rtl::WindowFontHeight(96) * 3 / 2, rtl::WindowFontHeight(144));
 }
 
 class MainWindowTest : public testing::Test {
@@ -248,7 +248,7 @@ protected:
 TEST_F(MainWindowTest, CaptionsFitTheirControlsAt96And144Dpi) {
     auto* form = new app::TMainForm(rtl::Application);
     for (int dpi : {96, 144}) {
-        HFONT font = app::CreateWindowFont(dpi);
+        HFONT font = rtl::CreateWindowFont(dpi);
         HDC dc = GetDC(nullptr);
         HGDIOBJ old = SelectObject(dc, font);
         for (const auto& place : app::ComputeMainLayout(0, 0, dpi)) {
@@ -281,14 +281,14 @@ TEST_F(MainWindowTest, CaptionsFitTheirControlsAt96And144Dpi) {
 TEST_F(MainWindowTest, PositionIsRememberedAndKeptOnTheScreen) {
     const RECT area{0, 0, 1024, 768};
     const RECT inside{100, 100, 700, 600};
-    RECT r = app::FitToWorkArea(inside, area, 400, 300);
+    RECT r = rtl::FitToWorkArea(inside, area, 400, 300);
     EXPECT_TRUE(EqualRect(&r, &inside));
-    r = app::FitToWorkArea(RECT{3000, -500, 3600, -300}, area, 400, 300);  // a monitor that is gone
+    r = rtl::FitToWorkArea(RECT{3000, -500, 3600, -300}, area, 400, 300);  // a monitor that is gone
     EXPECT_EQ(1024, r.right);
     EXPECT_EQ(0, r.top);
     EXPECT_EQ(600, r.right - r.left);
     EXPECT_EQ(300, r.bottom - r.top);  // grown to the minimum height
-    r = app::FitToWorkArea(RECT{0, 0, 5000, 5000}, area, 400, 300);
+    r = rtl::FitToWorkArea(RECT{0, 0, 5000, 5000}, area, 400, 300);
     EXPECT_TRUE(EqualRect(&r, &area));
 
     int show = 0;
@@ -343,7 +343,7 @@ TEST_F(MainWindowTest, ListsAddedFilesAndReportsADeadServerInItsStatusLine) {
     SetWindowTextW(GetDlgItem(wnd, app::idDescription), L"It crashed on start.");
     form->AddFiles({dir.Path() + L"added.log"});
     form->Send();
-    EXPECT_EQ(app::TSendOutcome::Failed, form->LastResult().Outcome);
+    EXPECT_EQ(support::TSendOutcome::Failed, form->LastResult().Outcome);
     EXPECT_NE(std::wstring::npos, ChildText(wnd, app::idStatus).find(L"No connection to the server"))
         << rtl::ToAnsi(ChildText(wnd, app::idStatus));
     EXPECT_NE(std::wstring::npos, ChildText(wnd, app::idAnswer).find(L"error = 12029"))
@@ -528,7 +528,7 @@ TEST(MainWindowDpi, TheWindowIsLaidOutForTheScreensResolution) {
         const SIZE def = app::MainDefaultClientSize(static_cast<int>(dpi));
         const std::string expected = "dpi=" + std::to_string(dpi) + " client=" + std::to_string(def.cx) + "x" +
                                      std::to_string(def.cy) + " send=" + std::to_string(MulDiv(26, dpi, 96)) +
-                                     " font=" + std::to_string(app::WindowFontHeight(static_cast<int>(dpi)));
+                                     " font=" + std::to_string(rtl::WindowFontHeight(static_cast<int>(dpi)));
         EXPECT_NE(std::string::npos, out.find(expected)) << "expected " << expected << " in " << out;
     }
     if (hadOld)

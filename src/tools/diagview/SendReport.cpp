@@ -1,9 +1,9 @@
 #include "diagview/SendReport.h"
 
-#include "app/SupportUpload.h"
 #include "crash/CrashReportFormat.h"
 #include "rtl/Text.h"
 #include "rtl/Win.h"
+#include "support/SupportUpload.h"
 
 namespace diagview {
 
@@ -43,7 +43,7 @@ std::wstring DescribeFiles(const std::vector<std::wstring>& files) {
         text += rtl::ExtractFileName(path);
         if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
             text += L"  (" +
-                    app::FormatByteSize((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) + L")";
+                    support::FormatByteSize((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) + L")";
         else
             text += L"  (cannot be read: " + rtl::SysErrorMessage(GetLastError()) + L")";
     }

@@ -49,14 +49,14 @@ SIZE ViewerDefaultClientSize(int dpi) {
     return SIZE{std::max<LONG>(min.cx, m.S(760)), std::max<LONG>(min.cy, m.S(720))};
 }
 
-std::vector<app::TControlPlace> ComputeViewerLayout(int cw, int ch, int dpi) {
+std::vector<rtl::TControlPlace> ComputeViewerLayout(int cw, int ch, int dpi) {
     const TMetrics m(dpi);
     const SIZE min = ViewerMinimumClientSize(dpi);
     cw = std::max<int>(cw, min.cx);
     ch = std::max<int>(ch, min.cy);
     const int M = m.Margin(), G = m.Gap(), inner = cw - 2 * M;
 
-    std::vector<app::TControlPlace> p;
+    std::vector<rtl::TControlPlace> p;
     const int reportH = ch - M - m.FixedH();
     p.push_back({idReportText, R(M, M, inner, reportH)});
     int y = M + reportH + G;

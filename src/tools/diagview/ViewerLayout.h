@@ -5,7 +5,7 @@
 #pragma once
 #include <vector>
 
-#include "app/WindowScale.h"
+#include "rtl/WindowScale.h"
 
 namespace diagview {
 
@@ -16,7 +16,7 @@ SIZE ViewerDefaultClientSize(int dpi);
 
 // The place of every control (ids from DiagViewIds.h). Sizes below the
 // minimum are laid out as the minimum.
-std::vector<app::TControlPlace> ComputeViewerLayout(int clientWidth, int clientHeight, int dpi);
+std::vector<rtl::TControlPlace> ComputeViewerLayout(int clientWidth, int clientHeight, int dpi);
 
 // The report's fixed-pitch font at a resolution; the caller deletes it.
 int ReportFontHeight(int dpi);

@@ -19,9 +19,6 @@
 
 #include <shellapi.h>
 
-#include "app/BackgroundSend.h"
-#include "app/SupportUpload.h"
-#include "app/WindowScale.h"
 #include "diagview/CrashReportFile.h"
 #include "diagview/DiagViewIds.h"
 #include "diagview/SendReport.h"
@@ -33,6 +30,9 @@
 #include "rtl/ScopedHandle.h"
 #include "rtl/Text.h"
 #include "rtl/Try.h"
+#include "rtl/WindowScale.h"
+#include "support/BackgroundSend.h"
+#include "support/SupportUpload.h"
 
 namespace {
 
@@ -49,18 +49,18 @@ struct TShownReport {
 class TViewerForm : public rtl::TForm {
 public:
     TViewerForm(rtl::TComponent* owner, const std::wstring& caption, TShownReport shown)
-        : TViewerForm(owner, caption, std::move(shown), app::ScreenDpi()) {}
+        : TViewerForm(owner, caption, std::move(shown), rtl::ScreenDpi()) {}
 
 protected:
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp) override {
         switch (msg) {
             case WM_SIZE:
                 if (FClose && wp != SIZE_MINIMIZED)
-                    app::ApplyLayout(Handle(), ComputeViewerLayout(LOWORD(lp), HIWORD(lp), FDpi));
+                    rtl::ApplyLayout(Handle(), ComputeViewerLayout(LOWORD(lp), HIWORD(lp), FDpi));
                 break;
             case WM_GETMINMAXINFO: {
                 // Large enough at the screen's resolution that no control overlaps another.
-                const SIZE min = app::WindowSizeFor(Handle(), ViewerMinimumClientSize(FDpi));
+                const SIZE min = rtl::WindowSizeFor(Handle(), ViewerMinimumClientSize(FDpi));
                 auto* info = reinterpret_cast<MINMAXINFO*>(lp);
                 info->ptMinTrackSize = {min.cx, min.cy};
                 return 0;
@@ -140,14 +140,14 @@ private:
         FSend->SetEnabled(FShown.Readable);
         FStatus->SetText(FShown.Readable ? ReadyText() : L"There is no crash report to send.");
 
-        FFont.Reset(app::CreateWindowFont(FDpi));
+        FFont.Reset(rtl::CreateWindowFont(FDpi));
         for (rtl::TWinControl* c : Controls()) c->SetFont(FFont.Get());
         FReportFont.Reset(CreateReportFont(FDpi));
         if (FReportFont) FText->SetFont(FReportFont.Get());
         FitOnScreen();
         RECT client{};
         GetClientRect(Handle(), &client);
-        app::ApplyLayout(Handle(), ComputeViewerLayout(client.right, client.bottom, FDpi));
+        rtl::ApplyLayout(Handle(), ComputeViewerLayout(client.right, client.bottom, FDpi));
     }
 
     // The design size at a high resolution can be more than a small screen
@@ -158,8 +158,8 @@ private:
         if (!GetMonitorInfoW(MonitorFromWindow(Handle(), MONITOR_DEFAULTTONEAREST), &monitor)) return;
         RECT frame{};
         GetWindowRect(Handle(), &frame);
-        const SIZE min = app::WindowSizeFor(Handle(), ViewerMinimumClientSize(FDpi));
-        const RECT fit = app::FitToWorkArea(frame, monitor.rcWork, min.cx, min.cy);
+        const SIZE min = rtl::WindowSizeFor(Handle(), ViewerMinimumClientSize(FDpi));
+        const RECT fit = rtl::FitToWorkArea(frame, monitor.rcWork, min.cx, min.cy);
         if (!EqualRect(&fit, &frame))
             SetWindowPos(Handle(), nullptr, fit.left, fit.top, fit.right - fit.left, fit.bottom - fit.top,
                          SWP_NOZORDER | SWP_NOACTIVATE);
@@ -167,7 +167,7 @@ private:
 
     std::wstring ReadyText() const {
         std::wstring server;
-        rtl::Try([&] { server = app::GetSupportEndpoint().Server; }, rtl::OnAny([](rtl::Exception&) {}));
+        rtl::Try([&] { server = support::GetSupportEndpoint().Server; }, rtl::OnAny([](rtl::Exception&) {}));
         return server.empty() ? L"Send to support sends this report to Quillfen support."
                               : L"Send to support sends this report to " + server + L".";
     }
@@ -197,23 +197,23 @@ private:
         ShowFiles();
         // Taken from the fields, which keep them whatever the outcome, so a
         // failed send can be tried again without writing them anew.
-        const app::TSupportPackage package{PackageDescription(contents, FDescription->Text()), FContact->Text(),
+        const support::TSupportPackage package{PackageDescription(contents, FDescription->Text()), FContact->Text(),
                                            contents.Files};
 
-        app::TBackgroundSend sender;
+        support::TBackgroundSend sender;
         sender.Program = kViewerTitle;
-        sender.OnProgress = [this](const app::TSendProgress& progress) {
+        sender.OnProgress = [this](const support::TSendProgress& progress) {
             if (!FCancelRequested)
                 FStatus->SetText((progress.Compressing ? L"Compressing: " : L"Sending: ") +
-                                 app::FormatProgress(progress));
+                                 support::FormatProgress(progress));
         };
         sender.IsCancelled = [this] { return FCancelRequested; };
-        const app::TSendResult result = sender.Run(package);
+        const support::TSendResult result = sender.Run(package);
 
         std::wstring status = result.Message;
         if (!result.Detail.empty()) status += L" (" + result.Detail + L")";
         FStatus->SetText(status);
-        FAnswer->SetText(app::AnswerText(result.Body));
+        FAnswer->SetText(support::AnswerText(result.Body));
         FSending = false;
         FSend->SetEnabled(true);
         FSend->SetFocus();

@@ -68,7 +68,7 @@ TEST(ViewerWindowDpi, TheWindowIsLaidOutForTheScreensResolution) {
     testutil::ExpectWindowFollows(wnd, ComputeViewerLayout(rc.right, rc.bottom, 144));
     ExpectLinesOf(CreateReportFont(144), GetDlgItem(wnd, idReportText));
     ASSERT_TRUE(e2e::SetTextOf(GetDlgItem(wnd, idDescription), L"one\r\ntwo"));
-    ExpectLinesOf(app::CreateWindowFont(144), GetDlgItem(wnd, idDescription));
+    ExpectLinesOf(rtl::CreateWindowFont(144), GetDlgItem(wnd, idDescription));
     // Made smaller than it can be, it stops at its minimum, laid out again.
     SetWindowPos(wnd, nullptr, 0, 0, 10, 10, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     GetClientRect(wnd, &rc);

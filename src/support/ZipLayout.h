@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-namespace app::zip {
+namespace support::zip {
 
 constexpr uint32_t kLocalHeaderSignature = 0x04034B50;    // "PK\3\4"
 constexpr uint32_t kCentralHeaderSignature = 0x02014B50;  // "PK\1\2"
@@ -66,4 +66,4 @@ struct TEndRecord {
 #pragma pack(pop)
 static_assert(sizeof(TLocalHeader) == 30 && sizeof(TCentralHeader) == 46 && sizeof(TEndRecord) == 22);
 
-}  // namespace app::zip
+}  // namespace support::zip

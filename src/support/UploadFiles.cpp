@@ -1,10 +1,10 @@
-#include "app/UploadFiles.h"
+#include "support/UploadFiles.h"
 
-#include "app/ZipFile.h"
 #include "rtl/Text.h"
 #include "rtl/Try.h"
+#include "support/ZipFile.h"
 
-namespace app {
+namespace support {
 
 namespace {
 
@@ -98,4 +98,4 @@ uint64_t TUploadFiles::OriginalSize() const {
     return total;
 }
 
-}  // namespace app
+}  // namespace support

@@ -1,17 +1,17 @@
-#include "app/SupportUpload.h"
+#include "support/SupportUpload.h"
 
-#include "app/UploadFiles.h"
 #include "config/GlobalProxySettings.h"
-#include "config/Wipe.h"
 #include "config/Upload_Settings.h"
+#include "config/Wipe.h"
 #include "env/Version.h"
 #include "http/httpuploader.h"
 #include "rtl/Text.h"
 #include "rtl/Try.h"
+#include "support/UploadFiles.h"
 
 #include <wininet.h>
 
-namespace app {
+namespace support {
 
 const wchar_t* const kSupportUploadPath = L"/support/upload";
 const wchar_t* const kSupportProgramName = L"Orvex Diagnostics";
@@ -284,4 +284,4 @@ TSendResult TSupportSender::Send(const TSupportPackage& package, const TSendRout
     return result;
 }
 
-}  // namespace app
+}  // namespace support

@@ -1,14 +1,14 @@
-#include "app/ZipFile.h"
+#include "support/ZipFile.h"
 
 #include <zlib.h>
 
 #include <memory>
 
-#include "app/ZipLayout.h"
 #include "rtl/Raise.h"
 #include "rtl/Text.h"
+#include "support/ZipLayout.h"
 
-namespace app {
+namespace support {
 
 namespace {
 
@@ -161,4 +161,4 @@ TZipOfFile WriteZipOfFile(HANDLE source, uint64_t size, const std::wstring& entr
                       static_cast<uint32_t>(Position(target) - start)};
 }
 
-}  // namespace app
+}  // namespace support

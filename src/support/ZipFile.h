@@ -9,7 +9,7 @@
 
 #include "rtl/Win.h"
 
-namespace app {
+namespace support {
 
 struct TZipOfFile {
     uint32_t Crc32 = 0;
@@ -31,4 +31,4 @@ constexpr uint64_t kMaxZipSourceSize = 0xFFFFFFFEu;
 TZipOfFile WriteZipOfFile(HANDLE source, uint64_t size, const std::wstring& entryName, const FILETIME& modified,
                           HANDLE target, const std::function<void(uint64_t)>& onRead = {});
 
-}  // namespace app
+}  // namespace support

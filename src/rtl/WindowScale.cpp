@@ -1,9 +1,9 @@
-#include "app/WindowScale.h"
+#include "rtl/WindowScale.h"
 
 #include <algorithm>
 #include <cwchar>
 
-namespace app {
+namespace rtl {
 
 int ScreenDpi() {
     HDC dc = GetDC(nullptr);
@@ -52,4 +52,4 @@ HFONT CreateWindowFont(int dpi) {
     return CreateFontIndirectW(&lf);
 }
 
-}  // namespace app
+}  // namespace rtl

@@ -15,9 +15,9 @@
 #include <functional>
 #include <string>
 
-#include "app/SupportUpload.h"
+#include "support/SupportUpload.h"
 
-namespace app {
+namespace support {
 
 class TBackgroundSend {
 public:
@@ -38,4 +38,4 @@ public:
     TSendResult Run(const TSupportPackage& package);
 };
 
-}  // namespace app
+}  // namespace support

@@ -1,4 +1,4 @@
-#include "app/BackgroundSend.h"
+#include "support/BackgroundSend.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,7 +9,7 @@
 #include "rtl/Try.h"
 #include "rtl/Win.h"
 
-namespace app {
+namespace support {
 
 namespace {
 
@@ -137,4 +137,4 @@ TSendResult TBackgroundSend::Run(const TSupportPackage& package) {
     return shared->Result;
 }
 
-}  // namespace app
+}  // namespace support

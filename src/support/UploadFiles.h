@@ -14,7 +14,7 @@
 
 #include "env/TempFile.h"
 
-namespace app {
+namespace support {
 
 // Smaller logs gain too little to be worth an archive.
 constexpr uint64_t kCompressAbove = 64 * 1024;
@@ -53,4 +53,4 @@ private:
     std::vector<env::TTempFile> FArchives;  // deleted with this object
 };
 
-}  // namespace app
+}  // namespace support

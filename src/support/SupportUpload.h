@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace app {
+namespace support {
 
 // Where support uploads go: the endpoint settings' protocol and server and
 // a fixed path.
@@ -130,4 +130,4 @@ public:
     TSendResult Send(const TSupportPackage& package, const TSendRoute& route);
 };
 
-}  // namespace app
+}  // namespace support

@@ -7,18 +7,18 @@
 #include <cstring>
 
 #include "TestUtil.h"
-#include "app/UploadFiles.h"
-#include "app/ZipFile.h"
-#include "app/ZipLayout.h"
 #include "env/TempFile.h"
 #include "http/NetTestUtil.h"
 #include "rtl/Raise.h"
 #include "rtl/Text.h"
+#include "support/UploadFiles.h"
+#include "support/ZipFile.h"
+#include "support/ZipLayout.h"
 
 namespace {
 
-using namespace app::zip;
-using app::kCompressAbove;
+using namespace support::zip;
+using support::kCompressAbove;
 
 template <class T>
 T At(const std::string& bytes, size_t offset) {
@@ -95,7 +95,7 @@ TEST(ZipFileTest, ArchivesReadBackToTheExactBytesWithTheirNameAndLocalDate) {
         rtl::ScopedFileHandle source(
             CreateFileW((dir.Path() + c.Name).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         env::TTempFile target;
-        const app::TZipOfFile zip = app::WriteZipOfFile(source.Get(), c.Announced, c.Name, modified, target.Handle());
+        const support::TZipOfFile zip = support::WriteZipOfFile(source.Get(), c.Announced, c.Name, modified, target.Handle());
         const std::string archive = testutil::ReadFileBytes(target.Path());
         EXPECT_EQ(archive.size(), zip.ArchiveSize);
         EXPECT_EQ(c.Content.size(), zip.Size);
@@ -124,8 +124,8 @@ TEST_F(UploadFilesTest, LargeTextLogsGoAsZipOnlyWhenThatIsSmaller) {
         const char* ContentType;
     } cases[] = {
         {L"x.LOG", Lines(200000), L"x.LOG.zip", "application/zip"},
-        {L"settings.ini", Lines(kCompressAbove + 1), L"settings.ini.zip", "application/zip"},
-        {L"small.log", Lines(kCompressAbove), nullptr, "text/plain"},
+        {L"settings.ini", Lines(support::kCompressAbove + 1), L"settings.ini.zip", "application/zip"},
+        {L"small.log", Lines(support::kCompressAbove), nullptr, "text/plain"},
         {L"noise.txt", testhttp::Pattern(200000, 5), nullptr, "text/plain"},  // does not shrink
         {L"report.dmp", Lines(200000), nullptr, "application/octet-stream"},
         {L"gone.log", "", nullptr, "text/plain"},  // cannot be read: goes as it is, the upload reports it
@@ -136,10 +136,10 @@ TEST_F(UploadFilesTest, LargeTextLogsGoAsZipOnlyWhenThatIsSmaller) {
         if (c.Content.size()) testutil::Touch(paths.back(), c.Content, 0);
     }
     {
-        const app::TUploadFiles files(paths);
+        const support::TUploadFiles files(paths);
         ASSERT_EQ(std::size(cases), files.Files().size());
         for (size_t i = 0; i < std::size(cases); ++i) {
-            const app::TUploadFile& f = files.Files()[i];
+            const support::TUploadFile& f = files.Files()[i];
             SCOPED_TRACE(rtl::ToAnsi(cases[i].Name));
             EXPECT_EQ(cases[i].SendName != nullptr, f.Compressed);
             EXPECT_EQ(cases[i].SendName ? cases[i].SendName : cases[i].Name, f.SendName);
@@ -151,7 +151,7 @@ TEST_F(UploadFilesTest, LargeTextLogsGoAsZipOnlyWhenThatIsSmaller) {
     }
     EXPECT_TRUE(testutil::FilesIn(Temp.Path()).empty());
     // A cancel while a log is compressed leaves no archive behind either.
-    EXPECT_TRUE(testutil::CaptureRaise([&] { app::TUploadFiles(paths, [](auto&, uint64_t, uint64_t) {
+    EXPECT_TRUE(testutil::CaptureRaise([&] { support::TUploadFiles(paths, [](auto&, uint64_t, uint64_t) {
         rtl::RaiseNew<rtl::EAbort>(L"cancelled");
     }); }));
     EXPECT_TRUE(testutil::FilesIn(Temp.Path()).empty());

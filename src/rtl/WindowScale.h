@@ -6,7 +6,7 @@
 
 #include "rtl/Win.h"
 
-namespace app {
+namespace rtl {
 
 struct TControlPlace {
     int Id;
@@ -31,4 +31,4 @@ int WindowFontHeight(int dpi);
 // The system's message font face at that height; the caller deletes it.
 HFONT CreateWindowFont(int dpi);
 
-}  // namespace app
+}  // namespace rtl
