@@ -2,18 +2,13 @@
 
 #include <algorithm>
 
+#include "rtl/FilePath.h"
 #include "rtl/ScopedHandle.h"
 #include "rtl/Text.h"
 
 namespace app {
 
 namespace {
-
-struct FindTraits {
-    using Handle = HANDLE;
-    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(Handle h) { FindClose(h); }
-};
 
 TDiagFile FromFindData(const std::wstring& folder, const WIN32_FIND_DATAW& data) {
     TDiagFile f;
@@ -32,7 +27,7 @@ std::vector<TDiagFile> ListFolderFiles(const std::wstring& folderIn) {
     std::wstring folder = folderIn;
     if (folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
     WIN32_FIND_DATAW data;
-    rtl::ScopedHandle<FindTraits> find(FindFirstFileW((folder + L"*").c_str(), &data));
+    rtl::ScopedFind find(FindFirstFileW((folder + L"*").c_str(), &data));
     if (!find) return files;
     do {
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "rtl/FilePath.h"
 #include "rtl/Win.h"
 
 #include <commdlg.h>

@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "rtl/FilePath.h"
 #include "rtl/Text.h"
 #include "rtl/Win.h"
 
@@ -30,8 +31,6 @@ bool IsDeviceName(const std::wstring& name) {
 void TrimTrailingDotsAndBlanks(std::wstring& s) {
     while (!s.empty() && (s.back() == L'.' || s.back() == L' ')) s.pop_back();
 }
-
-bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 }  // namespace
 
@@ -77,13 +76,13 @@ std::wstring UniqueFilePath(const std::wstring& folder, const std::wstring& name
     std::wstring base = folder;
     if (!base.empty() && base.back() != L'\\' && base.back() != L'/') base += L'\\';
     std::wstring path = base + name;
-    if (!FileExists(path)) return path;
+    if (!rtl::PathTaken(path)) return path;
     const size_t dot = name.find_last_of(L'.');
     const std::wstring stem = dot == std::wstring::npos || dot == 0 ? name : name.substr(0, dot);
     const std::wstring ext = dot == std::wstring::npos || dot == 0 ? L"" : name.substr(dot);
     for (int n = 2; n < 10000; ++n) {
         path = base + stem + L" (" + std::to_wstring(n) + L")" + ext;
-        if (!FileExists(path)) break;
+        if (!rtl::PathTaken(path)) break;
     }
     return path;
 }

@@ -7,6 +7,7 @@
 
 #include "rtl/Halt.h"
 #include "rtl/Raise.h"
+#include "rtl/ScopedHandle.h"
 #include "rtl/Win.h"
 
 namespace app {
@@ -134,8 +135,7 @@ void FireSelfTest(TSelfTest test) {
             return;
         }
         case TSelfTest::ForeignThreadFault: {
-            HANDLE thread = CreateThread(nullptr, 0, &FaultInForeignThread, nullptr, 0, nullptr);
-            if (thread) CloseHandle(thread);
+            const rtl::ScopedKernelObject thread(CreateThread(nullptr, 0, &FaultInForeignThread, nullptr, 0, nullptr));
             return;
         }
         case TSelfTest::CppException: ThrowThroughNoexcept(); return;

@@ -10,6 +10,7 @@
 #include "crash/Minidump.h"
 #include "crash/ZudAvizi.h"
 #include "env/DiagPaths.h"
+#include "rtl/FilePath.h"
 #include "rtl/Forms.h"
 #include "rtl/ScopedHandle.h"
 #include "rtl/Text.h"

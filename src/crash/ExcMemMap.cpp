@@ -44,29 +44,26 @@ TMMFileStream::TMMFileStream(const std::wstring& fileName, int32_t mode, const s
     FMode = static_cast<uint32_t>(mode);
 
     TAccess access = AccessOf(mode);
-    FFile = CreateFileW(fileName.c_str(), access.File, ShareOf(mode), nullptr, OPEN_EXISTING, 0, nullptr);
-    if (FFile == INVALID_HANDLE_VALUE)
+    FFile.Reset(CreateFileW(fileName.c_str(), access.File, ShareOf(mode), nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!FFile)
         rtl::RaiseNew<EMMFileError>(L"Can't open file " + fileName + L": " + LastErrorText());
-    FFileSize = GetFileSize(FFile, nullptr);
+    FFileSize = GetFileSize(FFile.Get(), nullptr);
     FCurOffset = 0;
 
     FMappingName = mapName;
     for (wchar_t& c : FMappingName)
         if (c == L'\\') c = L'_';
-    FMapping = CreateFileMappingW(FFile, nullptr, access.Protection, 0, 0,
-                                  FMappingName.empty() ? nullptr : FMappingName.c_str());
+    FMapping.Reset(CreateFileMappingW(FFile.Get(), nullptr, access.Protection, 0, 0,
+                                      FMappingName.empty() ? nullptr : FMappingName.c_str()));
     if (!FMapping) {
         std::wstring text = LastErrorText();
-        CloseHandle(FFile);
-        FFile = INVALID_HANDLE_VALUE;
+        FFile.Reset();  // a raise runs no destructor
         rtl::RaiseNew<EMMFileError>(L"Can't create file mapping for " + fileName + L": " + text);
     }
 }
 
 TMMFileStream::~TMMFileStream() {
-    UnMapData();
-    if (FMapping) CloseHandle(FMapping);
-    if (FFile != INVALID_HANDLE_VALUE) CloseHandle(FFile);
+    UnMapData();  // then the mapping, then the file, as members go
 }
 
 void TMMFileStream::EnsureView(uint32_t offset, uint32_t count) {
@@ -86,7 +83,7 @@ void TMMFileStream::EnsureView(uint32_t offset, uint32_t count) {
         rtl::RaiseNew<EMMFileError>(rtl::Format(L"Can't read %u bytes at offset %u: the file has %u bytes",
                                                 count, offset, FFileSize));
     DWORD viewAccess = AccessOf(static_cast<int32_t>(FMode)).View;
-    FView = static_cast<uint8_t*>(MapViewOfFile(FMapping, viewAccess, 0, FViewOfs, FViewSize));
+    FView = static_cast<uint8_t*>(MapViewOfFile(FMapping.Get(), viewAccess, 0, FViewOfs, FViewSize));
     if (!FView) rtl::RaiseNew<EMMFileError>(L"Can't create file view: " + LastErrorText());
     ++FMapCount;
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "rtl/Exception.h"
+#include "rtl/ScopedHandle.h"
 #include "rtl/Win.h"
 
 namespace crash {
@@ -82,11 +83,11 @@ public:
 private:
     void EnsureView(uint32_t offset, uint32_t count);
 
-    HANDLE FFile = INVALID_HANDLE_VALUE;
+    rtl::ScopedFileHandle FFile;
     uint32_t FMode = 0;
     uint32_t FFileSize = 0;
     uint32_t FCurOffset = 0;
-    HANDLE FMapping = nullptr;
+    rtl::ScopedKernelObject FMapping;
     uint8_t* FView = nullptr;
     uint32_t FViewOfs = 0;
     uint32_t FViewSize = 0;

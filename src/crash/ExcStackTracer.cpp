@@ -5,6 +5,7 @@
 #include "crash/ModuleDebugInfo.h"
 #include "crash/ZudAvizi.h"
 #include "env/OwnMemory.h"
+#include "rtl/FilePath.h"
 #include "rtl/Text.h"
 #include "rtl/Win.h"
 

@@ -154,27 +154,22 @@ BOOL __stdcall TNewDialogFilter::ShowException(rtl::Exception* exceptionObject, 
     return FALSE;
 }
 
-std::wstring ErrorLogFileName(const std::wstring& diagFolder, const std::wstring& programFileName) {
-    const size_t dot = programFileName.find_last_of(L'.');
-    return diagFolder + programFileName.substr(0, dot) + L".errlog";
-}
-
 void StartupCrashReportFilter() {
     TZudAvizi* manager = ZudAvizi();
     if (!manager || gFilter) return;
     const std::wstring folder = env::GetShellFolderPath(CSIDL_APPDATA) + L"Quillfen\\Diag\\";
-    manager->SetLogFile(ErrorLogFileName(folder, ProgramFileName()));
+    manager->SetLogFile(env::ErrorLogFileName(folder, ProgramFileName()));
     // A folder that cannot be made only costs the log entries later.
     rtl::Try([&] { env::EnsureDirectory(folder); }, rtl::OnAny([](rtl::Exception&) {}));
     StartReportWatchdog();
-    gFilter = TFilterRef(new TNewDialogFilter);
+    gFilter = TFilterRef::Share(new TNewDialogFilter);
     manager->RegisterExceptionFilter(&rtl::Exception::ClassRef, gFilter.Get(), false);
 }
 
 void ShutdownCrashReportFilter() {
     if (!gFilter) return;
     if (TZudAvizi* manager = ZudAvizi()) manager->UnRegisterExceptionFilter(gFilter.Get());
-    gFilter = TFilterRef();
+    gFilter.Reset();
 }
 
 IZudAviziFilter* CrashReportFilter() { return gFilter.Get(); }

@@ -1,11 +1,13 @@
-// The crash report filter. Registered for every Exception descendant, it runs
-// before the default filter: it adds a source-location line to the custom
-// information, copies that line to the debugger output, and for an unhandled
-// exception records the whole story in the event log, writes a crash report
-// into the diagnostic folder, starts the maker's diagnostics program on it
-// (or names the report in a message box), switches the exception manager off
-// and ends the application. It stops the filter chain, so the default error
-// dialog is not shown and the manager ends the process.
+// The crash report filter (the name is historical: this has nothing to do
+// with the runtime's EExternal exception classes). Registered for every
+// Exception descendant, it runs before the default filter: it adds a
+// source-location line to the custom information, copies that line to the
+// debugger output, and for an unhandled exception records the whole story in
+// the event log, writes a crash report into the diagnostic folder, starts the
+// maker's diagnostics program on it (or names the report in a message box),
+// switches the exception manager off and ends the application. It stops the
+// filter chain, so the default error dialog is not shown and the manager ends
+// the process.
 #pragma once
 #include "crash/ZudAvizi.h"
 
@@ -33,8 +35,5 @@ void ShutdownCrashReportFilter();
 
 // The registered filter (null before start-up and after shutdown).
 IZudAviziFilter* CrashReportFilter();
-
-// The error-log file name for a program: its extension replaced by ".errlog".
-std::wstring ErrorLogFileName(const std::wstring& diagFolder, const std::wstring& programFileName);
 
 }  // namespace crash

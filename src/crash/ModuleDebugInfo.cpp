@@ -5,6 +5,7 @@
 #include "crash/ExcMemMap.h"
 #include "env/ErrorControlledRegistry.h"
 #include "env/OwnMemory.h"
+#include "rtl/FilePath.h"
 #include "rtl/Text.h"
 #include "rtl/Try.h"
 
@@ -29,17 +30,6 @@ void MapToEnd(TMMFileStream& file, uint32_t offset) {
 
 // The symbol folder from the registry: read once per process, "!" when none.
 std::wstring gSymbolFolder;
-
-bool FileExists(const std::wstring& path) {
-    DWORD attr = GetFileAttributesW(path.c_str());
-    return attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::wstring ChangeFileExt(const std::wstring& path, const std::wstring& ext) {
-    size_t dot = path.find_last_of(L".\\/:");
-    if (dot != std::wstring::npos && path[dot] == L'.') return path.substr(0, dot) + ext;
-    return path + ext;
-}
 
 // The module file through its mapped stream. Requests the reader checked
 // lie in the file; a view the system refuses raises EMMFileError.
@@ -81,13 +71,13 @@ void TModuleDebugInfo::UnloadDebugInfo() {
 bool TModuleDebugInfo::LoadDebugInfo(const std::wstring& fileName) {
     UnloadDebugInfo();
     if (LoadFromFile(fileName)) return true;
-    if (LoadFromFile(ChangeFileExt(fileName, L".TDS"))) return true;
+    if (LoadFromFile(rtl::ChangeFileExt(fileName, L".TDS"))) return true;
     return LoadFromSymbolPath(fileName);
 }
 
 bool TModuleDebugInfo::LoadFromFile(const std::wstring& path) {
     UnloadDebugInfo();
-    if (!FileExists(path)) return false;
+    if (!rtl::FileExists(path)) return false;
     bool ok = false;
     rtl::Try(
         [&] {
@@ -121,7 +111,7 @@ bool TModuleDebugInfo::LoadFromSymbolPath(const std::wstring& moduleFileName) {
     }
     if (gSymbolFolder == L"!") return false;
     std::wstring candidate = gSymbolFolder + GetProductVersionText(moduleFileName) + L"\\" +
-                             ChangeFileExt(rtl::ExtractFileName(moduleFileName), L".tds");
+                             rtl::ChangeFileExt(rtl::ExtractFileName(moduleFileName), L".tds");
     return LoadFromFile(candidate);
 }
 

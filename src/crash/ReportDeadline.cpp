@@ -1,6 +1,7 @@
 #include "crash/ReportDeadline.h"
 
 #include "crash/ZudAvizi.h"
+#include "rtl/ScopedHandle.h"
 
 namespace crash {
 
@@ -22,9 +23,9 @@ BOOL CALLBACK StartWatch(INIT_ONCE*, void*, void**) {
     gArmed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     gDisarmed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!gArmed || !gDisarmed) return TRUE;
-    HANDLE thread = CreateThread(nullptr, 64 * 1024, &Watch, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (thread) CloseHandle(thread);
-    else gArmed = nullptr;
+    const rtl::ScopedKernelObject thread(
+        CreateThread(nullptr, 64 * 1024, &Watch, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (!thread) gArmed = nullptr;
     return TRUE;
 }
 

@@ -9,6 +9,7 @@
 #include "crash/ZudAviziPatch.h"
 #include "env/OwnMemory.h"
 #include "env/TextUtils.h"
+#include "rtl/FilePath.h"
 #include "rtl/Halt.h"
 #include "rtl/LastChance.h"
 #include "rtl/Raise.h"
@@ -95,7 +96,7 @@ TZudAvizi::TZudAvizi(TZudAviziEnvironment environment, const TZudAviziSystemAddr
     FLogFile = program.substr(0, program.size() - rtl::ExtractFileName(program).size()) + L"ZudAvizi.Log";
     FCallStack = std::make_unique<TExcCallStack>();
     FModules.push_back(std::make_unique<TModuleDebugInfo>(ModuleFileName(FInstance), FInstance));
-    FDefaultFilter = TFilterRef(NewDefaultZudAviziFilter());
+    FDefaultFilter = TFilterRef::Share(NewDefaultZudAviziFilter());
     RegisterExceptionFilter(nullptr, FDefaultFilter.Get(), false);
     ReserveThreadSlots();
     rtl::SetThreadStateTransfer(
@@ -109,7 +110,7 @@ TZudAvizi::~TZudAvizi() {
     rtl::SetThreadStateTransfer({nullptr, nullptr});
     SetEnabled(false);
     UnRegisterExceptionFilter(FDefaultFilter.Get());
-    FDefaultFilter = TFilterRef();
+    FDefaultFilter.Reset();
     {
         TLockGuard guard(FModulesLock);
         FModules.clear();
@@ -291,7 +292,7 @@ bool TZudAvizi::Matches(const TExceptionFilter& entry, const rtl::Exception* obj
 
 void TZudAvizi::RegisterExceptionFilter(const rtl::TClassRef* exceptionClass, IZudAviziFilter* filter,
                                         bool strict) {
-    auto entry = std::make_unique<TExceptionFilter>(TExceptionFilter{exceptionClass, TFilterRef(filter), true, strict});
+    auto entry = std::make_unique<TExceptionFilter>(TExceptionFilter{exceptionClass, TFilterRef::Share(filter), true, strict});
     TLockGuard guard(FFiltersLock);
     FFilters.push_back(std::move(entry));
 }

@@ -13,6 +13,7 @@
 
 #include "crash/ExcStackTracer.h"
 #include "crash/ModuleDebugInfo.h"
+#include "rtl/ComPtr.h"
 #include "rtl/Exception.h"
 #include "rtl/StringList.h"
 #include "rtl/SystemAddresses.h"
@@ -112,28 +113,7 @@ struct IZudAviziFilter : IUnknown {
 extern const GUID IID_IZudAviziFilter;
 
 // A counted reference to a filter.
-class TFilterRef {
-public:
-    TFilterRef() = default;
-    TFilterRef(IZudAviziFilter* f) : FFilter(f) {  // takes a new reference
-        if (FFilter) FFilter->AddRef();
-    }
-    TFilterRef(const TFilterRef& o) : TFilterRef(o.FFilter) {}
-    TFilterRef& operator=(const TFilterRef& o) {
-        TFilterRef copy(o);
-        std::swap(FFilter, copy.FFilter);
-        return *this;
-    }
-    ~TFilterRef() {
-        if (FFilter) FFilter->Release();
-    }
-    IZudAviziFilter* Get() const { return FFilter; }
-    IZudAviziFilter* operator->() const { return FFilter; }
-    explicit operator bool() const { return FFilter != nullptr; }
-
-private:
-    IZudAviziFilter* FFilter = nullptr;
-};
+using TFilterRef = rtl::TComPtr<IZudAviziFilter>;
 
 // Base for filter implementations: IUnknown with a reference count (the
 // object deletes itself when the last reference goes), and operations that
@@ -324,11 +304,6 @@ constexpr UINT cCrashDuringReportExitCode = 200;
 // The single manager (null when none exists).
 TZudAvizi* ZudAvizi();
 void SetZudAvizi(TZudAvizi* manager);
-
-// Creates the default filter registered by every manager. Set by the
-// default filter's module; without it the manager starts with no default filter.
-using TDefaultFilterFactory = IZudAviziFilter* (*)();
-void SetDefaultFilterFactory(TDefaultFilterFactory factory);
 
 // "ReportFault" of faultrep.dll, bound by the support module's start-up step.
 void StartupExceptionManagerSupport();

@@ -5,6 +5,7 @@
 
 #include "crash/ZudAviziDlg.h"
 #include "crash/ZudAviziHooks.h"
+#include "rtl/FilePath.h"
 #include "rtl/Text.h"
 
 namespace crash {

@@ -4,6 +4,7 @@
 
 #include "crash/ZudAviziDlgRes.h"
 #include "crash/ZudAvizi.h"
+#include "rtl/ScopedHandle.h"
 #include "rtl/Try.h"
 
 namespace crash {
@@ -24,7 +25,7 @@ struct TExceptionDialogParams {
 
 // What the dialog keeps while it lives.
 struct TDialogState {
-    HFONT Font = nullptr;
+    rtl::ScopedFont Font;
     HICON Icon = nullptr;
     uint8_t Expanded = 0;
     int Width = 0;
@@ -74,8 +75,8 @@ void InitDialog(HWND dlg, const TExceptionDialogParams& p) {
     SetWindowLongPtrW(dlg, DWLP_USER, reinterpret_cast<LONG_PTR>(s));
     s->Icon = p.Icon ? p.Icon : LoadIconW(nullptr, IDI_HAND);
     SendDlgItemMessageW(dlg, IDC_EXC_ICON, STM_SETICON, reinterpret_cast<WPARAM>(s->Icon), 0);
-    s->Font = CreateFontW(14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                          CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH, L"Courier");
+    s->Font.Reset(CreateFontW(14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                              CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH, L"Courier"));
     s->Expanded = (p.Flags & cDlgFlagDetailed) ? 1 : 0;
     HWND tabs = GetDlgItem(dlg, IDC_EXC_TABS);
     SetWindowPos(tabs, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -93,7 +94,7 @@ void InitDialog(HWND dlg, const TExceptionDialogParams& p) {
         for (auto& e : edits) {
             HWND edit = GetDlgItem(dlg, e.Id);
             SetWindowTextW(edit, e.Text ? e.Text->c_str() : L"");
-            if (s->Font) SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(s->Font), FALSE);
+            if (s->Font) SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(s->Font.Get()), FALSE);
             SetWindowLongPtrW(edit, GWLP_USERDATA, e.Tag);
         }
         SelectTab(dlg, 0);
@@ -143,8 +144,7 @@ INT_PTR DialogMessage(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
         }
         case WM_DESTROY:
             if (TDialogState* s = StateOf(dlg)) {
-                if (s->Font) DeleteObject(s->Font);
-                delete s;
+                delete s;  // and its font
                 SetWindowLongPtrW(dlg, DWLP_USER, 0);
             }
             break;

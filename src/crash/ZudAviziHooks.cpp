@@ -11,6 +11,7 @@
 #include "env/OwnMemory.h"
 #include "env/TextUtils.h"
 #include "rtl/ExceptionFactory.h"
+#include "rtl/FilePath.h"
 #include "rtl/ScopedHandle.h"
 #include "rtl/Seh.h"
 #include "rtl/Text.h"
@@ -305,8 +306,7 @@ bool StartSystemDebugger() {
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si,
                         &pi))
         return false;
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
+    const rtl::ScopedKernelObject process(pi.hProcess), thread(pi.hThread);
     return WaitForSingleObject(event.Get(), 100000) == WAIT_OBJECT_0;
 }
 

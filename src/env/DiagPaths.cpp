@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include "env/ErrorControlledRegistry.h"
+#include "rtl/FilePath.h"
 #include "rtl/Raise.h"
 #include "rtl/Text.h"
 
@@ -28,6 +29,10 @@ std::wstring GetShellFolderPath(int csidl) {
     }
     if (!result.empty() && result.back() != L'\\') result += L'\\';
     return result;
+}
+
+std::wstring ErrorLogFileName(const std::wstring& folder, const std::wstring& programFileName) {
+    return folder + rtl::ChangeFileExt(programFileName, L".errlog");
 }
 
 // The path up to and including its last '\' or ':'.

@@ -21,6 +21,10 @@ std::wstring GetDebugLogFileName(const std::wstring& stem);
 std::wstring FormatDebugLogFileName(const std::wstring& folder, const std::wstring& stem, DWORD processId,
                                     const SYSTEMTIME& time);
 
+// The error log of a program in `folder`: the program's file name with its
+// extension replaced by ".errlog".
+std::wstring ErrorLogFileName(const std::wstring& folder, const std::wstring& programFileName);
+
 // Creates the folder and its missing parents. An empty path raises
 // "Cannot create directory "; a failed creation answers False.
 bool EnsureDirectory(const std::wstring& path);

@@ -4,6 +4,7 @@
 #include <ctime>
 #include <random>
 
+#include "rtl/FilePath.h"
 #include "rtl/Text.h"
 #include "rtl/Win.h"
 

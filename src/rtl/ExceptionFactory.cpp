@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "rtl/FilePath.h"
 #include "rtl/Raise.h"
 #include "rtl/Text.h"
 #include "rtl/Win.h"

@@ -5,6 +5,8 @@
 
 #include "rtl/Win.h"
 
+#include <objbase.h>
+
 namespace rtl {
 
 template <class Traits>
@@ -64,6 +66,23 @@ struct ModuleTraits {  // LoadLibrary
     static void Close(Handle h) { FreeLibrary(h); }
 };
 
+struct FindTraits {  // FindFirstFile
+    using Handle = HANDLE;
+    static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle h) { FindClose(h); }
+};
+template <class P>
+struct CoTaskMemTraits {  // memory the callee allocated with the task allocator
+    using Handle = P;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { CoTaskMemFree(h); }
+};
+struct ViewTraits {  // MapViewOfFile
+    using Handle = void*;
+    static Handle Invalid() { return nullptr; }
+    static void Close(Handle h) { UnmapViewOfFile(h); }
+};
+
 struct FontTraits {  // CreateFont and friends
     using Handle = HFONT;
     static Handle Invalid() { return nullptr; }
@@ -79,6 +98,8 @@ using ScopedFileHandle = ScopedHandle<KernelHandleTraits>;
 using ScopedKernelObject = ScopedHandle<KernelObjectTraits>;
 using ScopedRegKey = ScopedHandle<RegKeyTraits>;
 using ScopedLibrary = ScopedHandle<ModuleTraits>;
+using ScopedFind = ScopedHandle<FindTraits>;
+using ScopedView = ScopedHandle<ViewTraits>;
 using ScopedFont = ScopedHandle<FontTraits>;
 using ScopedMenu = ScopedHandle<MenuTraits>;
 

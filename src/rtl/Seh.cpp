@@ -7,6 +7,7 @@
 #include "rtl/ErrorMessage.h"
 #include "rtl/ExceptionFactory.h"
 #include "rtl/Halt.h"
+#include "rtl/ScopedHandle.h"
 #include "rtl/Win.h"
 
 namespace {
@@ -198,10 +199,8 @@ DWORD WINAPI ReportOnFreshStack(void* p) {
 void ShowErrorOnFreshStack(rtl::Exception* obj, void* address) {
     const rtl::TThreadStateTransfer& transfer = rtl::ThreadStateTransfer();
     FreshStackReport report{obj, address, transfer.Capture ? transfer.Capture() : nullptr};
-    HANDLE thread = CreateThread(nullptr, 256 * 1024, &ReportOnFreshStack, &report, 0, nullptr);
-    if (!thread) return;
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
+    const rtl::ScopedKernelObject thread(CreateThread(nullptr, 256 * 1024, &ReportOnFreshStack, &report, 0, nullptr));
+    if (thread) WaitForSingleObject(thread.Get(), INFINITE);
 }
 
 }  // namespace

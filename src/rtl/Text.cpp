@@ -32,16 +32,6 @@ std::wstring FromAnsi(const std::string& bytes) { return BytesToWide(CP_ACP, byt
 std::string ToUtf8(const std::wstring& text) { return WideToBytes(CP_UTF8, text); }
 std::wstring FromUtf8(const std::string& bytes) { return BytesToWide(CP_UTF8, bytes); }
 
-std::wstring ExtractFileName(const std::wstring& path) {
-    size_t slash = path.find_last_of(L"\\/:");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
-std::wstring ExtractFilePath(const std::wstring& path) {
-    size_t slash = path.find_last_of(L"\\/:");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
-
 std::wstring Format(const wchar_t* fmt, ...) {
     std::vector<wchar_t> buf(256);
     for (;;) {

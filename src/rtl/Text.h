@@ -19,11 +19,6 @@ std::wstring FromUtf8(const std::string& bytes);
 // plain %s means different things to different C runtimes.
 std::wstring Format(const wchar_t* fmt, ...);
 
-// The file name part of a path: what follows the last '\\', '/' or ':'.
-std::wstring ExtractFileName(const std::wstring& path);
-// The folder part of a path, with its trailing separator; empty for a bare name.
-std::wstring ExtractFilePath(const std::wstring& path);
-
 // The program's arguments after its name, as the system splits its command line.
 std::vector<std::wstring> CommandLineArguments();
 

@@ -6,6 +6,8 @@
 
 #include "env/DiagPaths.h"
 #include "rtl/Application.h"
+#include "rtl/FilePath.h"
+#include "rtl/ScopedHandle.h"
 #include "rtl/Text.h"
 #include "rtl/Try.h"
 #include "shell/InputBox.h"
@@ -95,11 +97,10 @@ void SettleFolderTimes(const std::wstring& path) {
         pos = path.find(L'\\', pos);
         const std::wstring folder = pos == std::wstring::npos ? path : path.substr(0, pos + 1);
         WIN32_FIND_DATAW data;
-        HANDLE find = FindFirstFileW((AddTrailingBackslash(folder) + L"*").c_str(), &data);
-        if (find != INVALID_HANDLE_VALUE) {
-            while (FindNextFileW(find, &data)) {
+        const rtl::ScopedFind find(FindFirstFileW((AddTrailingBackslash(folder) + L"*").c_str(), &data));
+        if (find) {
+            while (FindNextFileW(find.Get(), &data)) {
             }
-            FindClose(find);
         }
         if (pos == std::wstring::npos) break;
     }
@@ -569,7 +570,7 @@ void TShellFolderDialog::NewFolderClicked() {
     FRestart = true;
     if (name[0] != L'\\' && FSelectedFolder.back() != L'\\') name = L"\\" + name;
     FRestartFolder = FSelectedFolder + name;
-    if (env::EnsureDirectory(FRestartFolder) && DirectoryExists(FRestartFolder)) {
+    if (env::EnsureDirectory(FRestartFolder) && rtl::DirectoryExists(FRestartFolder)) {
         SettleFolderTimes(FRestartFolder);
     } else {
         // Reopen where the user was.

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "env/DiagPaths.h"
+#include "rtl/FilePath.h"
 #include "rtl/Raise.h"
 #include "rtl/Text.h"
 
@@ -82,11 +83,6 @@ std::wstring DrivePart(const std::wstring& path) {
     return {};
 }
 
-bool FileExists(const std::wstring& path) {
-    DWORD a = GetFileAttributesW(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 std::wstring PathOfPidl(LPCITEMIDLIST pidl) {
     wchar_t buf[MAX_PATH + 1] = {};
     if (!pidl || !SHGetPathFromIDListW(pidl, buf)) return {};
@@ -145,11 +141,6 @@ std::wstring ShellFolderIdToPath(int id, bool create) {
     return result;
 }
 
-bool DirectoryExists(const std::wstring& path) {
-    DWORD a = GetFileAttributesW(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 void ForceFolder(const std::wstring& path) {
     SetLastError(ERROR_SUCCESS);
     if (env::EnsureDirectory(path)) return;
@@ -161,8 +152,8 @@ void ForceFolder(const std::wstring& path) {
 std::wstring ExpandShellFolderPath(const std::wstring& path, bool create, bool addBackslash, bool prettyCase) {
     std::wstring result = path;
     const std::wstring drive = DrivePart(path);
-    if (!drive.empty() && DirectoryExists(drive + L"\\")) {
-        if (create && !FileExists(path)) ForceFolder(path);
+    if (!drive.empty() && rtl::DirectoryExists(drive + L"\\")) {
+        if (create && !rtl::FileExists(path)) ForceFolder(path);
     } else if (!path.empty() && path[0] == L'%') {
         size_t close = path.find(L'%', 1);
         if (close != std::wstring::npos) {
@@ -174,7 +165,7 @@ std::wstring ExpandShellFolderPath(const std::wstring& path, bool create, bool a
             // the remainder alone would name a folder relative to the current
             // directory.
             result = base.empty() ? std::wstring() : NormalizeFolderPath(AddTrailingBackslash(base) + remainder);
-            if (create && !result.empty() && !FileExists(result)) ForceFolder(result);
+            if (create && !result.empty() && !rtl::FileExists(result)) ForceFolder(result);
         }
     }
     if (addBackslash) result = AddTrailingBackslash(result);
@@ -287,11 +278,9 @@ std::wstring GetDisplayNameText(IShellFolder* folder, LPCITEMIDLIST child, TDisp
     const SHGDNF flags = (form == dnForParsing ? SHGDN_FORPARSING : SHGDN_NORMAL) | kIncludeNonFileSystem;
     if (FAILED(folder->GetDisplayNameOf(child, flags, &name))) return {};
     // Copies an inline ANSI name, or takes a returned wide one and frees it.
-    wchar_t* text = nullptr;
-    if (FAILED(StrRetToStrW(&name, child, &text)) || !text) return {};
-    std::wstring result = text;
-    CoTaskMemFree(text);
-    return result;
+    rtl::ScopedHandle<rtl::CoTaskMemTraits<wchar_t*>> text;
+    if (FAILED(StrRetToStrW(&name, child, text.Receive())) || !text) return {};
+    return text.Get();
 }
 
 TParentFolder BindToParentFolderFromDesktop(LPCITEMIDLIST pidl) {
@@ -355,7 +344,7 @@ bool ResolveFolderShortcut(LPCITEMIDLIST pidl, ScopedPidl& target) {
     target.Reset();
     const std::wstring path = PathOfPidl(pidl);
     // Only files can be shell links; folders need not be tried.
-    if (path.empty() || DirectoryExists(path)) return false;
+    if (path.empty() || rtl::DirectoryExists(path)) return false;
     TComPtr<IShellLinkW> link;
     TComPtr<IPersistFile> file;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.ReceiveVoid())) ||

@@ -120,7 +120,6 @@ TComPtr<IShellFolder> DesktopFolder();
 // Major version of the running system.
 DWORD SystemMajorVersion();
 
-bool DirectoryExists(const std::wstring& path);
 // Creates a folder and its missing parents; raises EOSError when that fails.
 void ForceFolder(const std::wstring& path);
 

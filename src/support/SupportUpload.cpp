@@ -5,6 +5,7 @@
 #include "config/Wipe.h"
 #include "env/Version.h"
 #include "http/httpuploader.h"
+#include "rtl/FilePath.h"
 #include "rtl/Text.h"
 #include "rtl/Try.h"
 #include "support/UploadFiles.h"

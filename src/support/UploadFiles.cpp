@@ -1,5 +1,6 @@
 #include "support/UploadFiles.h"
 
+#include "rtl/FilePath.h"
 #include "rtl/Text.h"
 #include "rtl/Try.h"
 #include "support/ZipFile.h"
@@ -52,8 +53,7 @@ void Compress(TUploadFile& file, std::vector<env::TTempFile>& archives, const TC
 }  // namespace
 
 std::string ContentTypeOf(const std::wstring& path) {
-    const size_t dot = path.find_last_of(L'.');
-    std::wstring ext = dot == std::wstring::npos ? L"" : path.substr(dot);
+    std::wstring ext = rtl::ExtractFileExt(path);
     for (wchar_t& c : ext) c = static_cast<wchar_t>(towlower(c));
     if (ext == L".txt" || ext == L".log" || ext == L".errlog" || ext == L".ini" || ext == L".csv")
         return "text/plain";

@@ -19,6 +19,7 @@
 #include "env/TempFile.h"
 #include "env/Version.h"
 #include "http/NetTestUtil.h"
+#include "rtl/FilePath.h"
 #include "rtl/Forms.h"
 #include "rtl/Text.h"
 #include "shell/ShellFolderDialog.h"

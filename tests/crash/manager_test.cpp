@@ -152,7 +152,8 @@ TEST(Manager, FilterWalksRunNewestFirstAndMatchClasses) {
     auto* any = new RecordingFilter(trace, "any");
     auto* strict = new RecordingFilter(trace, "strict");
     auto* recorded = new RecordingFilter(trace, "recorded");
-    TFilterRef keepAny(any), keepStrict(strict), keepRecorded(recorded);
+    const TFilterRef keepAny = TFilterRef::Share(any), keepStrict = TFilterRef::Share(strict),
+                     keepRecorded = TFilterRef::Share(recorded);
     m->RegisterExceptionFilter(&rtl::Exception::ClassRef, any, false);
     m->RegisterExceptionFilter(&rtl::Exception::ClassRef, strict, true);
     m->RegisterExceptionFilter(&ERecorded::ClassRef, recorded, false);
@@ -182,7 +183,7 @@ TEST(Manager, MessageCompositionStopsAtAFilterThatSaysNo) {
     ManagerScope m;
     std::vector<std::string> trace;
     auto* later = new RecordingFilter(trace, "later", false);
-    TFilterRef keep(later);
+    const TFilterRef keep = TFilterRef::Share(later);
     ERecorded e(L"boom");
     wchar_t buffer[1024] = {};
     int n = ExcErrorMessage(&e, reinterpret_cast<void*>(&RaiseRecorded), buffer, 1024);
@@ -409,7 +410,7 @@ TEST(Manager, ExceptionsHandledWhileAFailureIsReportedDoNotReplaceIt) {
     ManagerScope m;
     m->EnableExceptionFilter(m->DefaultExceptionFilter(), false);
     auto* filter = new SelfRaisingFilter;
-    TFilterRef keep(filter);
+    const TFilterRef keep = TFilterRef::Share(filter);
     m->RegisterExceptionFilter(nullptr, filter, false);
     m->SetLogHandled(true);
     rtl::Try([] { RaiseRecorded(); }, rtl::OnAny([&](rtl::Exception&) { ExcAppShowException(nullptr, nullptr); }));
@@ -437,7 +438,8 @@ public:
 
 TEST(Manager, AWalkSurvivesFiltersUnregisteredDuringIt) {
     ManagerScope m;
-    TFilterRef first(new UnregisteringFilter), second(new UnregisteringFilter);
+    TFilterRef first = TFilterRef::Share(new UnregisteringFilter),
+               second = TFilterRef::Share(new UnregisteringFilter);
     m->RegisterExceptionFilter(nullptr, first.Get(), false);
     m->RegisterExceptionFilter(nullptr, second.Get(), false);
     ERecorded e(L"x");

@@ -27,6 +27,7 @@
 #include "diagview/CrashReportFile.h"
 #include "env/DiagPaths.h"
 #include "env/Version.h"
+#include "rtl/FilePath.h"
 #include "rtl/Forms.h"
 #include "rtl/Halt.h"
 #include "rtl/Raise.h"

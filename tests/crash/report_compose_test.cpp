@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "TestUtil.h"
+#include "rtl/FilePath.h"
 #include "rtl/Text.h"
 #include "crash/CrashFacts.h"
 #include "crash/CrashReport.h"

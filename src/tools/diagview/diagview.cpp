@@ -25,6 +25,7 @@
 #include "diagview/ViewerLayout.h"
 #include "env/Version.h"
 #include "http/httpuploader_messageprocessor_forms.h"
+#include "rtl/FilePath.h"
 #include "rtl/Forms.h"
 #include "rtl/Halt.h"
 #include "rtl/ScopedHandle.h"

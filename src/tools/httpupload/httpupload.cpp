@@ -11,6 +11,7 @@
 #include "http/httpuploader_headers.h"
 #include "http/httpuploader_multipart.h"
 #include "httpupload/OptionsText.h"
+#include "rtl/FilePath.h"
 #include "rtl/Halt.h"
 #include "rtl/Raise.h"
 #include "rtl/ScopedHandle.h"
@@ -223,15 +224,13 @@ int Run(int argc, wchar_t** argv) {
     up.OnFileProgress = [](http::THTTPUploader&, const std::wstring& fileName, uint32_t sent, uint32_t size,
                            uint32_t fileSeconds, uint32_t overallSent, uint32_t overallTotal,
                            uint32_t overallSeconds, uint32_t rate) {
-        size_t cut = fileName.find_last_of(L"\\:/");
-        std::wstring name = cut == std::wstring::npos ? fileName : fileName.substr(cut + 1);
+        const std::wstring name = rtl::ExtractFileName(fileName);
         Progress(rtl::Format(L"Uploading %ls: %ls of %ls, %ls/s, %ls (all files: %ls of %ls, %ls)", name.c_str(),
                         Size(sent).c_str(), Size(size).c_str(), Size(rate).c_str(), TimeLeft(fileSeconds).c_str(),
                         Size(overallSent).c_str(), Size(overallTotal).c_str(), TimeLeft(overallSeconds).c_str()));
     };
     up.OnFileComplete = [](http::THTTPUploader&, const std::wstring& fileName, bool successful) {
-        size_t cut = fileName.find_last_of(L"\\:/");
-        Err(L"File " + (cut == std::wstring::npos ? fileName : fileName.substr(cut + 1)) +
+        Err(L"File " + rtl::ExtractFileName(fileName) +
             (successful ? L" complete\n" : L" not sent completely\n"));
     };
     const DWORD started = GetTickCount();

@@ -1,5 +1,6 @@
 #include "tdsinfo/Module.h"
 
+#include "rtl/ScopedHandle.h"
 #include "rtl/Text.h"
 #include "tdsinfo/Console.h"
 
@@ -10,8 +11,10 @@ namespace {
 // The preferred load address from the module's PE header (0x400000 when unreadable).
 uint32_t ImageBaseOf(const std::wstring& path) {
     uint32_t base = 0x400000;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return base;
+    const rtl::ScopedFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return base;
+    const HANDLE h = file.Get();
     IMAGE_DOS_HEADER dos{};
     IMAGE_NT_HEADERS32 nt{};
     DWORD got = 0;
@@ -20,7 +23,6 @@ uint32_t ImageBaseOf(const std::wstring& path) {
         ReadFile(h, &nt, sizeof(nt), &got, nullptr) && got == sizeof(nt) && nt.Signature == IMAGE_NT_SIGNATURE &&
         nt.OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC)
         base = nt.OptionalHeader.ImageBase;
-    CloseHandle(h);
     return base;
 }
 

@@ -18,6 +18,7 @@
 #include "diagview/DiagViewIds.h"
 #include "env/DiagPaths.h"
 #include "http/NetTestUtil.h"
+#include "rtl/FilePath.h"
 #include "rtl/Text.h"
 
 namespace {
