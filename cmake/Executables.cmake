@@ -1,3 +1,23 @@
+# qf_add_program(name SOURCES a.cpp b.rc ... [LIBS lib ...] [WINDOWS] [WIDE_MAIN])
+# A Windows program of this project, sources and resource scripts alike: a
+# console program unless WINDOWS (no console, entry point WinMain); WIDE_MAIN
+# when the entry point is the wide one (wmain, wWinMain).
+function(qf_add_program name)
+  cmake_parse_arguments(P "WINDOWS;WIDE_MAIN" "" "SOURCES;LIBS" ${ARGN})
+  if(P_WINDOWS)
+    add_executable(${name} WIN32 ${P_SOURCES})
+    set(options -mwindows)
+  else()
+    add_executable(${name} ${P_SOURCES})
+    set(options -mconsole)
+  endif()
+  if(P_WIDE_MAIN)
+    list(APPEND options -municode)
+  endif()
+  target_link_libraries(${name} PRIVATE ${P_LIBS})
+  target_link_options(${name} PRIVATE ${options})
+endfunction()
+
 # The executables defined in the project's own folders (not those of
 # GoogleTest or other projects it adds), for steps every one of them gets.
 function(qf_project_executables out)
