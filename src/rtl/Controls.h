@@ -60,8 +60,8 @@ public:
 
     // Called by the parent form for WM_COMMAND and WM_NOTIFY sent on behalf
     // of this control.
-    virtual void Command(WORD code) {}
-    virtual LRESULT Notify(NMHDR* header) { return 0; }
+    virtual void Command(WORD /*code*/) {}
+    virtual LRESULT Notify(NMHDR* /*header*/) { return 0; }
 
 protected:
     // Takes ownership of a window created for this control.

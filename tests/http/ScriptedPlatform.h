@@ -51,7 +51,7 @@ public:
         ProxyName = proxy ? proxy : L"(none)";
         return Open(kSession);
     }
-    BOOL InternetSetOptionW(HINTERNET h, DWORD option, LPVOID buffer, DWORD length) override {
+    BOOL InternetSetOptionW(HINTERNET, DWORD option, LPVOID buffer, DWORD length) override {
         Calls.push_back("InternetSetOption " + std::to_string(option));
         if (option == INTERNET_OPTION_PER_CONNECTION_OPTION) {
             auto* list = static_cast<INTERNET_PER_CONN_OPTION_LISTW*>(buffer);
@@ -70,7 +70,7 @@ public:
         }
         return TRUE;
     }
-    INTERNET_STATUS_CALLBACK InternetSetStatusCallbackW(HINTERNET, INTERNET_STATUS_CALLBACK cb) override {
+    INTERNET_STATUS_CALLBACK InternetSetStatusCallbackW(HINTERNET, INTERNET_STATUS_CALLBACK) override {
         Calls.push_back("InternetSetStatusCallback");
         return nullptr;
     }

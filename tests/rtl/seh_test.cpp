@@ -86,7 +86,7 @@ TEST(Seh, RaiseInsideAHandlerAndReRaiseTravelOutwards) {
     Try(
         [&] {
             Try([&] { RaiseChild(L"first"); },
-                On<EChild>([&](EChild& e) {
+                On<EChild>([&](EChild&) {
                     trace.push_back("inner handler");
                     RaiseNew<ECounted>(L"second");
                 }));
