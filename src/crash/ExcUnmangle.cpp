@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "crash/MangledNames.h"
+
 namespace crash {
 
 namespace {
@@ -15,22 +17,6 @@ struct TAbandonParse {
 
 constexpr int kScratchSize = 8192;
 constexpr int kMaxPrefixes = 98;
-
-struct TOperator {
-    const char* Code;
-    const char* Text;
-};
-
-const TOperator kOperators[] = {
-    {"add", "+"},     {"adr", "&"},     {"and", "&"},     {"asg", "="},     {"land", "&&"},  {"lor", "||"},
-    {"call", "()"},   {"cmp", "~"},     {"fnc", "()"},    {"dec", "--"},    {"dele", "delete"},
-    {"div", "/"},     {"eql", "=="},    {"geq", ">="},    {"gtr", ">"},     {"inc", "++"},   {"ind", "*"},
-    {"leq", "<="},    {"lsh", "<<"},    {"lss", "<"},     {"mod", "%"},     {"mul", "*"},    {"neq", "!="},
-    {"new", "new"},   {"not", "!"},     {"or", "|"},      {"rand", "&="},   {"rdiv", "/="},  {"rlsh", "<<="},
-    {"rmin", "-="},   {"rmod", "%="},   {"rmul", "*="},   {"ror", "|="},    {"rplu", "+="},  {"rrsh", ">>="},
-    {"rsh", ">>"},    {"rxor", "^="},   {"subs", "[]"},   {"sub", "-"},     {"xor", "^"},    {"arow", "->"},
-    {"nwa", "new[]"}, {"dla", "delete[]"},
-};
 
 const char* BasicType(char c) {
     switch (c) {
@@ -84,7 +70,7 @@ private:
     void Advance() {
         if (FSrc >= FSrcEnd) Fail(umError, __LINE__);
         ++FSrc;
-        if (++FCounter > kUnmangleSourceLimit) Fail(umTooLong, __LINE__);
+        if (++FCounter > mangled::kMaxNameChars) Fail(umTooLong, __LINE__);
     }
     void Expect(char c, int line) {
         if (Peek() != c) Fail(umError, line);
@@ -339,14 +325,12 @@ void TUnmangler::ParseSpecial() {
             Advance();
         }
         code[n] = 0;
-        for (const auto& op : kOperators)
-            if (std::strcmp(op.Code, code) == 0) {
-                PutText("operator ");
-                PutText(op.Text);
-                setKind(umOperator);
-                return;
-            }
-        Fail(umError, __LINE__);
+        const char* text = mangled::OperatorText(code);
+        if (!text) Fail(umError, __LINE__);
+        PutText("operator ");
+        PutText(text);
+        setKind(umOperator);
+        return;
     }
     if (c == 'o') {
         Advance();
@@ -438,7 +422,7 @@ void TUnmangler::ParseType(char* insertAt, bool argList) {
         uint32_t n = 0;
         while (IsDigit(Peek())) {
             n = n * 10 + static_cast<uint32_t>(Peek() - '0');
-            if (n > kUnmangleSourceLimit) Fail(umError, __LINE__);
+            if (n > mangled::kMaxNameChars) Fail(umError, __LINE__);
             Advance();
         }
         if (n == 0 || n > static_cast<uint32_t>(FSrcEnd - FSrc)) Fail(umError, __LINE__);
