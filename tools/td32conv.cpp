@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "../src/crash/MangledNames.h"
 #include "../src/crash/Td32Format.h"
 #include "llvm/DebugInfo/DWARF/DWARFContext.h"
 #include "llvm/Demangle/Demangle.h"
@@ -27,7 +28,6 @@ namespace td32 = crash::td32;
 namespace {
 
 constexpr size_t kMaxNameBytes = 255;    // one length byte in the names table
-constexpr size_t kMaxMangledChars = 250; // the unmangler reads no further
 constexpr uint32_t kCodeOffset = 0x1000; // logical address = VA - image base - 0x1000
 
 using Bytes = std::vector<uint8_t>;
@@ -127,20 +127,6 @@ private:
 };
 
 // ---------------------------------------------------------------- mangling
-
-struct TOperatorCode {
-    const char* Text;
-    const char* Code;
-};
-const TOperatorCode kOperators[] = {
-    {"+", "add"},   {"&", "and"},   {"=", "asg"},    {"&&", "land"},  {"||", "lor"},     {"()", "call"},
-    {"~", "cmp"},   {"--", "dec"},  {"delete", "dele"}, {"/", "div"}, {"==", "eql"},     {">=", "geq"},
-    {">", "gtr"},   {"++", "inc"},  {"*", "mul"},    {"<=", "leq"},   {"<<", "lsh"},     {"<", "lss"},
-    {"%", "mod"},   {"!=", "neq"},  {"new", "new"},  {"!", "not"},    {"|", "or"},       {"&=", "rand"},
-    {"/=", "rdiv"}, {"<<=", "rlsh"}, {"-=", "rmin"}, {"%=", "rmod"},  {"*=", "rmul"},    {"|=", "ror"},
-    {"+=", "rplu"}, {">>=", "rrsh"}, {">>", "rsh"},  {"^=", "rxor"},  {"[]", "subs"},    {"-", "sub"},
-    {"^", "xor"},   {"->", "arow"}, {"new[]", "nwa"}, {"delete[]", "dla"},
-};
 
 bool Expressible(const std::string& component) {
     if (component.empty() || (component[0] >= '0' && component[0] <= '9')) return false;
@@ -309,7 +295,8 @@ std::string MangleProcedure(DWARFDie die, bool abbreviate);
 // template arguments of their components.
 std::string MangleProcedure(DWARFDie die) {
     std::string full = MangleProcedure(die, false);
-    if (full.empty() || (full.size() <= kMaxMangledChars && (full[0] == '@' || full.size() < 120))) return full;
+    if (full.empty() || (full.size() <= crash::mangled::kMaxNameChars && (full[0] == '@' || full.size() < 120)))
+        return full;
     std::string shorter = MangleProcedure(die, true);
     return shorter.size() < full.size() ? shorter : full;
 }
@@ -339,8 +326,7 @@ std::string MangleProcedure(DWARFDie die, bool abbreviate) {
     else if (name.rfind("operator", 0) == 0) {
         std::string op = name.substr(8);
         while (!op.empty() && op[0] == ' ') op.erase(0, 1);
-        for (const TOperatorCode& o : kOperators)
-            if (op == o.Text) special = std::string("$b") + o.Code;
+        if (const char* code = crash::mangled::OperatorCode(op)) special = std::string("$b") + code;
     }
 
     std::string mangled = "@";
@@ -357,8 +343,8 @@ std::string MangleProcedure(DWARFDie die, bool abbreviate) {
     }
     if (!ok) return ToAnsi(JoinReadable(readable));
     std::string args = "$q";
-    if (MangleArgs(decl, args, 0) && mangled.size() + args.size() <= kMaxMangledChars) mangled += args;
-    if (mangled.size() > kMaxMangledChars) return ToAnsi(JoinReadable(readable));
+    if (MangleArgs(decl, args, 0) && mangled.size() + args.size() <= crash::mangled::kMaxNameChars) mangled += args;
+    if (mangled.size() > crash::mangled::kMaxNameChars) return ToAnsi(JoinReadable(readable));
     return ToAnsi(mangled);
 }
 

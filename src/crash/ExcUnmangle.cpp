@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "crash/MangledNames.h"
+
 namespace crash {
 
 namespace {
@@ -15,22 +17,6 @@ struct TAbandonParse {
 
 constexpr int kScratchSize = 8192;
 constexpr int kMaxPrefixes = 98;
-
-struct TOperator {
-    const char* Code;
-    const char* Text;
-};
-
-const TOperator kOperators[] = {
-    {"add", "+"},     {"adr", "&"},     {"and", "&"},     {"asg", "="},     {"land", "&&"},  {"lor", "||"},
-    {"call", "()"},   {"cmp", "~"},     {"fnc", "()"},    {"dec", "--"},    {"dele", "delete"},
-    {"div", "/"},     {"eql", "=="},    {"geq", ">="},    {"gtr", ">"},     {"inc", "++"},   {"ind", "*"},
-    {"leq", "<="},    {"lsh", "<<"},    {"lss", "<"},     {"mod", "%"},     {"mul", "*"},    {"neq", "!="},
-    {"new", "new"},   {"not", "!"},     {"or", "|"},      {"rand", "&="},   {"rdiv", "/="},  {"rlsh", "<<="},
-    {"rmin", "-="},   {"rmod", "%="},   {"rmul", "*="},   {"ror", "|="},    {"rplu", "+="},  {"rrsh", ">>="},
-    {"rsh", ">>"},    {"rxor", "^="},   {"subs", "[]"},   {"sub", "-"},     {"xor", "^"},    {"arow", "->"},
-    {"nwa", "new[]"}, {"dla", "delete[]"},
-};
 
 const char* BasicType(char c) {
     switch (c) {
@@ -66,6 +52,15 @@ const char* CallingConvention(char c) {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsUpper(char c) { return c >= 'A' && c <= 'Z'; }
 
+// The prefix letters before a type.
+struct TTypePrefixes {
+    bool Unsigned = false, Signed = false, Const = false, Volatile = false, Closure = false;
+    // The qualifiers as written after a pointer, an array or a function.
+    const char* CvSuffix() const {
+        return Const ? (Volatile ? " const volatile" : " const") : (Volatile ? " volatile" : "");
+    }
+};
+
 // The parser state. One instance serves every call (the unmangler is not
 // reentrant); buffers are fixed so that a parse allocates nothing.
 class TUnmangler {
@@ -84,7 +79,7 @@ private:
     void Advance() {
         if (FSrc >= FSrcEnd) Fail(umError, __LINE__);
         ++FSrc;
-        if (++FCounter > kUnmangleSourceLimit) Fail(umTooLong, __LINE__);
+        if (++FCounter > mangled::kMaxNameChars) Fail(umTooLong, __LINE__);
     }
     void Expect(char c, int line) {
         if (Peek() != c) Fail(umError, line);
@@ -104,6 +99,12 @@ private:
     void ParseSpecial();
     void ParseCompilerTable();
     void ParseType(char* insertAt, bool argList);
+    TTypePrefixes ParseTypePrefixes();
+    void PutCvPrefix(const TTypePrefixes& prefixes);
+    void ParseNamedType(const TTypePrefixes& prefixes);
+    void ParseBasicType(const char* name, const TTypePrefixes& prefixes, bool argList);
+    void ParsePointerType(const TTypePrefixes& prefixes);
+    void ParseArrayType(const TTypePrefixes& prefixes);
     void ParseFunction(char* insertAt, const char* cvSuffix);
     void ParseArgList(bool templateArgs, bool kindPrefixed);
     void ParseValue(char kind, const char* typeSource, size_t typeSourceLen, bool kindPrefixed);
@@ -339,14 +340,12 @@ void TUnmangler::ParseSpecial() {
             Advance();
         }
         code[n] = 0;
-        for (const auto& op : kOperators)
-            if (std::strcmp(op.Code, code) == 0) {
-                PutText("operator ");
-                PutText(op.Text);
-                setKind(umOperator);
-                return;
-            }
-        Fail(umError, __LINE__);
+        const char* text = mangled::OperatorText(code);
+        if (!text) Fail(umError, __LINE__);
+        PutText("operator ");
+        PutText(text);
+        setKind(umOperator);
+        return;
     }
     if (c == 'o') {
         Advance();
@@ -404,131 +403,144 @@ void TUnmangler::ParseTextUntil(bool stopAtPercent, bool consumeDollar) {
     if (consumeDollar) Expect('$', __LINE__);
 }
 
+// Prefix letters, then one type: a length-prefixed name, a basic type, a
+// pointer, reference or member pointer, an array or a function.
 void TUnmangler::ParseType(char* insertAt, bool argList) {
-    bool isUnsigned = false, isSigned = false, isConst = false, isVolatile = false, isClosure = false;
-    int prefixes = 0;
+    const TTypePrefixes prefixes = ParseTypePrefixes();
+    char c = Peek();
+    // A closure is a method pointer: "__closure" qualifies a pointer (or
+    // reference) to a function, as in "void __fastcall (__closure *)(int)".
+    if (prefixes.Closure && !((c == 'p' || c == 'r' || c == 'M') && Peek(1) == 'q')) Fail(umError, __LINE__);
+    if (IsDigit(c)) ParseNamedType(prefixes);
+    else if (const char* basic = BasicType(c)) ParseBasicType(basic, prefixes, argList);
+    else if (c == 'p' || c == 'r' || c == 'M') ParsePointerType(prefixes);
+    else if (c == 'a') ParseArrayType(prefixes);
+    else if (c == 'q') ParseFunction(insertAt, prefixes.CvSuffix());
+    else Fail(umError, __LINE__);
+}
+
+// "u" unsigned, "z" signed, "x" const, "w" volatile, "yf"/"yn" closure, in
+// any order and number.
+TTypePrefixes TUnmangler::ParseTypePrefixes() {
+    TTypePrefixes prefixes;
+    int count = 0;
     for (;;) {
         char c = Peek();
-        if (c == 'u') isUnsigned = true;
-        else if (c == 'z') isSigned = true;
-        else if (c == 'x') isConst = true;
-        else if (c == 'w') isVolatile = true;
+        if (c == 'u') prefixes.Unsigned = true;
+        else if (c == 'z') prefixes.Signed = true;
+        else if (c == 'x') prefixes.Const = true;
+        else if (c == 'w') prefixes.Volatile = true;
         else if (c == 'y') {
             char k = Peek(1);
             if (k != 'f' && k != 'n') Fail(umError, __LINE__);
             Advance();
-            isClosure = true;  // written inside the pointer it qualifies
+            prefixes.Closure = true;  // written inside the pointer it qualifies
         } else
-            break;
+            return prefixes;
         Advance();
-        if (++prefixes > kMaxPrefixes) Fail(umError, __LINE__);
+        if (++count > kMaxPrefixes) Fail(umError, __LINE__);
     }
-    auto putCv = [&] {
-        if (isConst) PutText("const ");
-        if (isVolatile) PutText("volatile ");
-    };
-    const char* cvSuffix = isConst ? (isVolatile ? " const volatile" : " const") : (isVolatile ? " volatile" : "");
+}
 
+void TUnmangler::PutCvPrefix(const TTypePrefixes& prefixes) {
+    if (prefixes.Const) PutText("const ");
+    if (prefixes.Volatile) PutText("volatile ");
+}
+
+// A length-prefixed qualified name: the digits give the length of the name
+// that follows, which is read on its own.
+void TUnmangler::ParseNamedType(const TTypePrefixes& prefixes) {
+    uint32_t n = 0;
+    while (IsDigit(Peek())) {
+        n = n * 10 + static_cast<uint32_t>(Peek() - '0');
+        if (n > mangled::kMaxNameChars) Fail(umError, __LINE__);
+        Advance();
+    }
+    if (n == 0 || n > static_cast<uint32_t>(FSrcEnd - FSrc)) Fail(umError, __LINE__);
+    PutCvPrefix(prefixes);
+    const char* savedEnd = FSrcEnd;
+    const char* limit = FSrc + n;
+    FSrcEnd = limit;
+    bool trackPos = FTrackPos;
+    FTrackPos = false;
+    ParseQualifiedName(false);
+    FTrackPos = trackPos;
+    FSrcEnd = savedEnd;
+    if (FSrc != limit) Fail(umError, __LINE__);
+}
+
+// A basic type's letter; "v" alone in an argument list is no argument.
+void TUnmangler::ParseBasicType(const char* name, const TTypePrefixes& prefixes, bool argList) {
     char c = Peek();
-    // A closure is a method pointer: "__closure" qualifies a pointer (or
-    // reference) to a function, as in "void __fastcall (__closure *)(int)".
-    if (isClosure && !((c == 'p' || c == 'r' || c == 'M') && Peek(1) == 'q')) Fail(umError, __LINE__);
-    if (IsDigit(c)) {
-        // A length-prefixed qualified name.
-        uint32_t n = 0;
-        while (IsDigit(Peek())) {
-            n = n * 10 + static_cast<uint32_t>(Peek() - '0');
-            if (n > kUnmangleSourceLimit) Fail(umError, __LINE__);
-            Advance();
-        }
-        if (n == 0 || n > static_cast<uint32_t>(FSrcEnd - FSrc)) Fail(umError, __LINE__);
-        putCv();
-        const char* savedEnd = FSrcEnd;
-        const char* limit = FSrc + n;
-        FSrcEnd = limit;
-        bool trackPos = FTrackPos;
-        FTrackPos = false;
-        ParseQualifiedName(false);
-        FTrackPos = trackPos;
-        FSrcEnd = savedEnd;
-        if (FSrc != limit) Fail(umError, __LINE__);
-        return;
+    Advance();
+    if (c == 'v' && argList) return;
+    PutCvPrefix(prefixes);
+    if (prefixes.Signed) PutText("signed ");
+    if (prefixes.Unsigned) PutText("unsigned ");
+    PutText(name);
+}
+
+// "p" pointer, "r" reference or "M" class member pointer, then the type
+// pointed to; to a function, the pointer goes in parentheses before its
+// argument list.
+void TUnmangler::ParsePointerType(const TTypePrefixes& prefixes) {
+    char c = Peek();
+    Advance();
+    size_t holdTop = FHoldTop;
+    const char* cls = nullptr;
+    if (c == 'M') {
+        char* mark = FOut;
+        ParseType(mark, false);
+        cls = HoldPush(mark, static_cast<size_t>(FOut - mark));
+        FOut = mark;
     }
-    if (const char* basic = BasicType(c)) {
+    char* pointeeAt = FOut;
+    bool toFunction = Peek() == 'q';
+    if (toFunction) {
+        Put('(');
+        if (prefixes.Closure) PutText("__closure ");
+        if (cls) {
+            PutText(cls);
+            PutText("::");
+        }
+        PutText("*)");
+    }
+    ParseType(pointeeAt, false);
+    if (!toFunction) {
+        if (c == 'r') Put('&');
+        else if (c == 'p') PutText(" *");
+        else {
+            Put(' ');
+            PutText(cls);
+            PutText("::*");
+        }
+    }
+    PutText(prefixes.CvSuffix());
+    FHoldTop = holdTop;
+}
+
+// "a" dimension "$", repeated, then the element type.
+void TUnmangler::ParseArrayType(const TTypePrefixes& prefixes) {
+    size_t holdTop = FHoldTop;
+    const char* dims[64];
+    int count = 0;
+    while (Peek() == 'a') {
         Advance();
-        if (c == 'v' && argList) return;
-        putCv();
-        if (isSigned) PutText("signed ");
-        if (isUnsigned) PutText("unsigned ");
-        PutText(basic);
-        return;
+        if (Peek() == '0') Advance();
+        const char* from = FSrc;
+        while (Peek() != 0 && Peek() != '$') Advance();
+        if (count >= 64) Fail(umError, __LINE__);
+        dims[count++] = HoldPush(from, static_cast<size_t>(FSrc - from));
+        Expect('$', __LINE__);
     }
-    if (c == 'p' || c == 'r' || c == 'M') {
-        Advance();
-        size_t holdTop = FHoldTop;
-        const char* cls = nullptr;
-        if (c == 'M') {
-            char* mark = FOut;
-            ParseType(mark, false);
-            cls = HoldPush(mark, static_cast<size_t>(FOut - mark));
-            FOut = mark;
-        }
-        char* pointeeAt = insertAt;
-        bool toFunction = Peek() == 'q';
-        if (toFunction) {
-            pointeeAt = FOut;
-            Put('(');
-            if (isClosure) PutText("__closure ");
-            if (cls) {
-                PutText(cls);
-                PutText("::");
-            }
-            PutText("*)");
-        } else {
-            pointeeAt = FOut;
-        }
-        ParseType(pointeeAt, false);
-        if (!toFunction) {
-            if (c == 'r') Put('&');
-            else if (c == 'p') PutText(" *");
-            else {
-                Put(' ');
-                PutText(cls);
-                PutText("::*");
-            }
-        }
-        PutText(cvSuffix);
-        FHoldTop = holdTop;
-        return;
+    ParseType(FOut, false);
+    for (int i = 0; i < count; ++i) {
+        Put('[');
+        PutText(dims[i]);
+        Put(']');
     }
-    if (c == 'a') {
-        size_t holdTop = FHoldTop;
-        const char* dims[64];
-        int count = 0;
-        while (Peek() == 'a') {
-            Advance();
-            if (Peek() == '0') Advance();
-            const char* from = FSrc;
-            while (Peek() != 0 && Peek() != '$') Advance();
-            if (count >= 64) Fail(umError, __LINE__);
-            dims[count++] = HoldPush(from, static_cast<size_t>(FSrc - from));
-            Expect('$', __LINE__);
-        }
-        ParseType(FOut, false);
-        for (int i = 0; i < count; ++i) {
-            Put('[');
-            PutText(dims[i]);
-            Put(']');
-        }
-        PutText(cvSuffix);
-        FHoldTop = holdTop;
-        return;
-    }
-    if (c == 'q') {
-        ParseFunction(insertAt, cvSuffix);
-        return;
-    }
-    Fail(umError, __LINE__);
+    PutText(prefixes.CvSuffix());
+    FHoldTop = holdTop;
 }
 
 // "q" [ "q" convention ]... arguments [ "$" return type ]

@@ -41,9 +41,8 @@ enum : uint32_t {
     umNotMangled = 0x80000000u,
 };
 
-// Longest mangled name parsed (counting the leading "@"), largest output
-// buffer, and the most arguments one list may hold.
-constexpr int kUnmangleSourceLimit = 250;
+// Largest output buffer, and the most arguments one list may hold. (The
+// longest name read is mangled::kMaxNameChars, in crash/MangledNames.h.)
 constexpr int kUnmangleMaxOutput = 8192;
 constexpr int kUnmangleMaxArgs = 36;
 
