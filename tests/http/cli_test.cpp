@@ -86,8 +86,6 @@ TEST_F(CliTest, FailuresHaveTheirOwnExitCodesAndMessages) {
     EXPECT_EQ(2u, Run(L"--field novalue " + servers.Url("http", L"/m"), out));
     EXPECT_NE(std::string::npos, out.find("--field needs NAME=VALUE")) << out;
     out.clear();
-    EXPECT_EQ(2u, Run(L"--proxy nohost", out));
-    out.clear();
     EXPECT_EQ(2u, Run(L"ftp://host/x", out));
     out.clear();
     EXPECT_EQ(5u, Run(L"--output " + dir.Path() + L"no\\such\\dir\\x " + servers.Url("http", L"/m"), out)) << out;
