@@ -26,13 +26,7 @@ namespace {
 const wchar_t* kParentKey = L"Software\\Quillfen\\Orvex Engine";
 
 // Polls `done` for up to five seconds.
-bool WaitFor(const std::function<bool()>& done) {
-    for (int n = 0; n < 250; ++n) {
-        if (done()) return true;
-        Sleep(20);
-    }
-    return done();
-}
+bool WaitFor(const std::function<bool()>& done) { return testutil::WaitUntil(done, 5000, 20); }
 
 void SendKeys(std::vector<INPUT> keys) { SendInput(static_cast<UINT>(keys.size()), keys.data(), sizeof(INPUT)); }
 

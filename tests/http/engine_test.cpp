@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 
 #include "ScriptedPlatform.h"
 #include "TestUtil.h"
@@ -20,8 +19,8 @@ using testutil::CaptureRaise;
 namespace {
 
 std::wstring WriteFile(const testutil::TempDir& dir, const wchar_t* name, const std::string& content) {
-    std::wstring path = dir.Path() + name;
-    std::ofstream(path.c_str(), std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size()));
+    const std::wstring path = dir.Path() + name;
+    EXPECT_TRUE(testutil::WriteBytes(path, content));
     return path;
 }
 

@@ -315,7 +315,7 @@ TEST_F(NetworkTest, ChosenStatusHeadersAndBodiesComeBackAsTheServerSentThem) {
 
 // Adds the test CA to the Root store of this (test) Wine prefix.
 void TrustTestCA() {
-    std::string der = testhttp::ReadWholeFile(TServers::Get().WinPath("ca"));
+    std::string der = testutil::ReadFileBytes(TServers::Get().WinPath("ca"));
     ASSERT_FALSE(der.empty());
     HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
     ASSERT_NE(nullptr, store);
@@ -425,7 +425,7 @@ class ProxyTest : public NetworkTest {
 protected:
     // Requests tinyproxy has taken so far (one log line each).
     int ProxyRequests(const std::string& proxy) {
-        std::string log = testhttp::ReadWholeFile(servers.WinPath("dir") + L"\\srv-" + rtl::FromAnsi(proxy) + L".log");
+        std::string log = testutil::ReadFileBytes(servers.WinPath("dir") + L"\\srv-" + rtl::FromAnsi(proxy) + L".log");
         int n = 0;
         for (size_t p = log.find("Request (file descriptor"); p != std::string::npos;
              p = log.find("Request (file descriptor", p + 1))
