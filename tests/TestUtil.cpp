@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "rtl/ScopedHandle.h"
+
 namespace testutil {
 
 TempDir::TempDir() {
@@ -105,14 +107,21 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder) {
 
 std::string ReadFileBytes(const std::wstring& path) {
     std::string bytes;
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return bytes;
+    rtl::ScopedFileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!f) return bytes;
     char buf[4096];
     DWORD n = 0;
-    while (ReadFile(f, buf, sizeof(buf), &n, nullptr) && n > 0) bytes.append(buf, n);
-    CloseHandle(f);
+    while (ReadFile(f.Get(), buf, sizeof(buf), &n, nullptr) && n > 0) bytes.append(buf, n);
     return bytes;
+}
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes) {
+    rtl::ScopedFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
 }
 
 int TestMainWithChild(int argc, char** argv, int (*child)(const std::string& scenario)) {

@@ -42,6 +42,10 @@ DWORD RunAndWait(const std::wstring& commandLine, std::string* output = nullptr,
 // hold it open meanwhile.
 std::string ReadFileBytes(const std::wstring& path);
 
+// Writes `bytes` to `path`, replacing what was there; answers whether all
+// were written.
+bool WriteBytes(const std::wstring& path, const std::string& bytes);
+
 // The names of the files in `folder` (with trailing backslash).
 std::vector<std::wstring> FilesIn(const std::wstring& folder);
 
@@ -69,12 +73,14 @@ std::wstring TextOf(HWND wnd);
 // Writes a file with `bytes`, last written `minutesAgo` minutes ago.
 void Touch(const std::wstring& path, const std::string& bytes, int minutesAgo);
 
+// A wide text as ASCII, '?' for every other character (for messages).
+inline std::string Narrow(const std::wstring& s) {
+    std::string narrow;
+    for (wchar_t c : s) narrow += (c < 128) ? static_cast<char>(c) : '?';
+    return narrow;
+}
 
 }  // namespace testutil
 
 // Lets gtest print wide strings in failure messages.
-inline void PrintTo(const std::wstring& s, std::ostream* os) {
-    std::string narrow;
-    for (wchar_t c : s) narrow += (c < 128) ? static_cast<char>(c) : '?';
-    *os << '"' << narrow << '"';
-}
+inline void PrintTo(const std::wstring& s, std::ostream* os) { *os << '"' << testutil::Narrow(s) << '"'; }

@@ -4,6 +4,7 @@
 
 #include "config/GlobalProxySettings.h"
 #include "config/ProxyAddress.h"
+#include "config/ProxyDialogLayout.h"
 #include "config/UfrmOnlineUpdateSetupRes.h"
 #include "rtl/Forms.h"
 #include "rtl/Raise.h"
@@ -13,19 +14,6 @@
 namespace config {
 
 namespace {
-
-// Pixel layout at 96 dots per inch. A label's width follows its text.
-const int kClientWidth = 313;
-const int kClientHeight = 183;
-struct TControlPlace {
-    int Id, Left, Top, Width, Height;
-};
-const TControlPlace kLayout[] = {
-    {IDC_LBLHTTPPROXY, 32, 20, 0, 13},   {IDC_EDITPROXY, 92, 16, 129, 21},    {IDC_LBLPORT, 232, 20, 0, 13},
-    {IDC_EDITPORT, 260, 16, 37, 21},     {IDC_LBLUSERNAME, 32, 47, 0, 13},    {IDC_EDITUSERNAME, 92, 44, 129, 21},
-    {IDC_LABEL2, 32, 75, 0, 13},         {IDC_EDITPASSWORD, 92, 72, 129, 21}, {IDC_LBLSTATUS, 32, 101, 265, 39},
-    {IDOK, 82, 146, 73, 25},             {IDCANCEL, 166, 146, 73, 25},
-};
 
 std::wstring WindowText(HWND h) {
     std::wstring text(static_cast<size_t>(GetWindowTextLengthW(h)) + 1, L'\0');
@@ -53,7 +41,7 @@ void ApplyLayout(HWND dlg) {
     HDC dc = GetDC(dlg);
     int dpi = GetDeviceCaps(dc, LOGPIXELSY);
     HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(dlg, WM_GETFONT, 0, 0)));
-    for (const TControlPlace& p : kLayout) {
+    for (const TControlPlace& p : kProxyDialogLayout) {
         HWND control = GetDlgItem(dlg, p.Id);
         int width = MulDiv(p.Width, dpi, 96);
         if (p.Width == 0) {
@@ -67,7 +55,7 @@ void ApplyLayout(HWND dlg) {
     SelectObject(dc, oldFont);
     ReleaseDC(dlg, dc);
 
-    RECT frame{0, 0, MulDiv(kClientWidth, dpi, 96), MulDiv(kClientHeight, dpi, 96)};
+    RECT frame{0, 0, MulDiv(kProxyDialogClientWidth, dpi, 96), MulDiv(kProxyDialogClientHeight, dpi, 96)};
     AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(dlg, GWL_STYLE)), FALSE,
                        static_cast<DWORD>(GetWindowLongW(dlg, GWL_EXSTYLE)));
     int width = frame.right - frame.left, height = frame.bottom - frame.top;

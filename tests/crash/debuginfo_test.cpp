@@ -14,11 +14,7 @@ namespace td32 = crash::td32;
 namespace {
 
 void WriteBytes(const std::wstring& path, const Bytes& data) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h);
-    DWORD written = 0;
-    if (!data.empty()) WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
-    CloseHandle(h);
+    ASSERT_TRUE(testutil::WriteBytes(path, std::string(data.begin(), data.end())));
 }
 
 // Bytes that stand for a module's own content before the appended block.
@@ -431,12 +427,9 @@ TEST_F(SymbolPathTest, FoundThroughTheRegistryAndReadOncePerProcess) {
     // block off a copy of the version probe.
     std::wstring probe = VersionedModule(L"probe.exe");
     {
-        HANDLE h = CreateFileW(probe.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        DWORD size = GetFileSize(h, nullptr);
-        Bytes data(size);
-        DWORD got = 0;
-        ReadFile(h, data.data(), size, &got, nullptr);
-        CloseHandle(h);
+        const std::string bytes = testutil::ReadFileBytes(probe);
+        Bytes data(bytes.begin(), bytes.end());
+        const size_t size = data.size();
         uint32_t total = 0;
         std::memcpy(&total, data.data() + size - 4, 4);
         if (std::memcmp(data.data() + size - 8, "FB0A", 4) == 0) data.resize(size - total);

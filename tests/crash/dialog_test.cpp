@@ -34,13 +34,10 @@ struct DialogLook {
 };
 
 HWND WaitForDialog(const wchar_t* title) {
-    for (int i = 0; i < 200; ++i) {  // ~20 s at most
-        // Visible only once its initialisation (tabs, texts) has run.
-        HWND dlg = FindWindowW(L"#32770", title);
-        if (dlg && IsWindowVisible(dlg)) return dlg;
-        Sleep(100);
-    }
-    return nullptr;
+    HWND dlg = nullptr;
+    // Visible only once its initialisation (tabs, texts) has run.
+    auto shown = [&] { return (dlg = FindWindowW(L"#32770", title)) != nullptr && IsWindowVisible(dlg); };
+    return testutil::WaitUntil(shown, 20000, 100) ? dlg : nullptr;
 }
 
 // Saves what the window shows as a 24-bit BMP (for the record of the build).

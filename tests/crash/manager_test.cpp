@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -572,9 +571,7 @@ TEST(ErrorLog, WaitsForAnotherWriterInsteadOfDroppingTheEntry) {
     });
     AppendToErrorLog(path, L"second entry\r\n");
     releaser.join();
-    std::ifstream in(rtl::ToAnsi(path), std::ios::binary);
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(content, "second entry\r\n");
+    EXPECT_EQ(testutil::ReadFileBytes(path), "second entry\r\n");
     // A log that stays locked gives up after the bounded wait.
     HANDLE locked = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     DWORD start = GetTickCount();

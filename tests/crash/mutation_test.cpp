@@ -18,20 +18,10 @@ namespace td32 = crash::td32;
 
 namespace {
 
-Bytes ReadAll(const std::wstring& path) {
-    Bytes data;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return data;
-    data.resize(GetFileSize(h, nullptr));
-    DWORD got = 0;
-    if (!data.empty()) ReadFile(h, data.data(), static_cast<DWORD>(data.size()), &got, nullptr);
-    CloseHandle(h);
-    return data;
-}
-
 // The TD32 block the build appended to the version probe.
 Bytes ProbeBlock() {
-    Bytes exe = ReadAll(testutil::ExeFolder() + L"..\\env\\version_probe.exe");
+    const std::string file = testutil::ReadFileBytes(testutil::ExeFolder() + L"..\\env\\version_probe.exe");
+    const Bytes exe(file.begin(), file.end());
     if (exe.size() < 8 || std::memcmp(exe.data() + exe.size() - 8, "FB0A", 4) != 0) return {};
     uint32_t total;
     std::memcpy(&total, exe.data() + exe.size() - 4, 4);

@@ -250,10 +250,6 @@ private:
     BOOL FStarted = FALSE;
 };
 
-HWND WaitForWindow(DWORD pid, const std::wstring& title, DWORD timeoutMs = 60000) {
-    return testutil::WaitForTopWindow(pid, title, timeoutMs);
-}
-
 std::vector<std::string> SplitCrLf(const std::string& text) {
     std::vector<std::string> lines;
     size_t start = 0;
@@ -634,7 +630,7 @@ TEST(ReportChild, WithoutTheDiagnosticsProgramAMessageBoxNamesTheReport) {
     TDiagViewSwap swap(TDiagViewSwap::kMissing);
     TChildProcess child(L"\"" + ThisExe() + L"\" --child=crash");
     ASSERT_TRUE(child.Started());
-    HWND box = WaitForWindow(child.Id(), L"Error");
+    HWND box = testutil::WaitForTopWindow(child.Id(), L"Error", 60000);
     ASSERT_NE(nullptr, box) << "no message box";
     const std::wstring text = testutil::TextOf(GetDlgItem(box, 0xFFFF));
     const std::wstring marker = L"\r\n\r\n  ";
@@ -659,7 +655,7 @@ TEST(ReportChild, WithoutTheDiagnosticsProgramAMessageBoxNamesTheReport) {
 std::wstring ShowInDiagView(const std::wstring& arguments, std::wstring* caption = nullptr) {
     TChildProcess viewer(L"\"" + InstalledDiagView() + L"\" " + arguments);
     if (!viewer.Started()) return L"<not started>";
-    HWND wnd = WaitForWindow(viewer.Id(), L"Crash Report Viewer");
+    HWND wnd = testutil::WaitForTopWindow(viewer.Id(), L"Crash Report Viewer", 60000);
     if (!wnd) return L"<no window>";
     if (caption) *caption = testutil::TextOf(wnd);
     const std::wstring text = testutil::TextOf(FindWindowExW(wnd, nullptr, L"Edit", nullptr));

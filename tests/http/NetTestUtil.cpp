@@ -79,13 +79,6 @@ uint32_t WritePatternFile(const std::wstring& path, uint64_t length, unsigned se
     return crc;
 }
 
-std::string ReadWholeFile(const std::wstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 static std::string Unhex(const std::string& hex) {
     std::string out;
     for (size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));

@@ -27,7 +27,6 @@ uint32_t Crc32(const void* data, size_t length, uint32_t crc = 0);
 std::string Pattern(size_t length, unsigned seed);
 // Writes `length` pattern bytes to `path` in pieces; answers their CRC-32.
 uint32_t WritePatternFile(const std::wstring& path, uint64_t length, unsigned seed);
-std::string ReadWholeFile(const std::wstring& path);
 
 // What the upload server says it received (its answer body).
 struct TSummary {

@@ -32,7 +32,7 @@ public:
     std::wstring Agent, Host, Verb, Object, ProxyServer, ProxyName;
     DWORD Access = ~0u;
     INTERNET_PORT Port = 0;
-    DWORD RequestFlags = 0, ProxyFlags = 0, ProxyOptionCount = 0;
+    DWORD ConnectFlags = 0, RequestFlags = 0, ProxyFlags = 0, ProxyOptionCount = 0;
     std::string AddedHeader;
     std::vector<std::string> AddedHeaders;
     std::wstring ProxyUser, ProxyPassword;
@@ -74,11 +74,12 @@ public:
         Calls.push_back("InternetSetStatusCallback");
         return nullptr;
     }
-    HINTERNET InternetConnectW(HINTERNET, LPCWSTR server, INTERNET_PORT port, LPCWSTR, LPCWSTR, DWORD, DWORD,
+    HINTERNET InternetConnectW(HINTERNET, LPCWSTR server, INTERNET_PORT port, LPCWSTR, LPCWSTR, DWORD, DWORD flags,
                                DWORD_PTR) override {
         if (Failing("InternetConnect")) return nullptr;
         Host = server;
         Port = port;
+        ConnectFlags = flags;
         return Open(kConnection);
     }
     HINTERNET HttpOpenRequestW(HINTERNET, LPCWSTR verb, LPCWSTR object, LPCWSTR, LPCWSTR, LPCWSTR*, DWORD flags,
@@ -116,6 +117,7 @@ public:
         return TRUE;
     }
     BOOL HttpEndRequestW(HINTERNET, LPINTERNET_BUFFERSW, DWORD, DWORD_PTR) override {
+        Calls.push_back("HttpEndRequest");
         FEnded = true;
         if (EndRequestError) return SetError(EndRequestError);
         return TRUE;

@@ -98,11 +98,8 @@ public:
         return result;
     }
 
-    template <class Pred>
-    bool WaitFor(Pred pred, DWORD timeoutMs = kPatienceMs) {
-        for (DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(20))
-            if (pred()) return true;
-        return pred();
+    bool WaitFor(const std::function<bool()>& pred, DWORD timeoutMs = kPatienceMs) {
+        return testutil::WaitUntil(pred, timeoutMs, 20);
     }
 
     // Waits until the n-th dialog (counting from 1) is open and visible.
@@ -159,11 +156,7 @@ private:
     std::vector<std::string> FFailures;
 };
 
-std::string Narrow(const std::wstring& s) {
-    std::string out;
-    for (wchar_t c : s) out += c < 128 ? static_cast<char>(c) : '?';
-    return out;
-}
+using testutil::Narrow;
 
 class FolderDialogTest : public ::testing::Test {
 protected:

@@ -196,14 +196,6 @@ bool TSystemProxy::Use(const std::wstring& serverAndPort) {
 
 // --- files ---
 
-bool WriteBytes(const std::wstring& path, const std::string& bytes) {
-    rtl::ScopedHandle<rtl::KernelHandleTraits> file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    return file && WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
-}
-
 bool WriteFillerFile(const std::wstring& path, uint64_t bytes) {
     rtl::ScopedHandle<rtl::KernelHandleTraits> file(
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

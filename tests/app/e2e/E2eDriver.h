@@ -52,6 +52,7 @@ using testutil::FindTopWindow;
 using testutil::TextOf;
 using testutil::WaitForTopWindow;
 using testutil::WaitUntil;
+using testutil::WriteBytes;
 
 bool SetTextOf(HWND wnd, const std::wstring& text);
 // Waits until the text starts with `prefix`; answers the last text seen.
@@ -111,8 +112,6 @@ private:
 
 // Writes `bytes` of a repeating pattern quickly (no checksum).
 bool WriteFillerFile(const std::wstring& path, uint64_t bytes);
-// Writes `bytes` to `path`; answers whether all were written.
-bool WriteBytes(const std::wstring& path, const std::string& bytes);
 uint64_t FileSize(const std::wstring& path);  // 0 when missing
 bool FileExists(const std::wstring& path);
 
