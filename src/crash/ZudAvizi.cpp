@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "crash/ExcUnmangle.h"
+#include "crash/ExceptionHooks.h"
 #include "crash/ZudAviziDefaultFilter.h"
 #include "crash/ZudAviziDlg.h"
-#include "crash/ZudAviziHooks.h"
 #include "crash/ZudAviziPatch.h"
 #include "env/OwnMemory.h"
 #include "env/TextUtils.h"

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "crash/ExceptionHooks.h"
 #include "crash/ZudAviziDlg.h"
-#include "crash/ZudAviziHooks.h"
 #include "rtl/FilePath.h"
 #include "rtl/Text.h"
 

@@ -1,4 +1,4 @@
-#include "crash/ZudAviziHooks.h"
+#include "crash/ExceptionHooks.h"
 
 #include <cstring>
 #include <cwchar>

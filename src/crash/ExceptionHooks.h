@@ -40,7 +40,7 @@ void AppendToErrorLog(const std::wstring& path, const std::wstring& text);
 
 }  // namespace crash
 
-// Machine-code stubs (ZudAviziStubs.S) and the entry points they call.
+// Machine-code stubs (HookStubs.S) and the entry points they call.
 extern "C" {
 void crash_EntryStub();
 void crash_EndStub();
