@@ -83,11 +83,11 @@ void TMainForm::CreateControls() {
     FFileList = new rtl::TListView(this, 0, 0, 10, 10, true);
     FFileList->SetId(idFileList);
     FFileList->SetName(L"FileList");
-    const auto S = [&](int px) { return MulDiv(px, FDpi, 96); };
-    FFileList->AddColumn(L"Name", S(230));
-    FFileList->AddColumn(L"Size", S(80), true);
-    FFileList->AddColumn(L"Modified", S(120));
-    FFileList->AddColumn(L"Folder", S(200));
+    const rtl::TDesignScale scale(FDpi);
+    FFileList->AddColumn(L"Name", scale.S(230));
+    FFileList->AddColumn(L"Size", scale.S(80), true);
+    FFileList->AddColumn(L"Modified", scale.S(120));
+    FFileList->AddColumn(L"Folder", scale.S(200));
     FFileList->OnKeyDown = [this](WORD key) {
         if (key == VK_DELETE) RemoveSelected();
     };

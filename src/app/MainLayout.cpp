@@ -8,10 +8,8 @@ namespace app {
 
 namespace {
 
-struct TMetrics {
-    explicit TMetrics(int dpi) : Dpi(dpi > 0 ? dpi : 96) {}
-    int S(int designPixels) const { return MulDiv(designPixels, Dpi, 96); }
-    int Dpi;
+struct TMetrics : rtl::TDesignScale {
+    using TDesignScale::TDesignScale;
     int Margin() const { return S(10); }
     int Gap() const { return S(6); }
     int ButtonW() const { return S(110); }

@@ -13,6 +13,14 @@ struct TControlPlace {
     RECT Rect;
 };
 
+// Lengths designed at 96 dots per inch, scaled to a resolution (taken as 96
+// when it is not known).
+struct TDesignScale {
+    explicit TDesignScale(int dpi) : Dpi(dpi > 0 ? dpi : 96) {}
+    int S(int designPixels) const { return MulDiv(designPixels, Dpi, 96); }
+    int Dpi;
+};
+
 // The screen's resolution in dots per inch (96 when it cannot be read).
 int ScreenDpi();
 

@@ -8,10 +8,8 @@ namespace diagview {
 
 namespace {
 
-struct TMetrics {
-    explicit TMetrics(int dpi) : Dpi(dpi > 0 ? dpi : 96) {}
-    int S(int designPixels) const { return MulDiv(designPixels, Dpi, 96); }
-    int Dpi;
+struct TMetrics : rtl::TDesignScale {
+    using TDesignScale::TDesignScale;
     int Margin() const { return S(8); }
     int Gap() const { return S(6); }
     int LabelGap() const { return S(2); }  // between a label and its box
@@ -89,7 +87,7 @@ std::vector<rtl::TControlPlace> ComputeViewerLayout(int cw, int ch, int dpi) {
     return p;
 }
 
-int ReportFontHeight(int dpi) { return MulDiv(13, dpi > 0 ? dpi : 96, 96); }
+int ReportFontHeight(int dpi) { return rtl::TDesignScale(dpi).S(13); }
 
 HFONT CreateReportFont(int dpi) {
     return CreateFontW(-ReportFontHeight(dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
