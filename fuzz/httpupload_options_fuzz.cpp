@@ -96,13 +96,19 @@ void CheckFileOption(const S& word) {
 
 // A fault text is one of the parser's, about a word it was given.
 void CheckFault(const S& error, const std::vector<S>& args, const TOptions& o) {
-    static const char* const kFixed[] = {
-        "--field needs NAME=VALUE", "--file needs FIELD=PATH[;TYPE]", "--retry needs a number from 0 to 10",
-        "--connect-timeout needs a number of seconds from 1 to 86400",
-        "--max-time needs a number of seconds from 1 to 86400", "--proxy needs HOST:PORT or http://HOST:PORT",
-        "--proxy needs HOST:PORT with a port from 1 to 65535", "--proxy-user needs a user name",
-        "--proxy-password needs a password", "--proxy-password-env needs a variable name",
-        "--output needs a file name", "no URL given", "--proxy-user needs --proxy"};
+    static const char* const kFixed[] = {"--field needs NAME=VALUE",
+                                         "--file needs FIELD=PATH[;TYPE]",
+                                         "--retry needs a number from 0 to 10",
+                                         "--connect-timeout needs a number of seconds from 1 to 86400",
+                                         "--max-time needs a number of seconds from 1 to 86400",
+                                         "--proxy needs HOST:PORT or http://HOST:PORT",
+                                         "--proxy needs HOST:PORT with a port from 1 to 65535",
+                                         "--proxy-user needs a user name",
+                                         "--proxy-password needs a password",
+                                         "--proxy-password-env needs a variable name",
+                                         "--output needs a file name",
+                                         "no URL given",
+                                         "--proxy-user needs --proxy"};
     for (const char* text : kFixed)
         if (error == Str(text)) return;
     const S kUnknown = u"unknown option ", kMore = u"more than one URL: ",

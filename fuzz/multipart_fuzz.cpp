@@ -35,9 +35,12 @@ std::string Unescape(const std::string& s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
         std::string code = s.substr(i, 3);
-        if (code == "%22") out += '"';
-        else if (code == "%0D") out += '\r';
-        else if (code == "%0A") out += '\n';
+        if (code == "%22")
+            out += '"';
+        else if (code == "%0D")
+            out += '\r';
+        else if (code == "%0A")
+            out += '\n';
         else {
             out += s[i];
             continue;
@@ -135,7 +138,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // As the engine sends it: header, content, CRLF per part; the closing line after them.
     std::string body;
     for (const TPart& p : parts) {
-        body += p.IsFile ? mp::FileHeader(boundary, p.Name, p.FileName, p.ContentType) : mp::FieldHeader(boundary, p.Name);
+        body +=
+            p.IsFile ? mp::FileHeader(boundary, p.Name, p.FileName, p.ContentType) : mp::FieldHeader(boundary, p.Name);
         body += p.Content;
         body += mp::kCRLF;
     }

@@ -42,7 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::u16string units;
     for (size_t n = 0; n + 1 < size; n += 2) units += static_cast<char16_t>(data[n] | data[n + 1] << 8);
     size_t cut = units.find(u'\r');
-    if (cut == std::u16string::npos) RoundTrip(units, u"");
-    else RoundTrip(units.substr(0, cut), units.substr(cut + 1));
+    if (cut == std::u16string::npos)
+        RoundTrip(units, u"");
+    else
+        RoundTrip(units.substr(0, cut), units.substr(cut + 1));
     return 0;
 }

@@ -50,8 +50,10 @@ void CheckHex(const S& word) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<S> args(1);
     for (size_t i = 0; i < size && args.size() < 64; ++i) {
-        if (data[i] == 0) args.emplace_back();
-        else args.back() += data[i] == 0xFF ? u'\u00E9' : static_cast<char16_t>(data[i]);
+        if (data[i] == 0)
+            args.emplace_back();
+        else
+            args.back() += data[i] == 0xFF ? u'\u00E9' : static_cast<char16_t>(data[i]);
     }
     for (const S& a : args) CheckHex(a);
 

@@ -107,8 +107,9 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder) {
 
 std::string ReadFileBytes(const std::wstring& path) {
     std::string bytes;
-    rtl::ScopedFileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr));
+    rtl::ScopedFileHandle f(CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
     if (!f) return bytes;
     char buf[4096];
     DWORD n = 0;
@@ -185,8 +186,8 @@ std::wstring TextOf(HWND wnd) {
         if (!SendMessageTimeoutW(wnd, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, 10000, &length)) return {};
         std::wstring text(length + 256, L'\0');
         DWORD_PTR copied = 0;
-        if (!SendMessageTimeoutW(wnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                                 SMTO_NORMAL, 10000, &copied))
+        if (!SendMessageTimeoutW(wnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_NORMAL,
+                                 10000, &copied))
             return {};
         if (copied + 1 < text.size()) {
             text.resize(copied);

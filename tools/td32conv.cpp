@@ -27,8 +27,8 @@ namespace td32 = crash::td32;
 
 namespace {
 
-constexpr size_t kMaxNameBytes = 255;    // one length byte in the names table
-constexpr uint32_t kCodeOffset = 0x1000; // logical address = VA - image base - 0x1000
+constexpr size_t kMaxNameBytes = 255;     // one length byte in the names table
+constexpr uint32_t kCodeOffset = 0x1000;  // logical address = VA - image base - 0x1000
 
 using Bytes = std::vector<uint8_t>;
 
@@ -45,9 +45,12 @@ void Patch32(Bytes& b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 void PutPacked(Bytes& b, uint32_t v) {
-    if (v < 0x80) Put8(b, v << 1);
-    else if (v < 0x4000) Put16(b, (v << 2) | 1);
-    else Put32(b, (v << 2) | 3);
+    if (v < 0x80)
+        Put8(b, v << 1);
+    else if (v < 0x4000)
+        Put16(b, (v << 2) | 1);
+    else
+        Put32(b, (v << 2) | 3);
 }
 
 // ---------------------------------------------------------------- names
@@ -157,10 +160,8 @@ bool Scopes(DWARFDie die, std::vector<std::string>& out) {
                 break;
             }
             case dwarf::DW_TAG_subprogram:
-            case dwarf::DW_TAG_lexical_block:
-                break;  // local classes: the function scope is not named
-            default:
-                break;
+            case dwarf::DW_TAG_lexical_block: break;  // local classes: the function scope is not named
+            default: break;
         }
     }
     out.assign(reversed.rbegin(), reversed.rend());
@@ -210,11 +211,21 @@ bool MangleType(DWARFDie type, std::string& out, int depth) {
     switch (type.getTag()) {
         case dwarf::DW_TAG_base_type: {
             static const std::map<std::string, const char*> basic = {
-                {"int", "i"},           {"unsigned int", "ui"},        {"char", "c"},
-                {"signed char", "zc"},  {"unsigned char", "uc"},       {"short int", "s"},
-                {"short unsigned int", "us"}, {"long int", "l"},       {"long unsigned int", "ul"},
-                {"long long int", "j"}, {"long long unsigned int", "uj"}, {"bool", "o"},
-                {"float", "f"},         {"double", "d"},               {"long double", "g"},
+                {"int", "i"},
+                {"unsigned int", "ui"},
+                {"char", "c"},
+                {"signed char", "zc"},
+                {"unsigned char", "uc"},
+                {"short int", "s"},
+                {"short unsigned int", "us"},
+                {"long int", "l"},
+                {"long unsigned int", "ul"},
+                {"long long int", "j"},
+                {"long long unsigned int", "uj"},
+                {"bool", "o"},
+                {"float", "f"},
+                {"double", "d"},
+                {"long double", "g"},
                 {"wchar_t", "b"},
             };
             auto it = basic.find(DieName(type));
@@ -222,16 +233,10 @@ bool MangleType(DWARFDie type, std::string& out, int depth) {
             out += it->second;
             return true;
         }
-        case dwarf::DW_TAG_unspecified_type:
-            return false;
-        case dwarf::DW_TAG_const_type:
-            out += 'x';
-            return MangleType(inner, out, depth + 1);
-        case dwarf::DW_TAG_volatile_type:
-            out += 'w';
-            return MangleType(inner, out, depth + 1);
-        case dwarf::DW_TAG_typedef:
-            return inner && MangleType(inner, out, depth + 1);
+        case dwarf::DW_TAG_unspecified_type: return false;
+        case dwarf::DW_TAG_const_type: out += 'x'; return MangleType(inner, out, depth + 1);
+        case dwarf::DW_TAG_volatile_type: out += 'w'; return MangleType(inner, out, depth + 1);
+        case dwarf::DW_TAG_typedef: return inner && MangleType(inner, out, depth + 1);
         case dwarf::DW_TAG_pointer_type:
             out += 'p';
             if (inner && inner.getTag() == dwarf::DW_TAG_subroutine_type) {
@@ -241,16 +246,12 @@ bool MangleType(DWARFDie type, std::string& out, int depth) {
                 return MangleType(inner.getAttributeValueAsReferencedDie(dwarf::DW_AT_type), out, depth + 1);
             }
             return MangleType(inner, out, depth + 1);
-        case dwarf::DW_TAG_reference_type:
-            out += 'r';
-            return inner && MangleType(inner, out, depth + 1);
+        case dwarf::DW_TAG_reference_type: out += 'r'; return inner && MangleType(inner, out, depth + 1);
         case dwarf::DW_TAG_structure_type:
         case dwarf::DW_TAG_class_type:
         case dwarf::DW_TAG_union_type:
-        case dwarf::DW_TAG_enumeration_type:
-            return MangleNamedType(type, out);
-        default:
-            return false;  // rvalue references, member pointers, arrays, ...
+        case dwarf::DW_TAG_enumeration_type: return MangleNamedType(type, out);
+        default: return false;  // rvalue references, member pointers, arrays, ...
     }
 }
 
@@ -281,7 +282,8 @@ std::string Abbreviate(const std::string& component) {
     if (open == std::string::npos || component.rfind("operator", 0) == 0) return component;
     int depth = 0;
     for (size_t i = open; i < component.size(); ++i) {
-        if (component[i] == '<') ++depth;
+        if (component[i] == '<')
+            ++depth;
         else if (component[i] == '>' && --depth == 0)
             return component.substr(0, open) + "<...>" + Abbreviate(component.substr(i + 1));
     }
@@ -321,8 +323,10 @@ std::string MangleProcedure(DWARFDie die, bool abbreviate) {
     if (!named) return ToAnsi(JoinReadable(readable));
 
     std::string special;
-    if (!scopes.empty() && name == scopes.back()) special = "$bctr";
-    else if (name.size() > 1 && name[0] == '~' && !scopes.empty() && name.substr(1) == scopes.back()) special = "$bdtr";
+    if (!scopes.empty() && name == scopes.back())
+        special = "$bctr";
+    else if (name.size() > 1 && name[0] == '~' && !scopes.empty() && name.substr(1) == scopes.back())
+        special = "$bdtr";
     else if (name.rfind("operator", 0) == 0) {
         std::string op = name.substr(8);
         while (!op.empty() && op[0] == ' ') op.erase(0, 1);
@@ -361,8 +365,8 @@ struct TLineEntry {
     uint32_t Address;
     uint16_t Line;
 };
-struct TFileRun {  // consecutive rows of one source file
-    uint32_t File;  // name index
+struct TFileRun {         // consecutive rows of one source file
+    uint32_t File;        // name index
     uint32_t Start, End;  // inclusive
     std::vector<TLineEntry> Lines;
 };
@@ -401,15 +405,15 @@ private:
     void AddSymbolProcs(TUnit& unit) const;
 
     uint64_t FImageBase = 0;
-    std::vector<std::pair<uint64_t, uint64_t>> FCode;  // executable sections, VA
+    std::vector<std::pair<uint64_t, uint64_t>> FCode;        // executable sections, VA
     std::vector<std::pair<uint64_t, std::string>> FSymbols;  // code symbols, VA order
     std::vector<TUnit> FUnits;
     TNames FNames;
 };
 
 bool TConverter::Load(const std::string& path, const Bytes& image) {
-    auto buffer = MemoryBuffer::getMemBuffer(StringRef(reinterpret_cast<const char*>(image.data()), image.size()), path,
-                                             false);
+    auto buffer =
+        MemoryBuffer::getMemBuffer(StringRef(reinterpret_cast<const char*>(image.data()), image.size()), path, false);
     Expected<std::unique_ptr<object::Binary>> binary = object::createBinary(buffer->getMemBufferRef());
     if (!binary) {
         std::fprintf(stderr, "td32conv: %s: %s\n", path.c_str(), toString(binary.takeError()).c_str());
@@ -448,8 +452,10 @@ void TConverter::ReadUnit(DWARFContext& ctx, DWARFUnit& cu) {
     std::sort(unit.Code.begin(), unit.Code.end(), [](auto& a, auto& b) { return a.Start < b.Start; });
     std::vector<TRange> merged;
     for (const TRange& r : unit.Code) {
-        if (!merged.empty() && r.Start <= merged.back().End) merged.back().End = std::max(merged.back().End, r.End);
-        else merged.push_back(r);
+        if (!merged.empty() && r.Start <= merged.back().End)
+            merged.back().End = std::max(merged.back().End, r.End);
+        else
+            merged.push_back(r);
     }
     unit.Code = merged;
     if (unit.Code.empty()) return;
@@ -514,7 +520,8 @@ void TConverter::AddSymbolProcs(TUnit& unit) const {
     for (const TProc& p : unit.Procs) covered.push_back({p.Start, p.Start + p.Length});
     std::sort(covered.begin(), covered.end(), [](auto& a, auto& b) { return a.Start < b.Start; });
     auto isCovered = [&](uint32_t a) {
-        auto it = std::upper_bound(covered.begin(), covered.end(), a, [](uint32_t v, const TRange& r) { return v < r.Start; });
+        auto it = std::upper_bound(covered.begin(), covered.end(), a,
+                                   [](uint32_t v, const TRange& r) { return v < r.Start; });
         return it != covered.begin() && a < std::prev(it)->End;
     };
     for (size_t i = 0; i < FSymbols.size(); ++i) {
@@ -585,8 +592,7 @@ void TConverter::ReadLines(DWARFContext& ctx, DWARFUnit& cu, TUnit& unit) {
         return best;
     };
     for (const DWARFDebugLine::Sequence& seq : table->Sequences) {
-        if (!InCode(seq.LowPC, seq.HighPC))
-            continue;
+        if (!InCode(seq.LowPC, seq.HighPC)) continue;
         TSequence out;
         out.Start = Logical(seq.LowPC);
         out.End = Logical(seq.HighPC) - 1;
@@ -595,8 +601,10 @@ void TConverter::ReadLines(DWARFContext& ctx, DWARFUnit& cu, TUnit& unit) {
         for (uint32_t i = seq.FirstRowIndex; i < seq.LastRowIndex; ++i) {
             const DWARFDebugLine::Row& row = table->Rows[i];
             if (row.EndSequence) break;
-            if (!rows.empty() && rows.back()->Address.Address == row.Address.Address) rows.back() = &row;
-            else rows.push_back(&row);
+            if (!rows.empty() && rows.back()->Address.Address == row.Address.Address)
+                rows.back() = &row;
+            else
+                rows.push_back(&row);
         }
         for (size_t i = 0; i < rows.size(); ++i) {
             uint64_t rowFile = rows[i]->File, rowLine = rows[i]->Line;
@@ -693,8 +701,9 @@ Bytes TConverter::Build() {
         uint32_t unitName = FNames.Shared(unit.Name);
         // At most 32767 segments per module subsection (a signed 16-bit count).
         for (size_t from = 0; from < unit.Code.size(); from += 0x7FFF)
-            modules.push_back({td32::sstModule, unitNumber,
-                               ModuleSub(unitName, unit.Code, from, std::min<size_t>(0x7FFF, unit.Code.size() - from))});
+            modules.push_back(
+                {td32::sstModule, unitNumber,
+                 ModuleSub(unitName, unit.Code, from, std::min<size_t>(0x7FFF, unit.Code.size() - from))});
         if (!unit.Procs.empty()) {
             Bytes b;
             Put32(b, 1);
@@ -825,17 +834,20 @@ int main(int argc, char** argv) {
     std::string tds, exe;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--append") append = true;
-        else if (a == "--quiet") quiet = true;
-        else if (a == "--tds" && i + 1 < argc) tds = argv[++i];
+        if (a == "--append")
+            append = true;
+        else if (a == "--quiet")
+            quiet = true;
+        else if (a == "--tds" && i + 1 < argc)
+            tds = argv[++i];
         else if (a == "--source-root" && i + 1 < argc) {
             gSourceRoot = std::filesystem::path(argv[++i]).lexically_normal().generic_string();
             while (gSourceRoot.size() > 1 && gSourceRoot.back() == '/') gSourceRoot.pop_back();
-        }
-        else if (a == "--help" || a == "-h") {
+        } else if (a == "--help" || a == "-h") {
             Usage(stdout);
             return 0;
-        } else if (!a.empty() && a[0] != '-' && exe.empty()) exe = a;
+        } else if (!a.empty() && a[0] != '-' && exe.empty())
+            exe = a;
         else {
             Usage(stderr);
             return 2;

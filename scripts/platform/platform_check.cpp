@@ -112,8 +112,8 @@ void Report(bool ok, const char* what, const Fault& f) {
 }
 
 void CheckAccess(const char* what, const Fault& f, uintptr_t flag, uintptr_t address) {
-    Report(f.Code == EXCEPTION_ACCESS_VIOLATION && f.Parameters == 2 && f.Info[0] == flag && f.Info[1] == address,
-           what, f);
+    Report(f.Code == EXCEPTION_ACCESS_VIOLATION && f.Parameters == 2 && f.Info[0] == flag && f.Info[1] == address, what,
+           f);
 }
 
 void CheckPatch() {
@@ -135,9 +135,10 @@ void CheckPatch() {
         std::printf("ok      code rewritten after it ran takes effect at once\n");
     } else {
         ++g_failures;
-        std::printf("FAILED  code rewritten after it ran takes effect at once: wrote %d, returned %d (expected 2); "
-                    "restored %d, returned %d (expected 1)\n",
-                    written, after, restored, again);
+        std::printf(
+            "FAILED  code rewritten after it ran takes effect at once: wrote %d, returned %d (expected 2); "
+            "restored %d, returned %d (expected 1)\n",
+            written, after, restored, again);
     }
 }
 
@@ -147,10 +148,10 @@ int main() {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     PVOID handler = AddVectoredExceptionHandler(1, Record);
 
-    CheckAccess("read fault at 00000010 is an access violation reading 00000010", Provoke([] { qf_read(0x10); }),
-                0, 0x10);
-    CheckAccess("write fault at 00000020 is an access violation writing 00000020", Provoke([] { qf_write(0x20); }),
-                1, 0x20);
+    CheckAccess("read fault at 00000010 is an access violation reading 00000010", Provoke([] { qf_read(0x10); }), 0,
+                0x10);
+    CheckAccess("write fault at 00000020 is an access violation writing 00000020", Provoke([] { qf_write(0x20); }), 1,
+                0x20);
     Fault exec = Provoke([] { reinterpret_cast<void (*)()>(0x30)(); });
     CheckAccess("jump to 00000030 is an access violation executing 00000030", exec, 8, 0x30);
 
@@ -159,8 +160,8 @@ int main() {
            divide);
 
     Fault overflow = Provoke([] {
-        HANDLE thread = CreateThread(nullptr, 256 * 1024, OverflowThread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION,
-                                     nullptr);
+        HANDLE thread =
+            CreateThread(nullptr, 256 * 1024, OverflowThread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
         if (thread && WaitForSingleObject(thread, 60000) != WAIT_OBJECT_0) TerminateThread(thread, 1);
         if (thread) CloseHandle(thread);
     });

@@ -38,9 +38,7 @@ bool SamePath(const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.
 
 TMainForm::TMainForm(rtl::TComponent* owner, TSelfTest selfTest)
     // Sized once the menu bar exists, below.
-    : TForm(owner, kMainWindowTitle, 1, 1),
-      FSelfTest(selfTest),
-      FDpi(rtl::ScreenDpi()) {
+    : TForm(owner, kMainWindowTitle, 1, 1), FSelfTest(selfTest), FDpi(rtl::ScreenDpi()) {
     SetName(L"frmMain");
     if (selfTest == TSelfTest::CreateRaise) FireSelfTest(selfTest);
     FFont.Reset(rtl::CreateWindowFont(FDpi));
@@ -128,8 +126,8 @@ void TMainForm::CreateControls() {
     FStatus->SetName(L"Status");
 
     FAnswerLabel = label(idAnswerLabel, L"Ans&wer from the server:", true);
-    FAnswer = new rtl::TEdit(this, L"", 0, 0, 10, 10,
-                             ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_HSCROLL);
+    FAnswer =
+        new rtl::TEdit(this, L"", 0, 0, 10, 10, ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_HSCROLL);
     FAnswer->SetId(idAnswer);
     FAnswer->SetName(L"Answer");
     SendMessageW(FAnswer->Handle(), EM_SETLIMITTEXT, 0, 0);
@@ -199,8 +197,9 @@ void TMainForm::Layout() {
 
 void TMainForm::RefreshFiles() {
     std::wstring folder;
-    rtl::Try([&] { folder = env::GetDiagFolder(); },
-             rtl::OnAny([&](rtl::Exception& e) { SetStatus(L"The diagnostic folder is not available: " + e.Message); }));
+    rtl::Try([&] { folder = env::GetDiagFolder(); }, rtl::OnAny([&](rtl::Exception& e) {
+                 SetStatus(L"The diagnostic folder is not available: " + e.Message);
+             }));
     FFolderFiles = ListFolderFiles(folder);
     // Added files that are gone are dropped; the others show their current size.
     std::vector<TDiagFile> added;
@@ -244,10 +243,11 @@ void TMainForm::FillList() {
     FFileList->Clear();
     for (size_t i = 0; i < FListed.size(); ++i) {
         const TDiagFile& f = FListed[i];
-        const int index = FFileList->AddItem({f.Name, support::FormatByteSize(f.Size), FormatFileTime(f.Modified),
-                                              rtl::ExtractFilePath(f.Path)},
-                                             static_cast<LPARAM>(i));
-        auto choice = std::find_if(FChoices.begin(), FChoices.end(), [&](auto& c) { return SamePath(c.first, f.Path); });
+        const int index = FFileList->AddItem(
+            {f.Name, support::FormatByteSize(f.Size), FormatFileTime(f.Modified), rtl::ExtractFilePath(f.Path)},
+            static_cast<LPARAM>(i));
+        auto choice =
+            std::find_if(FChoices.begin(), FChoices.end(), [&](auto& c) { return SamePath(c.first, f.Path); });
         FFileList->SetChecked(index, choice != FChoices.end() ? choice->second : CheckedByDefault(f));
     }
     UpdateButtons();
@@ -270,7 +270,8 @@ void TMainForm::ShowTotal() {
             ++checked;
         }
     FFilesLabel->SetText(rtl::Format(L"Fi&les to send: %d of %d checked, %ls%ls", checked, FFileList->Count(),
-                                     support::FormatByteSize(total).c_str(), compressible ? L" before compression" : L""));
+                                     support::FormatByteSize(total).c_str(),
+                                     compressible ? L" before compression" : L""));
 }
 
 void TMainForm::OpenListed(int index) {
@@ -278,14 +279,15 @@ void TMainForm::OpenListed(int index) {
     // A type with no program of its own opens in Notepad when it is text,
     // else with the program the user picks.
     auto opened = [&](const wchar_t* verb) {
-        return reinterpret_cast<INT_PTR>(ShellExecuteW(Handle(), verb, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) > 32;
+        return reinterpret_cast<INT_PTR>(ShellExecuteW(Handle(), verb, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) >
+               32;
     };
     if (opened(nullptr)) return;
     // Logs and reports of our own kinds are text that Notepad shows.
     if (support::ContentTypeOf(path) == "text/plain") {
         const std::wstring quoted = L"\"" + path + L"\"";
-        if (reinterpret_cast<INT_PTR>(ShellExecuteW(Handle(), nullptr, L"notepad.exe", quoted.c_str(), nullptr,
-                                                    SW_SHOWNORMAL)) > 32)
+        if (reinterpret_cast<INT_PTR>(
+                ShellExecuteW(Handle(), nullptr, L"notepad.exe", quoted.c_str(), nullptr, SW_SHOWNORMAL)) > 32)
             return;
     }
     if (!opened(L"openas")) SetStatus(L"There is no program to show " + path + L".");
@@ -323,8 +325,9 @@ void TMainForm::ChooseFiles() {
     OPENFILENAMEW ofn{};
     ofn.lStructSize = sizeof(ofn);
     ofn.hwndOwner = Handle();
-    ofn.lpstrFilter = L"All files (*.*)\0*.*\0"
-                      L"Logs, reports and minidumps (*.log;*.txt;*.errlog;*.dmp)\0*.log;*.txt;*.errlog;*.dmp\0";
+    ofn.lpstrFilter =
+        L"All files (*.*)\0*.*\0"
+        L"Logs, reports and minidumps (*.log;*.txt;*.errlog;*.dmp)\0*.log;*.txt;*.errlog;*.dmp\0";
     ofn.lpstrFile = buffer.data();
     ofn.nMaxFile = static_cast<DWORD>(buffer.size());
     ofn.lpstrTitle = L"Add files";
@@ -416,12 +419,12 @@ void TMainForm::UpdateEndpoint() {
         [&] {
             text = support::GetSupportEndpoint().URL();
             const config::TProxySettings& proxy = config::GetProxySettings();
-            text += proxy.Server().empty()
-                        ? L"  (direct)"
-                        : L"  (through proxy " + proxy.Server() +
-                              (proxy.Port() > 0 ? L":" + std::to_wstring(proxy.Port()) : L"") + L")";
+            text += proxy.Server().empty() ? L"  (direct)"
+                                           : L"  (through proxy " + proxy.Server() +
+                                                 (proxy.Port() > 0 ? L":" + std::to_wstring(proxy.Port()) : L"") + L")";
         },
-        rtl::On<rtl::ERegistryException>([&](rtl::ERegistryException& e) { text = L"(settings unreadable: " + e.Message + L")"; }));
+        rtl::On<rtl::ERegistryException>(
+            [&](rtl::ERegistryException& e) { text = L"(settings unreadable: " + e.Message + L")"; }));
     FEndpoint->SetText(text);
 }
 
@@ -452,13 +455,13 @@ void TMainForm::UpdateButtons() {
     if (HMENU menu = GetMenu(Handle())) {
         const UINT state = MF_BYCOMMAND | (idle ? MF_ENABLED : MF_GRAYED);
         for (int id : {cmAddFiles, cmAddFolder, cmRefresh, cmProxy, cmSend}) EnableMenuItem(menu, id, state);
-        EnableMenuItem(menu, cmSaveAnswer,
-                       MF_BYCOMMAND | (CanSaveAnswer() ? MF_ENABLED : MF_GRAYED));
+        EnableMenuItem(menu, cmSaveAnswer, MF_BYCOMMAND | (CanSaveAnswer() ? MF_ENABLED : MF_GRAYED));
     }
 }
 
 bool TMainForm::CanSaveAnswer() const {
-    const bool answered = FLastResult.Outcome == support::TSendOutcome::Delivered || FLastResult.Outcome == support::TSendOutcome::Rejected;
+    const bool answered = FLastResult.Outcome == support::TSendOutcome::Delivered ||
+                          FLastResult.Outcome == support::TSendOutcome::Rejected;
     return !FSending && answered && !FLastResult.Body.empty();
 }
 
@@ -492,7 +495,8 @@ void TMainForm::Send() {
         const int permille = p.Total ? static_cast<int>(p.Sent * 1000 / p.Total) : 0;
         FProgress->SetProgress(permille, 1000);
         if (!FCancelRequested)
-            SetStatus((p.Compressing ? L"Compressing " : L"Sending ") + p.FileName + L": " + support::FormatProgress(p));
+            SetStatus((p.Compressing ? L"Compressing " : L"Sending ") + p.FileName + L": " +
+                      support::FormatProgress(p));
     };
     sender.IsCancelled = [this] { return FCancelRequested; };
     FILETIME started{};
@@ -540,12 +544,14 @@ void TMainForm::SaveAnswer() {
     if (!CanSaveAnswer()) return;
     const std::wstring folder = ChooseFolderPath(L"Save the answer in", FLastFolder);
     if (folder.empty()) return;
-    const std::wstring path = UniqueFilePath(folder, AnswerFileName(FLastResult.SuggestedFileName, FLastResult.Headers));
+    const std::wstring path =
+        UniqueFilePath(folder, AnswerFileName(FLastResult.SuggestedFileName, FLastResult.Headers));
     rtl::ScopedHandle<rtl::KernelHandleTraits> file(
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    bool ok = file && WriteFile(file.Get(), FLastResult.Body.data(), static_cast<DWORD>(FLastResult.Body.size()),
-                                &written, nullptr) &&
+    bool ok = file &&
+              WriteFile(file.Get(), FLastResult.Body.data(), static_cast<DWORD>(FLastResult.Body.size()), &written,
+                        nullptr) &&
               written == FLastResult.Body.size();
     const DWORD error = ok ? 0 : GetLastError();
     if (file && !ok) {
@@ -607,18 +613,14 @@ void TMainForm::Command(int id) {
 
 LRESULT TMainForm::WndProc(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
-        case WM_SELFTEST:
-            FireSelfTest(FSelfTest);
-            return 0;
+        case WM_SELFTEST: FireSelfTest(FSelfTest); return 0;
         case WM_COMMAND:
             if (lp == 0) {
                 Command(LOWORD(wp));
                 return 0;
             }
             break;
-        case WM_SIZE:
-            Layout();
-            break;
+        case WM_SIZE: Layout(); break;
         case WM_DROPFILES: {
             auto drop = reinterpret_cast<HDROP>(wp);
             std::vector<std::wstring> paths;

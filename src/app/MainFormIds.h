@@ -10,11 +10,11 @@ namespace app {
 inline constexpr wchar_t kMainWindowTitle[] = L"Orvex Diagnostics";
 
 enum TMainControlId : int {
-    idFileList = 100,    // list view of the files to send (check boxes)
-    idAddFiles = 101,    // "&Add files..."
-    idAddFolder = 102,   // "Add f&older..."
-    idRemove = 103,      // "&Remove"
-    idRefresh = 104,     // "R&efresh"
+    idFileList = 100,   // list view of the files to send (check boxes)
+    idAddFiles = 101,   // "&Add files..."
+    idAddFolder = 102,  // "Add f&older..."
+    idRemove = 103,     // "&Remove"
+    idRefresh = 104,    // "R&efresh"
     idDescription = 110,
     idContact = 111,
     idEndpoint = 112,    // static text: the server the files go to
@@ -30,8 +30,8 @@ enum TMainControlId : int {
     idAnswerLabel = 134,
     idAddedFieldsLabel = 135,
     idAddedFields = 136,  // static text: what goes with the files besides what the user typed
-    idSend = IDOK,       // "&Send" (Enter)
-    idCancel = IDCANCEL  // "Cancel" (Esc), enabled while sending
+    idSend = IDOK,        // "&Send" (Enter)
+    idCancel = IDCANCEL   // "Cancel" (Esc), enabled while sending
 };
 
 // Menu commands (WM_COMMAND with lParam 0).

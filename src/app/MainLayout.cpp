@@ -24,14 +24,14 @@ struct TMetrics : rtl::TDesignScale {
     int MinAnswerH() const { return ButtonH() + S(30); }
     // Everything but the list and the answer, top to bottom.
     int FixedH() const {
-        return Margin() + LabelH() + S(3) +           // files label
+        return Margin() + LabelH() + S(3) +                // files label
                Gap() + LabelH() + S(3) + DescriptionH() +  // description
-               Gap() + EditH() +                     // contact
-               Gap() + LabelH() +                    // what else is sent
-               Gap() + ButtonH() +                   // endpoint and proxy
-               Gap() + ProgressH() + S(4) + StatusH() +  // progress and status
-               Gap() + LabelH() + S(3) +             // answer label
-               Gap() + ButtonH() + Margin();         // send and cancel
+               Gap() + EditH() +                           // contact
+               Gap() + LabelH() +                          // what else is sent
+               Gap() + ButtonH() +                         // endpoint and proxy
+               Gap() + ProgressH() + S(4) + StatusH() +    // progress and status
+               Gap() + LabelH() + S(3) +                   // answer label
+               Gap() + ButtonH() + Margin();               // send and cancel
     }
 };
 

@@ -21,8 +21,7 @@ bool IsDeviceName(const std::wstring& name) {
     std::wstring stem = name.substr(0, name.find(L'.'));
     while (!stem.empty() && stem.back() == L' ') stem.pop_back();
     for (wchar_t& c : stem) c = static_cast<wchar_t>(std::towupper(c));
-    if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL" || stem == L"CONIN$" ||
-        stem == L"CONOUT$")
+    if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL" || stem == L"CONIN$" || stem == L"CONOUT$")
         return true;
     return stem.size() == 4 && (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0) &&
            stem[3] >= L'1' && stem[3] <= L'9';

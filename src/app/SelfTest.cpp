@@ -129,9 +129,7 @@ void FireSelfTest(TSelfTest test) {
         case TSelfTest::StackOverflow: Recurse(0); return;
         case TSelfTest::ThreadRaise: {
             // The thread runs under the outermost handler like the program body.
-            std::thread([] {
-                rtl::RunGuarded([] { RaiseInSecondThread(); });
-            }).detach();
+            std::thread([] { rtl::RunGuarded([] { RaiseInSecondThread(); }); }).detach();
             return;
         }
         case TSelfTest::ForeignThreadFault: {
@@ -149,9 +147,7 @@ void FireSelfTest(TSelfTest test) {
             ReadFrom(0);
             return;
         case TSelfTest::TwoThreadsFault: FaultTogether(); return;
-        case TSelfTest::ThreadStackOverflow:
-            std::thread([] { rtl::RunGuarded([] { Recurse(0); }); }).detach();
-            return;
+        case TSelfTest::ThreadStackOverflow: std::thread([] { rtl::RunGuarded([] { Recurse(0); }); }).detach(); return;
     }
 }
 

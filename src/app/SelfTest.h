@@ -9,15 +9,15 @@ namespace app {
 
 enum class TSelfTest {
     None,
-    HandlerRaise,    // an exception raised in a message handler
-    OutsideRaise,    // an exception raised outside the message loop
-    ReadViolation,   // access violations on read, write and execute
+    HandlerRaise,   // an exception raised in a message handler
+    OutsideRaise,   // an exception raised outside the message loop
+    ReadViolation,  // access violations on read, write and execute
     WriteViolation,
     ExecViolation,
     DivideByZero,
     StackOverflow,
-    ThreadRaise,     // an exception raised in a second thread
-    CreateRaise,     // an exception raised while the main window is created
+    ThreadRaise,          // an exception raised in a second thread
+    CreateRaise,          // an exception raised while the main window is created
     ForeignThreadFault,   // an access violation in a thread started without the runtime's handler
     CppException,         // a C++ exception that escapes (std::terminate)
     Abort,                // abort()

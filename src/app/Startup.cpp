@@ -1,12 +1,12 @@
 #include "app/Startup.h"
 
-#include "crash/ExternalExceptionHandler.h"
 #include "config/GlobalProxySettings.h"
+#include "crash/ExternalExceptionHandler.h"
 #include "crash/ZudAvizi.h"
-#include "http/httpuploader_messageprocessor_forms.h"
-#include "shell/ShellFolderNames.h"
 #include "env/Version.h"
 #include "env/klog.h"
+#include "http/httpuploader_messageprocessor_forms.h"
+#include "shell/ShellFolderNames.h"
 
 namespace app {
 

@@ -57,7 +57,8 @@ bool ReadPort(std::u16string_view text, int32_t& port, std::u16string& reason) {
     for (char16_t c : text) {
         if (!IsDigit(c)) digits = false;
         // Past 65535 the value only has to stay out of range.
-        else if (value <= 65535) value = value * 10 + (c - u'0');
+        else if (value <= 65535)
+            value = value * 10 + (c - u'0');
     }
     if (!digits || value < 1 || value > 65535)
         return Refuse(reason, u"the port must be a number from 1 to 65535, not " + Quoted(text) + u".");
@@ -75,7 +76,8 @@ bool ReadServer(std::u16string_view text, std::u16string& host, int32_t& port, s
         // The upload client talks plain HTTP to its proxy (WinInet's CERN
         // proxy); a TLS or SOCKS proxy would never understand it.
         if (!IsHttp(text.substr(0, scheme)))
-            return Refuse(reason, u"only http:// proxies can be used, not " + Quoted(text.substr(0, scheme + 3)) + u".");
+            return Refuse(reason,
+                          u"only http:// proxies can be used, not " + Quoted(text.substr(0, scheme + 3)) + u".");
         text.remove_prefix(scheme + 3);
     }
     if (!text.empty() && text.back() == u'/') text.remove_suffix(1);

@@ -89,8 +89,9 @@ void FormCreate(TfrmOnlineUpdateSetup& form) {
     if (unreadable.empty()) return;
     std::wstring names;
     for (const std::wstring& name : unreadable) names += (names.empty() ? L"'" : L", '") + name + L"'";
-    SetStatus(form, (unreadable.size() == 1 ? L"Could not read the stored value " : L"Could not read the stored values ") +
-                        names + L" (left empty). OK saves what the boxes hold.");
+    SetStatus(form,
+              (unreadable.size() == 1 ? L"Could not read the stored value " : L"Could not read the stored values ") +
+                  names + L" (left empty). OK saves what the boxes hold.");
 }
 
 // Saves what the boxes hold, then closes with the OK result. Text that is no

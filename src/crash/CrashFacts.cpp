@@ -65,8 +65,8 @@ void AddThreads(TCrashFacts& facts) {
 }
 
 std::wstring TimeText(const SYSTEMTIME& t) {
-    return rtl::Format(L"%04u-%02u-%02u %02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
-                       t.wSecond, t.wMilliseconds);
+    return rtl::Format(L"%04u-%02u-%02u %02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond,
+                       t.wMilliseconds);
 }
 
 std::wstring KiloBytes(uint64_t bytes) {

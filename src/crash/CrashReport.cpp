@@ -25,11 +25,12 @@ std::wstring CustomInfoLine(const TExceptionMessageInfo& info) {
 }
 
 std::wstring LocationMessage(const std::wstring& className, const TExceptionMessageInfo& info) {
-    return rtl::Format(L"Exception '%ls' in module %ls at %.8X\r\n%ls\r\n\r\nModule: %ls, Source: %ls, Line %ls\r\n"
-                       L"Procedure: %ls",
-                       className.c_str(), info.miModuleName, info.miModuleAddress, info.miMessage.c_str(),
-                       rtl::ExtractFileName(info.miSrcModule).c_str(), rtl::ExtractFileName(info.miSrcFile).c_str(),
-                       info.miSrcLine.c_str(), info.miSrcProc.c_str());
+    return rtl::Format(
+        L"Exception '%ls' in module %ls at %.8X\r\n%ls\r\n\r\nModule: %ls, Source: %ls, Line %ls\r\n"
+        L"Procedure: %ls",
+        className.c_str(), info.miModuleName, info.miModuleAddress, info.miMessage.c_str(),
+        rtl::ExtractFileName(info.miSrcModule).c_str(), rtl::ExtractFileName(info.miSrcFile).c_str(),
+        info.miSrcLine.c_str(), info.miSrcProc.c_str());
 }
 
 // --- control dump ---
@@ -209,8 +210,8 @@ void AddMinidumpSection(rtl::TStringList& out, const std::wstring& fileName, con
         out.Add(cMinidumpErrorKey + (L"=The minidump could not be written. " + error));
 }
 
-rtl::TStringList ClosingSections(const std::wstring& reportPath, const TExceptionRecord& record,
-                                 const CONTEXT& context, DWORD failingThreadId) {
+rtl::TStringList ClosingSections(const std::wstring& reportPath, const TExceptionRecord& record, const CONTEXT& context,
+                                 DWORD failingThreadId) {
     rtl::TStringList lines;
     // The facts first: the minidump writer loads a library of its own.
     AddCrashFactSections(lines, GatherCrashFacts(failingThreadId));
@@ -281,8 +282,8 @@ bool LaunchDiagView(const std::wstring& reportPath) {
 std::wstring FatalErrorText(const std::wstring& applicationTitle, const std::wstring& systemMessage,
                             const std::wstring& reportPath) {
     std::wstring reason = systemMessage;
-    while (!reason.empty() && (reason.back() == L' ' || reason.back() == L'\r' || reason.back() == L'\n' ||
-                               reason.back() == L'.'))
+    while (!reason.empty() &&
+           (reason.back() == L' ' || reason.back() == L'\r' || reason.back() == L'\n' || reason.back() == L'.'))
         reason.pop_back();
     return applicationTitle +
            L" has had a fatal error.  An additional error was encountered starting the exception manager (" + reason +
@@ -291,7 +292,7 @@ std::wstring FatalErrorText(const std::wstring& applicationTitle, const std::wst
 }
 
 std::wstring UnsavedReportText(const std::wstring& applicationTitle, const std::wstring& reason,
-                              const std::wstring& exceptionMessage) {
+                               const std::wstring& exceptionMessage) {
     return applicationTitle + L" has had a fatal error, and neither its crash report nor its error log could be " +
            L"saved (" + reason + L").\r\n\r\n" + exceptionMessage + L"\r\n\r\n" +
            L"Please send this information to Quillfen Support (" + cSupportAddress + L")";

@@ -30,7 +30,6 @@ std::wstring CustomInfoLine(const TExceptionMessageInfo& info);
 // exception's own message, then module, source, line and procedure.
 std::wstring LocationMessage(const std::wstring& className, const TExceptionMessageInfo& info);
 
-
 // --- system text ---
 
 // One line per windowed control, two blanks of indentation per level:
@@ -54,8 +53,8 @@ void AddSystemInfo(rtl::TStringList& out);
 struct TDriveQueries {
     DWORD(WINAPI* LogicalDriveStrings)(DWORD length, wchar_t* buffer);
     UINT(WINAPI* DriveType)(const wchar_t* root);
-    BOOL(WINAPI* DiskFreeSpace)(const wchar_t* root, ULARGE_INTEGER* availableToCaller, ULARGE_INTEGER* total,
-                                ULARGE_INTEGER* totalFree);
+    BOOL(WINAPI* DiskFreeSpace)
+    (const wchar_t* root, ULARGE_INTEGER* availableToCaller, ULARGE_INTEGER* total, ULARGE_INTEGER* totalFree);
 };
 const TDriveQueries& SystemDriveQueries();
 
@@ -87,7 +86,7 @@ std::wstring LogText(const std::wstring& callStackText, const std::wstring& regi
                      const std::wstring& customInfoText, const std::wstring& systemText);
 
 struct TCrashReportTexts {
-    std::wstring Title;        // the application's title
+    std::wstring Title;  // the application's title
     std::wstring CrashId;
     std::wstring Application;  // the program file name
     std::wstring Version;
@@ -111,8 +110,8 @@ void AddMinidumpSection(rtl::TStringList& out, const std::wstring& fileName, con
 // exception `record`/`context` of thread `failingThreadId` (which is not the
 // calling thread when a stack overflow is reported from a fresh one), or
 // why it is not.
-rtl::TStringList ClosingSections(const std::wstring& reportPath, const TExceptionRecord& record,
-                                 const CONTEXT& context, DWORD failingThreadId);
+rtl::TStringList ClosingSections(const std::wstring& reportPath, const TExceptionRecord& record, const CONTEXT& context,
+                                 DWORD failingThreadId);
 
 // Writes the lines as UTF-8 with byte-order mark, each ended by CR LF,
 // creating or overwriting the file. Raises EInOutError when the file cannot

@@ -21,8 +21,7 @@ inline constexpr wchar_t cCrashIdKey[] = L"CrashID";
 inline constexpr wchar_t cApplicationKey[] = L"Application";
 inline constexpr wchar_t cProductIdKey[] = L"ProductID";
 inline constexpr wchar_t cVersionKey[] = L"Version";
-inline constexpr const wchar_t* cSystemKeys[] = {cTitleKey, cCrashIdKey, cApplicationKey, cProductIdKey,
-                                                 cVersionKey};
+inline constexpr const wchar_t* cSystemKeys[] = {cTitleKey, cCrashIdKey, cApplicationKey, cProductIdKey, cVersionKey};
 // The one value ProductID has.
 inline constexpr wchar_t cProductId[] = L"1";
 
@@ -70,8 +69,8 @@ inline constexpr wchar_t cMinidumpFileKey[] = L"File";
 inline constexpr wchar_t cMinidumpErrorKey[] = L"Error";
 
 // Every header a report can have after [Log].
-inline constexpr const wchar_t* cClosingSections[] = {cTimeSection, cProcessSection, cModulesSection,
-                                                      cThreadsSection, cMinidumpSection};
+inline constexpr const wchar_t* cClosingSections[] = {cTimeSection, cProcessSection, cModulesSection, cThreadsSection,
+                                                      cMinidumpSection};
 
 // The minidump is named like the report, with this extension in place of the report's.
 inline constexpr wchar_t cMinidumpExtension[] = L".dmp";

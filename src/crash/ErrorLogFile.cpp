@@ -5,9 +5,7 @@ namespace crash {
 namespace {
 
 // Failures that mean "someone else has the file open right now".
-bool IsHeldByAnotherWriter(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-}
+bool IsHeldByAnotherWriter(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
 
 // Short steps keep the added delay small when the other writer finishes
 // quickly, which is the usual case: one entry takes milliseconds.

@@ -45,8 +45,7 @@ TMMFileStream::TMMFileStream(const std::wstring& fileName, int32_t mode, const s
 
     TAccess access = AccessOf(mode);
     FFile.Reset(CreateFileW(fileName.c_str(), access.File, ShareOf(mode), nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!FFile)
-        rtl::RaiseNew<EMMFileError>(L"Can't open file " + fileName + L": " + LastErrorText());
+    if (!FFile) rtl::RaiseNew<EMMFileError>(L"Can't open file " + fileName + L": " + LastErrorText());
     FFileSize = GetFileSize(FFile.Get(), nullptr);
     FCurOffset = 0;
 
@@ -72,16 +71,16 @@ void TMMFileStream::EnsureView(uint32_t offset, uint32_t count) {
     // The view is clipped at the end of the file; a request beyond it would
     // read unmapped memory, so it is refused here instead.
     if (end > FFileSize)
-        rtl::RaiseNew<EMMFileError>(rtl::Format(L"Can't read %u bytes at offset %u: the file has %u bytes",
-                                                count, offset, FFileSize));
+        rtl::RaiseNew<EMMFileError>(
+            rtl::Format(L"Can't read %u bytes at offset %u: the file has %u bytes", count, offset, FFileSize));
     UnMapData();
     FViewOfs = offset / FGranula * FGranula;
     uint64_t size = ((end - FViewOfs) / FGranula + 1) * FGranula;
     if (FViewOfs + size > FFileSize) size = FFileSize - FViewOfs;
     FViewSize = static_cast<uint32_t>(size);
     if (FViewSize == 0)  // an empty request exactly at the end of the file
-        rtl::RaiseNew<EMMFileError>(rtl::Format(L"Can't read %u bytes at offset %u: the file has %u bytes",
-                                                count, offset, FFileSize));
+        rtl::RaiseNew<EMMFileError>(
+            rtl::Format(L"Can't read %u bytes at offset %u: the file has %u bytes", count, offset, FFileSize));
     DWORD viewAccess = AccessOf(static_cast<int32_t>(FMode)).View;
     FView = static_cast<uint8_t*>(MapViewOfFile(FMapping.Get(), viewAccess, 0, FViewOfs, FViewSize));
     if (!FView) rtl::RaiseNew<EMMFileError>(L"Can't create file view: " + LastErrorText());

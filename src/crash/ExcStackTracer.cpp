@@ -106,8 +106,10 @@ bool TExcGenericStackTracer::Next(TExcCallStackItem& item) {
                 item.PrevEBP = reinterpret_cast<TExcStackFrame*>(static_cast<uintptr_t>(prev));
                 found = true;
             }
-            if (prev <= FCurFrame) FCurFrame = FStackTop + 1;  // a chain must climb; stop otherwise
-            else FCurFrame = prev;
+            if (prev <= FCurFrame)
+                FCurFrame = FStackTop + 1;  // a chain must climb; stop otherwise
+            else
+                FCurFrame = prev;
         }
         return found;
     }
@@ -190,15 +192,16 @@ void TExcCallStack::Dump(rtl::TStringList& dest) const {
     TZudAvizi* m = ZudAvizi();
     for (const TCallStackItem& item : FItems) {
         if (item.NestingLevel > 1) dest.Add(rtl::Format(L"Recursive call (%d times):", item.NestingLevel));
-        std::wstring line = rtl::Format(L":%.8X [%ls]", item.CallAddress,
-                                        rtl::ExtractFileName(item.DebugModule->ModuleName()).c_str());
+        std::wstring line =
+            rtl::Format(L":%.8X [%ls]", item.CallAddress, rtl::ExtractFileName(item.DebugModule->ModuleName()).c_str());
         if (item.ProcNameIndex != -1) {
             std::wstring name = item.DebugModule->GetName(item.ProcNameIndex);
             if (m) name = m->UnMangle(name, item.DebugModule->IsDelphiModule());
             line += L" " + name;
         }
         if (item.FileLineNumber != -1)
-            line += rtl::Format(L" (%ls, line %d)", rtl::ExtractFileName(item.DebugModule->GetName(item.FileNameIndex)).c_str(),
+            line += rtl::Format(L" (%ls, line %d)",
+                                rtl::ExtractFileName(item.DebugModule->GetName(item.FileNameIndex)).c_str(),
                                 item.FileLineNumber);
         dest.Add(line);
     }
@@ -209,8 +212,7 @@ void TExcCallStack::Dump(rtl::TStringList& dest) const {
         auto base = reinterpret_cast<const uint8_t*>(module.Instance());
         IMAGE_DOS_HEADER dos{};
         IMAGE_NT_HEADERS32 nt{};
-        if (env::ReadOwnMemory(base, &dos, sizeof(dos)) &&
-            env::ReadOwnMemory(base + dos.e_lfanew, &nt, sizeof(nt))) {
+        if (env::ReadOwnMemory(base, &dos, sizeof(dos)) && env::ReadOwnMemory(base + dos.e_lfanew, &nt, sizeof(nt))) {
             imageBase = nt.OptionalHeader.ImageBase;
             baseOfCode = nt.OptionalHeader.BaseOfCode;
             sizeOfCode = nt.OptionalHeader.SizeOfCode;

@@ -17,7 +17,7 @@ class TModuleDebugInfo;
 // copy are read from it instead of from the live stack.
 struct TStackSnapshot {
     static constexpr uint32_t cCapacity = 16384;
-    uint32_t Base = 0;      // stack address of Bytes[0]
+    uint32_t Base = 0;  // stack address of Bytes[0]
     uint32_t Size = 0;
     uint32_t StackTop = 0;  // the top of the stack the copy was taken from
     uint8_t Bytes[cCapacity];

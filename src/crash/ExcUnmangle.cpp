@@ -295,8 +295,10 @@ void TUnmangler::ParseCompilerTable() {
         char A, B;
         const char* Name;
         uint32_t Flag;
-    } const tables[] = {{'C', 'H', "chtbl", umCatchTable}, {'D', 'C', "odtbl", umDtorTable},
-                        {'E', 'C', "ectbl", umExcContext}, {'F', 'L', "frndl", umFriendList},
+    } const tables[] = {{'C', 'H', "chtbl", umCatchTable},
+                        {'D', 'C', "odtbl", umDtorTable},
+                        {'E', 'C', "ectbl", umExcContext},
+                        {'F', 'L', "frndl", umFriendList},
                         {'T', 'L', "thrwl", umThrowList}};
     PutText("__");
     for (const auto& t : tables)
@@ -411,12 +413,18 @@ void TUnmangler::ParseType(char* insertAt, bool argList) {
     // A closure is a method pointer: "__closure" qualifies a pointer (or
     // reference) to a function, as in "void __fastcall (__closure *)(int)".
     if (prefixes.Closure && !((c == 'p' || c == 'r' || c == 'M') && Peek(1) == 'q')) Fail(umError, __LINE__);
-    if (IsDigit(c)) ParseNamedType(prefixes);
-    else if (const char* basic = BasicType(c)) ParseBasicType(basic, prefixes, argList);
-    else if (c == 'p' || c == 'r' || c == 'M') ParsePointerType(prefixes);
-    else if (c == 'a') ParseArrayType(prefixes);
-    else if (c == 'q') ParseFunction(insertAt, prefixes.CvSuffix());
-    else Fail(umError, __LINE__);
+    if (IsDigit(c))
+        ParseNamedType(prefixes);
+    else if (const char* basic = BasicType(c))
+        ParseBasicType(basic, prefixes, argList);
+    else if (c == 'p' || c == 'r' || c == 'M')
+        ParsePointerType(prefixes);
+    else if (c == 'a')
+        ParseArrayType(prefixes);
+    else if (c == 'q')
+        ParseFunction(insertAt, prefixes.CvSuffix());
+    else
+        Fail(umError, __LINE__);
 }
 
 // "u" unsigned, "z" signed, "x" const, "w" volatile, "yf"/"yn" closure, in
@@ -426,10 +434,14 @@ TTypePrefixes TUnmangler::ParseTypePrefixes() {
     int count = 0;
     for (;;) {
         char c = Peek();
-        if (c == 'u') prefixes.Unsigned = true;
-        else if (c == 'z') prefixes.Signed = true;
-        else if (c == 'x') prefixes.Const = true;
-        else if (c == 'w') prefixes.Volatile = true;
+        if (c == 'u')
+            prefixes.Unsigned = true;
+        else if (c == 'z')
+            prefixes.Signed = true;
+        else if (c == 'x')
+            prefixes.Const = true;
+        else if (c == 'w')
+            prefixes.Volatile = true;
         else if (c == 'y') {
             char k = Peek(1);
             if (k != 'f' && k != 'n') Fail(umError, __LINE__);
@@ -507,8 +519,10 @@ void TUnmangler::ParsePointerType(const TTypePrefixes& prefixes) {
     }
     ParseType(pointeeAt, false);
     if (!toFunction) {
-        if (c == 'r') Put('&');
-        else if (c == 'p') PutText(" *");
+        if (c == 'r')
+            Put('&');
+        else if (c == 'p')
+            PutText(" *");
         else {
             Put(' ');
             PutText(cls);
@@ -552,8 +566,10 @@ void TUnmangler::ParseFunction(char* insertAt, const char* cvSuffix) {
         Advance();
         char k = Peek();
         Advance();
-        if (k == 'g') saveRegs = true;
-        else if (const char* cc = CallingConvention(k)) convention = cc;
+        if (k == 'g')
+            saveRegs = true;
+        else if (const char* cc = CallingConvention(k))
+            convention = cc;
     }
     // The argument list is written where the output stands; only the
     // function's own prefix is inserted before its name.
@@ -652,8 +668,10 @@ void TUnmangler::ParseArgList(bool templateArgs, bool kindPrefixed) {
             char r = Peek();
             Advance();
             int ref = 0;
-            if (r >= '1' && r <= '9') ref = r - '0';
-            else if (r >= 'a' && r <= 'z') ref = r - 'a' + 10;
+            if (r >= '1' && r <= '9')
+                ref = r - '0';
+            else if (r >= 'a' && r <= 'z')
+                ref = r - 'a' + 10;
             else {
                 Fail(umError, __LINE__);
             }
@@ -801,8 +819,8 @@ uint32_t CopyUnchanged(const char* source, char* dest, int32_t destSize) {
 
 }  // namespace
 
-uint32_t Unmangle(const char* source, char* dest, int32_t destSize, char* qualifier, char* baseName,
-                  bool decodeArgs, bool isDelphi) {
+uint32_t Unmangle(const char* source, char* dest, int32_t destSize, char* qualifier, char* baseName, bool decodeArgs,
+                  bool isDelphi) {
     (void)isDelphi;
     if (destSize > kUnmangleMaxOutput) return umError;
     if (!source) return umNotMangled;

@@ -15,17 +15,17 @@ namespace crash {
 // Result flags. The low byte is the kind of symbol.
 enum : uint32_t {
     umKindMask = 0xFF,
-    umFunction = 1,      // an argument list was decoded
+    umFunction = 1,  // an argument list was decoded
     umConstructor = 2,
     umDestructor = 3,
     umOperator = 4,
     umConversion = 5,
-    umData = 6,          // data, or a function whose arguments were not decoded
-    umThunk = 7,         // "$vc"
+    umData = 6,   // data, or a function whose arguments were not decoded
+    umThunk = 7,  // "$vc"
     umTypeDescriptor = 8,
     umVirtualTable = 9,
-    umVdThunk = 10,      // "$vsf", "$vsn"
-    umDynamicThunk = 11, // "$dc"
+    umVdThunk = 10,       // "$vsf", "$vsn"
+    umDynamicThunk = 11,  // "$dc"
     umQualified = 0x100,
     umTemplate = 0x200,
     umVdFlag = 0x400,
@@ -53,8 +53,8 @@ constexpr int kUnmangleMaxArgs = 36;
 // argument lists, calling conventions and return types. `isDelphi` is
 // accepted for the caller's convenience and not used. Every failure answers
 // umError; a name that is not mangled is copied with umNotMangled.
-uint32_t Unmangle(const char* source, char* dest, int32_t destSize, char* qualifier, char* baseName,
-                  bool decodeArgs, bool isDelphi);
+uint32_t Unmangle(const char* source, char* dest, int32_t destSize, char* qualifier, char* baseName, bool decodeArgs,
+                  bool isDelphi);
 
 // The readable form of a procedure name as the crash report shows it: a
 // 2049-byte buffer, no argument list, whatever the result flags say.

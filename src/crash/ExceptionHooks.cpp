@@ -187,8 +187,7 @@ int __stdcall ExcErrorMessage(rtl::Exception* exceptObject, void* exceptAddr, wc
         // instruction of its line or procedure.
         uint32_t lookup = info.miModuleAddress;
         const TExceptionRecord& record = ReportedException().Record;
-        if (IsRuntimeCode(record.ExceptionCode) && record.ExceptAddr == exceptAddr && lookup > 0)
-            --lookup;
+        if (IsRuntimeCode(record.ExceptionCode) && record.ExceptAddr == exceptAddr && lookup > 0) --lookup;
         module->FindSourceLine(lookup, info.miSrcNameIndex, info.miSrcLineNum, info.miSrcLineOffset);
         module->FindModuleProc(lookup, info.miModuleNameIndex, info.miProcNameIndex);
     }
@@ -231,8 +230,8 @@ void __stdcall ExcShowException(rtl::Exception* exceptObject, void* exceptAddr) 
     if (!m->LogHandled()) RunLogFilters(*m, exceptObject, buffer, length);
     if ((m->Options() & excShowDialog) && exceptObject) {
         m->WalkFilters(exceptObject, [&](IZudAviziFilter* f) {
-            if (f->ShowException(exceptObject, m->ErrorDialogTitle().c_str(), message.c_str(),
-                                 &m->CallStackStrings(), &m->ContextStrings(), &m->CustomInfoStrings()))
+            if (f->ShowException(exceptObject, m->ErrorDialogTitle().c_str(), message.c_str(), &m->CallStackStrings(),
+                                 &m->ContextStrings(), &m->CustomInfoStrings()))
                 return true;
             TerminationPath();
             return false;

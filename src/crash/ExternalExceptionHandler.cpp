@@ -102,8 +102,8 @@ BOOL __stdcall TNewDialogFilter::ExceptionMessage(rtl::Exception* exceptionObjec
     return TRUE;
 }
 
-BOOL __stdcall TNewDialogFilter::LogException(rtl::Exception*, wchar_t*, int32_t, rtl::TStringList*,
-                                              rtl::TStringList*, rtl::TStringList* customInfo) {
+BOOL __stdcall TNewDialogFilter::LogException(rtl::Exception*, wchar_t*, int32_t, rtl::TStringList*, rtl::TStringList*,
+                                              rtl::TStringList* customInfo) {
     // The error-log entry itself is written by the default filter, which runs next.
     if (customInfo && customInfo->Count() > 0) OutputDebugStringW((*customInfo)[0].c_str());
     return TRUE;
@@ -129,14 +129,13 @@ BOOL __stdcall TNewDialogFilter::ShowException(rtl::Exception* exceptionObject, 
                                  SystemText(customInfo)};
         // Our program has no XML layer, so there are no parse errors to detail.
         const std::wstring detail;
-        WriteEventLog(ProgramFileName(), EventText(message, detail, texts.CallStack, texts.Registers,
-                                                   texts.CustomInfo, texts.System));
+        WriteEventLog(ProgramFileName(),
+                      EventText(message, detail, texts.CallStack, texts.Registers, texts.CustomInfo, texts.System));
         if (gReportInProgress.exchange(true)) ExitProcess(cCrashDuringReportExitCode);
         const std::wstring crashId = CrashId(ProgramFileName(), env::GetProgramVersionText(), address, className);
-        rtl::Try([&] { WriteReportAndLaunch(crashId, texts, record, context, failingThread, outcome); },
-                 rtl::OnAny([&](rtl::Exception& e) {
-                     outcome.Failure = e.Message.empty() ? e.ClassName() : e.Message;
-                 }));
+        rtl::Try(
+            [&] { WriteReportAndLaunch(crashId, texts, record, context, failingThread, outcome); },
+            rtl::OnAny([&](rtl::Exception& e) { outcome.Failure = e.Message.empty() ? e.ClassName() : e.Message; }));
     }
     if (!outcome.Failure.empty()) {
         ShowUnsavedReport(outcome.Failure, message);

@@ -22,15 +22,14 @@ struct TOperatorCode {
 };
 
 inline constexpr TOperatorCode kOperatorCodes[] = {
-    {"add", "+"},        {"adr", "&", true},  {"and", "&"},        {"asg", "="},        {"land", "&&"},
-    {"lor", "||"},       {"call", "()"},      {"cmp", "~"},        {"fnc", "()", true}, {"dec", "--"},
-    {"dele", "delete"},  {"div", "/"},        {"eql", "=="},       {"geq", ">="},       {"gtr", ">"},
-    {"inc", "++"},       {"ind", "*", true},  {"leq", "<="},       {"lsh", "<<"},       {"lss", "<"},
-    {"mod", "%"},        {"mul", "*"},        {"neq", "!="},       {"new", "new"},      {"not", "!"},
-    {"or", "|"},         {"rand", "&="},      {"rdiv", "/="},      {"rlsh", "<<="},     {"rmin", "-="},
-    {"rmod", "%="},      {"rmul", "*="},      {"ror", "|="},       {"rplu", "+="},      {"rrsh", ">>="},
-    {"rsh", ">>"},       {"rxor", "^="},      {"subs", "[]"},      {"sub", "-"},        {"xor", "^"},
-    {"arow", "->"},      {"nwa", "new[]"},    {"dla", "delete[]"},
+    {"add", "+"},        {"adr", "&", true}, {"and", "&"},        {"asg", "="},   {"land", "&&"},     {"lor", "||"},
+    {"call", "()"},      {"cmp", "~"},       {"fnc", "()", true}, {"dec", "--"},  {"dele", "delete"}, {"div", "/"},
+    {"eql", "=="},       {"geq", ">="},      {"gtr", ">"},        {"inc", "++"},  {"ind", "*", true}, {"leq", "<="},
+    {"lsh", "<<"},       {"lss", "<"},       {"mod", "%"},        {"mul", "*"},   {"neq", "!="},      {"new", "new"},
+    {"not", "!"},        {"or", "|"},        {"rand", "&="},      {"rdiv", "/="}, {"rlsh", "<<="},    {"rmin", "-="},
+    {"rmod", "%="},      {"rmul", "*="},     {"ror", "|="},       {"rplu", "+="}, {"rrsh", ">>="},    {"rsh", ">>"},
+    {"rxor", "^="},      {"subs", "[]"},     {"sub", "-"},        {"xor", "^"},   {"arow", "->"},     {"nwa", "new[]"},
+    {"dla", "delete[]"},
 };
 
 // The operator a code names (older codes included), or null.

@@ -24,11 +24,11 @@ class TModuleDebugInfo;
 // What the exception manager fills in from the lookups below.
 struct TSourceInfo {
     TModuleDebugInfo* ModuleDebugInfo = nullptr;  // not owned
-    std::wstring ModuleName;  // the compilation unit
-    std::wstring FileName;    // source file as stored, possibly with a path
-    std::wstring ProcName;    // after unmangling
+    std::wstring ModuleName;                      // the compilation unit
+    std::wstring FileName;                        // source file as stored, possibly with a path
+    std::wstring ProcName;                        // after unmangling
     int32_t LineNumber = -1;
-    int32_t LineOffset = 0;   // logical address of the line's first instruction
+    int32_t LineOffset = 0;  // logical address of the line's first instruction
 };
 
 class TModuleDebugInfo {

@@ -73,8 +73,10 @@ bool SearchFullLines(const TBytes& d, uint32_t a, int32_t& fileIndex, int32_t& l
                 int32_t lo = 0, hi = m - 1;
                 while (lo < hi - 1) {
                     int32_t mid = (lo + hi) / 2;
-                    if (d.U32(addrs + 4 * mid) > a) hi = mid;
-                    else lo = mid;
+                    if (d.U32(addrs + 4 * mid) > a)
+                        hi = mid;
+                    else
+                        lo = mid;
                 }
                 int32_t chosen = d.U32(addrs + 4 * hi) <= a ? hi : lo;
                 lineOffset = static_cast<int32_t>(d.U32(addrs + 4 * chosen));
@@ -166,7 +168,8 @@ bool TReader::ReadDebugHeader() {
     const uint8_t* header = FSource->Bytes(static_cast<uint32_t>(dir), sizeof(TDS_SubsectionHeader));
     if (!header) return false;
     std::memcpy(&FDirectory, header, sizeof(FDirectory));
-    if (FDirectory.sshHeaderSize != sizeof(TDS_SubsectionHeader) || FDirectory.sshRecordSize != sizeof(TDS_SubsectionEntry))
+    if (FDirectory.sshHeaderSize != sizeof(TDS_SubsectionHeader) ||
+        FDirectory.sshRecordSize != sizeof(TDS_SubsectionEntry))
         return false;
     // The entries must lie in the file: an absurd count is refused before
     // anything is allocated for it.

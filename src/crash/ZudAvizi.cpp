@@ -99,11 +99,11 @@ TZudAvizi::TZudAvizi(TZudAviziEnvironment environment, const TZudAviziSystemAddr
     FDefaultFilter = TFilterRef::Share(NewDefaultZudAviziFilter());
     RegisterExceptionFilter(nullptr, FDefaultFilter.Get(), false);
     ReserveThreadSlots();
-    rtl::SetThreadStateTransfer(
-        {[]() -> void* { return static_cast<TExceptionState*>(&ThreadSlots()); },
-         [](void* state) {
-             static_cast<TExceptionState&>(ThreadSlots()) = *static_cast<const TExceptionState*>(state);
-         }});
+    rtl::SetThreadStateTransfer({[]() -> void* { return static_cast<TExceptionState*>(&ThreadSlots()); },
+                                 [](void* state) {
+                                     static_cast<TExceptionState&>(ThreadSlots()) =
+                                         *static_cast<const TExceptionState*>(state);
+                                 }});
 }
 
 TZudAvizi::~TZudAvizi() {
@@ -136,12 +136,12 @@ void TZudAvizi::CreatePatches() {
         uint8_t patch[11] = {0xE8, 0, 0, 0, 0, 0x66, 0xF7, 0x40, 0x04, 0x06, 0x00};
         int32_t d = static_cast<int32_t>(reinterpret_cast<uintptr_t>(&crash_EntryStub) - (target + 5));
         std::memcpy(patch + 1, &d, 4);
-        return std::make_unique<TZudAviziGenericPatch>(AsPtr(target), handlerTemplate, nullptr, 11, patch, nullptr,
-                                                       0, 11);
+        return std::make_unique<TZudAviziGenericPatch>(AsPtr(target), handlerTemplate, nullptr, 11, patch, nullptr, 0,
+                                                       11);
     };
     auto jumpPatch = [&](uint32_t target, const void* dest) {
-        return std::make_unique<TZudAviziJumpCallPatch>(AsPtr(target), nullptr, nullptr, -1, const_cast<void*>(dest),
-                                                        0, patchJump);
+        return std::make_unique<TZudAviziJumpCallPatch>(AsPtr(target), nullptr, nullptr, -1, const_cast<void*>(dest), 0,
+                                                        patchJump);
     };
     FPatches.push_back(handlerPatch(FSysAddresses.ExceptionHandlerAddr));
     FPatches.push_back(handlerPatch(FSysAddresses.HandleAnyExceptAddr));
@@ -237,9 +237,9 @@ std::wstring TZudAvizi::UnMangle(const std::wstring& source, bool isDelphi) {
     return rtl::FromAnsi(out);
 }
 
-bool TZudAvizi::GetAddressSourceInfo(const void* address, TModuleDebugInfo*& moduleDebugInfo,
-                                     std::wstring& moduleName, std::wstring& fileName, std::wstring& procName,
-                                     int32_t& lineNumber, int32_t& lineOffset) {
+bool TZudAvizi::GetAddressSourceInfo(const void* address, TModuleDebugInfo*& moduleDebugInfo, std::wstring& moduleName,
+                                     std::wstring& fileName, std::wstring& procName, int32_t& lineNumber,
+                                     int32_t& lineOffset) {
     moduleName.clear();
     fileName.clear();
     procName.clear();
@@ -257,8 +257,8 @@ bool TZudAvizi::GetAddressSourceInfo(const void* address, TModuleDebugInfo*& mod
 
 TSourceInfo TZudAvizi::GetAddressSourceInfoRec(const void* address) {
     TSourceInfo info;
-    GetAddressSourceInfo(address, info.ModuleDebugInfo, info.ModuleName, info.FileName, info.ProcName,
-                         info.LineNumber, info.LineOffset);
+    GetAddressSourceInfo(address, info.ModuleDebugInfo, info.ModuleName, info.FileName, info.ProcName, info.LineNumber,
+                         info.LineOffset);
     return info;
 }
 
@@ -290,9 +290,9 @@ bool TZudAvizi::Matches(const TExceptionFilter& entry, const rtl::Exception* obj
     return obj->InheritsFrom(*entry.ExceptionClass);
 }
 
-void TZudAvizi::RegisterExceptionFilter(const rtl::TClassRef* exceptionClass, IZudAviziFilter* filter,
-                                        bool strict) {
-    auto entry = std::make_unique<TExceptionFilter>(TExceptionFilter{exceptionClass, TFilterRef::Share(filter), true, strict});
+void TZudAvizi::RegisterExceptionFilter(const rtl::TClassRef* exceptionClass, IZudAviziFilter* filter, bool strict) {
+    auto entry =
+        std::make_unique<TExceptionFilter>(TExceptionFilter{exceptionClass, TFilterRef::Share(filter), true, strict});
     TLockGuard guard(FFiltersLock);
     FFilters.push_back(std::move(entry));
 }

@@ -121,8 +121,8 @@ using TFilterRef = rtl::TComPtr<IZudAviziFilter>;
 class TZudAviziFilterBase : public IZudAviziFilter {
 public:
     virtual ~TZudAviziFilterBase() = default;
-    BOOL __stdcall ShowException(rtl::Exception*, const wchar_t*, const wchar_t*, rtl::TStringList*,
-                                 rtl::TStringList*, rtl::TStringList*) override {
+    BOOL __stdcall ShowException(rtl::Exception*, const wchar_t*, const wchar_t*, rtl::TStringList*, rtl::TStringList*,
+                                 rtl::TStringList*) override {
         return TRUE;
     }
     BOOL __stdcall LogException(rtl::Exception*, wchar_t*, int32_t, rtl::TStringList*, rtl::TStringList*,
@@ -222,8 +222,7 @@ public:
     // --- operations ---
     std::wstring UnMangle(const std::wstring& source, bool isDelphi);
     bool GetAddressSourceInfo(const void* address, TModuleDebugInfo*& moduleDebugInfo, std::wstring& moduleName,
-                              std::wstring& fileName, std::wstring& procName, int32_t& lineNumber,
-                              int32_t& lineOffset);
+                              std::wstring& fileName, std::wstring& procName, int32_t& lineNumber, int32_t& lineOffset);
     TSourceInfo GetAddressSourceInfoRec(const void* address);
     // The same for the code the caller returns to.
     __attribute__((noinline)) TSourceInfo GetSourceInfoRec();

@@ -26,9 +26,10 @@ void ComposeExceptionMessage(const rtl::Exception* e, const TExceptionMessageInf
     std::wstring text = rtl::Format(L"Exception '%ls' in module %ls at %.8X\r\n%ls", className.c_str(),
                                     info.miModuleName, address, info.miMessage.c_str());
     if (options & excDlgLocation)
-        text += rtl::Format(L"\r\n\r\nModule: %ls, Source: %ls, Line %ls\r\nProcedure: %ls",
-                            rtl::ExtractFileName(info.miSrcModule).c_str(), rtl::ExtractFileName(info.miSrcFile).c_str(),
-                            info.miSrcLine.c_str(), info.miSrcProc.c_str());
+        text +=
+            rtl::Format(L"\r\n\r\nModule: %ls, Source: %ls, Line %ls\r\nProcedure: %ls",
+                        rtl::ExtractFileName(info.miSrcModule).c_str(), rtl::ExtractFileName(info.miSrcFile).c_str(),
+                        info.miSrcLine.c_str(), info.miSrcProc.c_str());
     rtl::CopyToBuffer(text, buffer, bufferSize);
 }
 
@@ -40,8 +41,8 @@ std::wstring ErrorLogEntryBody(const std::wstring& message, const rtl::TStringLi
     return entry + L"\r\n";
 }
 
-BOOL __stdcall TDefaultZudAviziFilter::ExceptionMessage(rtl::Exception* e, TExceptionMessageInfo* info,
-                                                        wchar_t* buffer, int32_t bufferSize, rtl::TStringList*) {
+BOOL __stdcall TDefaultZudAviziFilter::ExceptionMessage(rtl::Exception* e, TExceptionMessageInfo* info, wchar_t* buffer,
+                                                        int32_t bufferSize, rtl::TStringList*) {
     TZudAvizi* m = ZudAvizi();
     if (info) ComposeExceptionMessage(e, *info, m ? m->Options() : cDefaultOptions, buffer, bufferSize);
     return TRUE;
@@ -52,8 +53,8 @@ BOOL __stdcall TDefaultZudAviziFilter::LogException(rtl::Exception*, wchar_t* bu
                                                     rtl::TStringList* customInfo) {
     TZudAvizi* m = ZudAvizi();
     if (!m || m->LogFile().empty()) return TRUE;
-    std::wstring message = buffer ? std::wstring(buffer, wcsnlen(buffer, bufferSize > 0 ? bufferSize : 0))
-                                  : std::wstring();
+    std::wstring message =
+        buffer ? std::wstring(buffer, wcsnlen(buffer, bufferSize > 0 ? bufferSize : 0)) : std::wstring();
     AppendToErrorLog(m->LogFile(), ErrorLogHeaderLine() + ErrorLogEntryBody(message, callStack, registers, customInfo));
     return TRUE;
 }

@@ -9,9 +9,9 @@ namespace crash {
 
 class TDefaultZudAviziFilter : public TZudAviziFilterBase {
 public:
-    BOOL __stdcall ShowException(rtl::Exception* exceptionObject, const wchar_t* title,
-                                 const wchar_t* exceptionMessage, rtl::TStringList* callStack,
-                                 rtl::TStringList* registers, rtl::TStringList* customInfo) override;
+    BOOL __stdcall ShowException(rtl::Exception* exceptionObject, const wchar_t* title, const wchar_t* exceptionMessage,
+                                 rtl::TStringList* callStack, rtl::TStringList* registers,
+                                 rtl::TStringList* customInfo) override;
     BOOL __stdcall LogException(rtl::Exception* exceptionObject, wchar_t* buffer, int32_t bufferSize,
                                 rtl::TStringList* callStack, rtl::TStringList* registers,
                                 rtl::TStringList* customInfo) override;

@@ -2,8 +2,8 @@
 
 #include <commctrl.h>
 
-#include "crash/ZudAviziDlgRes.h"
 #include "crash/ZudAvizi.h"
+#include "crash/ZudAviziDlgRes.h"
 #include "rtl/ScopedHandle.h"
 #include "rtl/Try.h"
 
@@ -100,7 +100,8 @@ void InitDialog(HWND dlg, const TExceptionDialogParams& p) {
         SelectTab(dlg, 0);
     } else {
         ShowWindow(GetDlgItem(dlg, IDC_EXC_DETAILS), SW_HIDE);
-        for (int id : {IDC_EXC_CALLSTACK, IDC_EXC_REGISTERS, IDC_EXC_CUSTOMINFO}) ShowWindow(GetDlgItem(dlg, id), SW_HIDE);
+        for (int id : {IDC_EXC_CALLSTACK, IDC_EXC_REGISTERS, IDC_EXC_CUSTOMINFO})
+            ShowWindow(GetDlgItem(dlg, id), SW_HIDE);
         s->Expanded = 0;
         SetFocus(GetDlgItem(dlg, IDC_EXC_OK));
     }
@@ -158,10 +159,9 @@ INT_PTR CALLBACK DialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
 
 }  // namespace
 
-int32_t ShowExceptionDialog(const std::wstring& title, const std::wstring& message,
-                            const std::wstring& customTabTitle, uint32_t flags, HICON icon, HWND owner,
-                            const rtl::TStringList* customInfo, const rtl::TStringList* registers,
-                            const rtl::TStringList* callStack) {
+int32_t ShowExceptionDialog(const std::wstring& title, const std::wstring& message, const std::wstring& customTabTitle,
+                            uint32_t flags, HICON icon, HWND owner, const rtl::TStringList* customInfo,
+                            const rtl::TStringList* registers, const rtl::TStringList* callStack) {
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_TAB_CLASSES};
     InitCommonControlsEx(&icc);
     std::wstring callStackText = callStack ? callStack->Text() : std::wstring();

@@ -17,9 +17,8 @@ constexpr int32_t cDlgResultTerminate = 0x10000;
 // Runs dialog template 2000 of the program's own module modally over
 // `owner` and answers its result. Absent lists show empty texts. `flags`
 // are the dialog flags (cDlgFlag... in ZudAvizi.h).
-int32_t ShowExceptionDialog(const std::wstring& title, const std::wstring& message,
-                            const std::wstring& customTabTitle, uint32_t flags, HICON icon, HWND owner,
-                            const rtl::TStringList* customInfo, const rtl::TStringList* registers,
-                            const rtl::TStringList* callStack);
+int32_t ShowExceptionDialog(const std::wstring& title, const std::wstring& message, const std::wstring& customTabTitle,
+                            uint32_t flags, HICON icon, HWND owner, const rtl::TStringList* customInfo,
+                            const rtl::TStringList* registers, const rtl::TStringList* callStack);
 
 }  // namespace crash

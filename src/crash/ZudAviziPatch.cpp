@@ -86,9 +86,9 @@ void TZudAviziPatch::UnLock() {
 
 // --- generic and jump/call patches ---
 
-TZudAviziGenericPatch::TZudAviziGenericPatch(void* address, const uint8_t* tmpl, const uint8_t* tmplMask,
-                                             int tmplSize, const uint8_t* patch, const uint8_t* patchMask,
-                                             int patchOffset, int patchSize)
+TZudAviziGenericPatch::TZudAviziGenericPatch(void* address, const uint8_t* tmpl, const uint8_t* tmplMask, int tmplSize,
+                                             const uint8_t* patch, const uint8_t* patchMask, int patchOffset,
+                                             int patchSize)
     : TZudAviziPatch(address) {
     if (SetupTemplate(tmpl, tmplMask, 0, tmplSize)) SetupPatch(patch, patchMask, patchOffset, patchSize);
 }

@@ -54,23 +54,22 @@ static bool ForceDirectories(std::wstring path, RaiseEmpty raiseEmpty) {
 }
 
 bool EnsureDirectory(const std::wstring& path) {
-    return ForceDirectories(path, [](const std::wstring& p) {
-        rtl::RaiseNew<rtl::Exception>(L"Cannot create directory " + p);
-    });
+    return ForceDirectories(
+        path, [](const std::wstring& p) { rtl::RaiseNew<rtl::Exception>(L"Cannot create directory " + p); });
 }
 
 std::wstring GetDiagFolder() {
     std::wstring folder = GetShellFolderPath(CSIDL_APPDATA) + L"Quillfen\\Diag\\";
-    ForceDirectories(folder, [](const std::wstring&) {
-        rtl::RaiseNew<rtl::EInOutError>(L"Unable to create directory", 3);
-    });
+    ForceDirectories(folder,
+                     [](const std::wstring&) { rtl::RaiseNew<rtl::EInOutError>(L"Unable to create directory", 3); });
     return folder;
 }
 
 std::wstring FormatDebugLogFileName(const std::wstring& folder, const std::wstring& stem, DWORD processId,
                                     const SYSTEMTIME& t) {
-    return folder + stem + rtl::Format(L"-%lu-%04u-%02u-%02u-%02u-%02u-%02u.log", static_cast<unsigned long>(processId),
-                                       t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+    return folder + stem +
+           rtl::Format(L"-%lu-%04u-%02u-%02u-%02u-%02u-%02u.log", static_cast<unsigned long>(processId), t.wYear,
+                       t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
 }
 
 std::wstring GetDebugLogFileName(const std::wstring& stem) {

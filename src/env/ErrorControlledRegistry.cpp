@@ -26,8 +26,8 @@ bool TRegistry::Open(const std::wstring& key, bool canCreate, REGSAM access) {
     while (!path.empty() && path.front() == L'\\') path.erase(0, 1);
     HKEY h = nullptr;
     if (canCreate) {
-        FLastError = RegCreateKeyExW(FRootKey, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &h,
-                                     nullptr);
+        FLastError =
+            RegCreateKeyExW(FRootKey, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &h, nullptr);
     } else {
         FLastError = RegOpenKeyExW(FRootKey, path.c_str(), 0, access, &h);
     }
@@ -54,7 +54,8 @@ std::wstring TRegistry::ReadString(const std::wstring& name) {
     DWORD got = size;
     FLastError =
         RegQueryValueExW(FCurrentKey.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &got);
-    if (FLastError != ERROR_SUCCESS) rtl::RaiseNew<ERegistryException>(Format(L"Failed to get data for '%ls'", name.c_str()));
+    if (FLastError != ERROR_SUCCESS)
+        rtl::RaiseNew<ERegistryException>(Format(L"Failed to get data for '%ls'", name.c_str()));
     if (type != REG_SZ && type != REG_EXPAND_SZ)
         rtl::RaiseNew<ERegistryException>(Format(L"Invalid data type for '%ls'", name.c_str()));
     size_t chars = got / sizeof(wchar_t);
@@ -70,21 +71,25 @@ int32_t TRegistry::ReadInteger(const std::wstring& name) {
     DWORD size = sizeof(value);
     FLastError =
         RegQueryValueExW(FCurrentKey.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    if (FLastError != ERROR_SUCCESS) rtl::RaiseNew<ERegistryException>(Format(L"Failed to get data for '%ls'", name.c_str()));
+    if (FLastError != ERROR_SUCCESS)
+        rtl::RaiseNew<ERegistryException>(Format(L"Failed to get data for '%ls'", name.c_str()));
     if (type != REG_DWORD) rtl::RaiseNew<ERegistryException>(Format(L"Invalid data type for '%ls'", name.c_str()));
     return value;
 }
 
 void TRegistry::WriteString(const std::wstring& name, const std::wstring& value) {
-    FLastError = RegSetValueExW(FCurrentKey.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    if (FLastError != ERROR_SUCCESS) rtl::RaiseNew<ERegistryException>(Format(L"Failed to set data for '%ls'", name.c_str()));
+    FLastError =
+        RegSetValueExW(FCurrentKey.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    if (FLastError != ERROR_SUCCESS)
+        rtl::RaiseNew<ERegistryException>(Format(L"Failed to set data for '%ls'", name.c_str()));
 }
 
 void TRegistry::WriteInteger(const std::wstring& name, int32_t value) {
     FLastError = RegSetValueExW(FCurrentKey.Get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                                 sizeof(value));
-    if (FLastError != ERROR_SUCCESS) rtl::RaiseNew<ERegistryException>(Format(L"Failed to set data for '%ls'", name.c_str()));
+    if (FLastError != ERROR_SUCCESS)
+        rtl::RaiseNew<ERegistryException>(Format(L"Failed to set data for '%ls'", name.c_str()));
 }
 
 bool TRegistry::DeleteValue(const std::wstring& name) {

@@ -27,7 +27,9 @@ TFileVersion ReadModuleFileVersion(HMODULE module) {
     return v;
 }
 
-void InitVersionInfo(HMODULE module) { gProgramVersion = ReadModuleFileVersion(module ? module : GetModuleHandleW(nullptr)); }
+void InitVersionInfo(HMODULE module) {
+    gProgramVersion = ReadModuleFileVersion(module ? module : GetModuleHandleW(nullptr));
+}
 
 std::wstring FormatVersion(const TFileVersion& v) {
     return rtl::Format(L"%u.%u.%u.%u", v.MS >> 16, v.MS & 0xFFFF, v.LS >> 16, v.LS & 0xFFFF);

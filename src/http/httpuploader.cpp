@@ -57,8 +57,9 @@ private:
 // Opens a file to be sent, shared with every other use: a log that another
 // process still writes, renames or deletes can be sent as it is now.
 rtl::ScopedFileHandle OpenForSending(const std::wstring& path) {
-    rtl::ScopedFileHandle f(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    rtl::ScopedFileHandle f(CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!f) FailOnFile(L"CreateFile failed", path);
     return f;
 }
@@ -232,8 +233,8 @@ void THTTPUploader::OpenRequest(TTransfer& t, const std::wstring& verb, bool upl
     const bool secure = IsSecure();
     DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | (secure ? INTERNET_FLAG_SECURE : 0) |
                   (upload ? INTERNET_FLAG_NO_AUTO_REDIRECT : 0);
-    t.Request.Reset(net.HttpOpenRequestW(t.Connection.Get(), verb.c_str(), FRequest->UrlPath.c_str(), nullptr,
-                                         nullptr, nullptr, flags, reinterpret_cast<DWORD_PTR>(this)));
+    t.Request.Reset(net.HttpOpenRequestW(t.Connection.Get(), verb.c_str(), FRequest->UrlPath.c_str(), nullptr, nullptr,
+                                         nullptr, flags, reinterpret_cast<DWORD_PTR>(this)));
     if (!t.Request.Get()) FailLast(L"HttpOpenRequest failed");
     // Stored credentials go with the first request instead of after the
     // proxy's first refusal.
@@ -455,8 +456,7 @@ void THTTPUploader::SendFile(TTransfer& t, const THTTPUploaderFile& file, size_t
     LARGE_INTEGER start{};
     if (!SetFilePointerEx(handle, start, nullptr, FILE_BEGIN)) FailOnFile(L"SetFilePointer failed", file.PathName);
     DoFileBegin(file.PathName);
-    rtl::Try([&] { SendFileData(t, handle, file.PathName, t.FileSizes[index]); },
-             rtl::OnAny([&](rtl::Exception&) {
+    rtl::Try([&] { SendFileData(t, handle, file.PathName, t.FileSizes[index]); }, rtl::OnAny([&](rtl::Exception&) {
                  DoFileComplete(file.PathName, false);
                  rtl::ReRaise();
              }));
@@ -485,8 +485,7 @@ void THTTPUploader::SendFileData(TTransfer& t, HANDLE fileHandle, const std::wst
         if (DoCheckCancel()) rtl::RaiseNew<EHTTPUploaderCancel>();
         DWORD read = 0;
         const DWORD want = size - fileSent < blockSize ? size - fileSent : blockSize;
-        if (!ReadFile(fileHandle, block.get(), want, &read, nullptr))
-            FailOnFile(L"ReadFile failed", pathName);
+        if (!ReadFile(fileHandle, block.get(), want, &read, nullptr)) FailOnFile(L"ReadFile failed", pathName);
         if (read == 0)
             Fail(rtl::Format(L"The file \"%ls\" became shorter while it was sent: %u bytes announced, %u there",
                              pathName.c_str(), size, fileSent),
@@ -543,8 +542,8 @@ void THTTPUploader::ReadBody(TTransfer& t) {
     HTTPUploader_ProcessMessages();
     FResponse->ClearBody();
     DWORD contentLength = 0, length = sizeof(contentLength);
-    if (!t.Platform.HttpQueryInfoW(t.Request.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
-                                   &contentLength, &length, nullptr))
+    if (!t.Platform.HttpQueryInfoW(t.Request.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &contentLength,
+                                   &length, nullptr))
         contentLength = 0;
     DoStatus(L"Downloading", 0, contentLength);
     std::vector<char> buffer(65536);

@@ -30,10 +30,10 @@ using THTTPUploaderStatusSimpleEvent =
 using THTTPUploaderStatusStringEvent = std::function<void(THTTPUploader& sender, const std::wstring& data)>;
 using THTTPUploaderStatusFileCompleteEvent =
     std::function<void(THTTPUploader& sender, const std::wstring& fileName, bool successful)>;
-using THTTPUploaderStatusFileProgressEvent = std::function<void(
-    THTTPUploader& sender, const std::wstring& fileName, uint32_t fileBytesSent, uint32_t localFileSize,
-    uint32_t secondsToFileCompletion, uint32_t overallBytesSent, uint32_t overallBytesTotal,
-    uint32_t secondsToOverallCompletion, uint32_t bytesPerSecond)>;
+using THTTPUploaderStatusFileProgressEvent =
+    std::function<void(THTTPUploader& sender, const std::wstring& fileName, uint32_t fileBytesSent,
+                       uint32_t localFileSize, uint32_t secondsToFileCompletion, uint32_t overallBytesSent,
+                       uint32_t overallBytesTotal, uint32_t secondsToOverallCompletion, uint32_t bytesPerSecond)>;
 using THTTPUploaderCheckCancelEvent = std::function<void(THTTPUploader& sender, bool& cancel)>;
 using THTTPUploaderAnswerDataEvent = std::function<void(THTTPUploader& sender, const char* data, uint32_t length)>;
 using THTTPUploaderStatusEvent = std::function<void(THTTPUploader& sender)>;
@@ -117,9 +117,8 @@ protected:
     virtual void DoFileBegin(const std::wstring& fileName);
     virtual void DoFileComplete(const std::wstring& fileName, bool successful);
     virtual void DoFileProgress(const std::wstring& fileName, uint32_t fileBytesSent, uint32_t localFileSize,
-                                uint32_t secondsToFileCompletion, uint32_t overallBytesSent,
-                                uint32_t overallBytesTotal, uint32_t secondsToOverallCompletion,
-                                uint32_t bytesPerSecond);
+                                uint32_t secondsToFileCompletion, uint32_t overallBytesSent, uint32_t overallBytesTotal,
+                                uint32_t secondsToOverallCompletion, uint32_t bytesPerSecond);
     virtual bool DoCheckCancel();
 
 private:

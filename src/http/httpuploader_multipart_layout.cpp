@@ -10,9 +10,12 @@ namespace {
 std::string EscapeLineBreaks(const std::string& text) {
     std::string out;
     for (char c : text) {
-        if (c == '\r') out += "%0D";
-        else if (c == '\n') out += "%0A";
-        else out += c;
+        if (c == '\r')
+            out += "%0D";
+        else if (c == '\n')
+            out += "%0A";
+        else
+            out += c;
     }
     return out;
 }
@@ -47,8 +50,8 @@ std::string FieldHeader(const std::string& boundary, const std::string& name) {
 std::string FileHeader(const std::string& boundary, const std::string& fieldName, const std::string& fileName,
                        const std::string& contentType) {
     return "--" + boundary + kCRLF + "Content-Disposition: form-data; name=\"" + EscapeQuoted(fieldName) +
-           "\"; filename=\"" + EscapeQuoted(fileName) + "\"" + kCRLF + "Content-Type: " +
-           EscapeLineBreaks(contentType) + kCRLF + kCRLF;
+           "\"; filename=\"" + EscapeQuoted(fileName) + "\"" + kCRLF +
+           "Content-Type: " + EscapeLineBreaks(contentType) + kCRLF + kCRLF;
 }
 
 std::string ClosingLine(const std::string& boundary) { return "--" + boundary + "--" + kCRLF; }

@@ -7,8 +7,7 @@ TWinInetPlatform& TWinInetPlatform::Instance() {
     return instance;
 }
 
-HINTERNET TWinInetPlatform::InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, LPCWSTR bypass,
-                                          DWORD flags) {
+HINTERNET TWinInetPlatform::InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, LPCWSTR bypass, DWORD flags) {
     return ::InternetOpenW(agent, accessType, proxy, bypass, flags);
 }
 BOOL TWinInetPlatform::InternetSetOptionW(HINTERNET handle, DWORD option, LPVOID buffer, DWORD length) {

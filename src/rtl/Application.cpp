@@ -73,8 +73,7 @@ bool TApplication::ProcessMessage(MSG& msg) {
 
 void TApplication::ProcessMessages() {
     MSG msg;
-    while (ProcessMessage(msg)) {
-    }
+    while (ProcessMessage(msg)) {}
 }
 
 void TApplication::Run() {
@@ -105,10 +104,8 @@ void TApplication::HandleException(Exception& e) {
 }
 
 void TApplication::HandleExceptionGuarded(Exception& e) {
-    Try([&] { HandleException(e); },
-        OnAny([&](Exception& second) {
-            Try([&] { HandleException(second); },
-                OnAny([&](Exception& third) { rtl_ShowError(&third, nullptr); }));
+    Try([&] { HandleException(e); }, OnAny([&](Exception& second) {
+            Try([&] { HandleException(second); }, OnAny([&](Exception& third) { rtl_ShowError(&third, nullptr); }));
         }));
 }
 

@@ -21,7 +21,8 @@ namespace {
 LRESULT CALLBACK ListWantsEnter(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR, DWORD_PTR) {
     if (msg == WM_GETDLGCODE) {
         const auto* key = reinterpret_cast<const MSG*>(lp);
-        if (key && key->message == WM_KEYDOWN && key->wParam == VK_RETURN && ListView_GetNextItem(wnd, -1, LVNI_FOCUSED) >= 0)
+        if (key && key->message == WM_KEYDOWN && key->wParam == VK_RETURN &&
+            ListView_GetNextItem(wnd, -1, LVNI_FOCUSED) >= 0)
             return DefSubclassProc(wnd, msg, wp, lp) | DLGC_WANTMESSAGE;
     }
     return DefSubclassProc(wnd, msg, wp, lp);
@@ -29,8 +30,7 @@ LRESULT CALLBACK ListWantsEnter(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, UINT_P
 
 }  // namespace
 
-TListView::TListView(TWinControl* parent, int x, int y, int w, int h, bool checkBoxes)
-    : TWinControl(parent, parent) {
+TListView::TListView(TWinControl* parent, int x, int y, int w, int h, bool checkBoxes) : TWinControl(parent, parent) {
     InitCommonControlClasses();
     CreateChild(WC_LISTVIEWW, L"", WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS, WS_EX_CLIENTEDGE, x, y, w, h);
     DWORD ex = LVS_EX_FULLROWSELECT | (checkBoxes ? LVS_EX_CHECKBOXES : 0);

@@ -74,8 +74,8 @@ void TWinControl::AttachHandle(HWND wnd) {
     if (wnd) SetPropW(wnd, cControlProp, this);
 }
 
-void TWinControl::CreateChild(const wchar_t* windowClass, const std::wstring& text, DWORD style, DWORD exStyle,
-                              int x, int y, int w, int h) {
+void TWinControl::CreateChild(const wchar_t* windowClass, const std::wstring& text, DWORD style, DWORD exStyle, int x,
+                              int y, int w, int h) {
     HWND wnd = CreateWindowExW(exStyle, windowClass, text.c_str(), WS_CHILD | WS_VISIBLE | style, x, y, w, h,
                                Parent() ? Parent()->Handle() : nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (wnd) SendMessageW(wnd, WM_SETFONT, reinterpret_cast<WPARAM>(GuiFont()), FALSE);
@@ -164,9 +164,9 @@ TForm::TForm(TComponent* owner, const std::wstring& caption, int clientWidth, in
     DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
     RECT r{0, 0, clientWidth, clientHeight};
     AdjustWindowRectEx(&r, style, FALSE, WS_EX_CONTROLPARENT);
-    HWND wnd = CreateWindowExW(WS_EX_CONTROLPARENT, cFormClass, caption.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
-                               r.right - r.left, r.bottom - r.top, nullptr, nullptr, GetModuleHandleW(nullptr),
-                               nullptr);
+    HWND wnd =
+        CreateWindowExW(WS_EX_CONTROLPARENT, cFormClass, caption.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
+                        r.right - r.left, r.bottom - r.top, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     AttachHandle(wnd);
     if (Screen) Screen->AddForm(this);
 }
@@ -218,8 +218,7 @@ LRESULT CALLBACK TForm::StaticWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) 
     // No exception may travel back into the system's frames: one that
     // escapes the form's handling goes to the application.
     LRESULT result = 0;
-    Try([&] { result = form->WndProc(msg, wp, lp); },
-        OnAny([&](Exception& e) {
+    Try([&] { result = form->WndProc(msg, wp, lp); }, OnAny([&](Exception& e) {
             if (Application) Application->HandleExceptionGuarded(e);
         }));
     return result;

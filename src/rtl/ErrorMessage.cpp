@@ -32,8 +32,7 @@ static void ShowText(const std::wstring& text, const wchar_t* title) {
 
 extern "C" {
 
-__attribute__((noipa)) int __stdcall rtl_ErrorMessage(rtl::Exception* obj, void* address, wchar_t* buffer,
-                                                      int size) {
+__attribute__((noipa)) int __stdcall rtl_ErrorMessage(rtl::Exception* obj, void* address, wchar_t* buffer, int size) {
     if (!buffer || size <= 0) return 0;
     std::wstring text;
     if (obj) {
@@ -51,9 +50,9 @@ __attribute__((noipa)) void __stdcall rtl_ShowError(rtl::Exception* obj, void* a
 }
 
 void rtl_RunError(int code, void* address) {
-    rtl::ShowText(rtl::Format(L"Runtime error %d at %.8X", code,
-                              static_cast<unsigned>(reinterpret_cast<uintptr_t>(address))),
-                  L"Error");
+    rtl::ShowText(
+        rtl::Format(L"Runtime error %d at %.8X", code, static_cast<unsigned>(reinterpret_cast<uintptr_t>(address))),
+        L"Error");
     rtl::Halt(code);
 }
 }

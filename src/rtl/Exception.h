@@ -19,14 +19,13 @@ struct TClassRef {
 };
 
 // Declares the class reference of an exception class inside its body.
-#define RTL_EXCEPTION_CLASS(Name)                                        \
-public:                                                                  \
-    static const ::rtl::TClassRef ClassRef;                              \
+#define RTL_EXCEPTION_CLASS(Name)           \
+public:                                     \
+    static const ::rtl::TClassRef ClassRef; \
     const ::rtl::TClassRef& ClassType() const override { return ClassRef; }
 
 // Defines it in one .cpp file: RTL_DEFINE_EXCEPTION_CLASS(EFoo, Exception)
-#define RTL_DEFINE_EXCEPTION_CLASS(Name, Parent) \
-    const ::rtl::TClassRef Name::ClassRef{L## #Name, &Parent::ClassRef};
+#define RTL_DEFINE_EXCEPTION_CLASS(Name, Parent) const ::rtl::TClassRef Name::ClassRef{L## #Name, &Parent::ClassRef};
 
 class Exception {
 public:
@@ -40,7 +39,10 @@ public:
     virtual const TClassRef& ClassType() const { return ClassRef; }
     std::wstring ClassName() const { return ClassType().Name; }
     bool InheritsFrom(const TClassRef& cls) const { return ClassType().InheritsFrom(cls); }
-    template <class E> bool Is() const { return InheritsFrom(E::ClassRef); }
+    template <class E>
+    bool Is() const {
+        return InheritsFrom(E::ClassRef);
+    }
 
     std::wstring Message;
 };

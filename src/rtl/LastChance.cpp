@@ -57,8 +57,7 @@ std::wstring UncaughtExceptionText() {
     } catch (const std::exception& e) {
         const std::wstring what = FromAnsi(e.what());
         if (!what.empty() && text.compare(text.size() - what.size(), what.size(), what) != 0) text += L": " + what;
-    } catch (...) {
-    }
+    } catch (...) {}
     return text;
 }
 
@@ -67,7 +66,6 @@ void OnTerminate() { FailFatally(new EUncaughtException(UncaughtExceptionText())
 void OnAbort(int) { FailFatally(new EAbortCalled(L"abort() called"), __builtin_return_address(0)); }
 
 }  // namespace
-
 
 void FailFatally(Exception* obj, void* address) {
     CONTEXT ctx{};

@@ -26,8 +26,8 @@ constexpr DWORD cUnwindFlags = EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND;
 thread_local rtl::detail::THandling* tHandling = nullptr;
 
 bool IsRuntimeException(const EXCEPTION_RECORD* rec) {
-    return rec->ExceptionCode == rtl::cRuntimeExceptionCode &&
-           rec->NumberParameters == rtl::cRuntimeExceptionArgs && rec->ExceptionInformation[1] != 0;
+    return rec->ExceptionCode == rtl::cRuntimeExceptionCode && rec->NumberParameters == rtl::cRuntimeExceptionArgs &&
+           rec->ExceptionInformation[1] != 0;
 }
 
 // Reads one stack word without faulting.
@@ -68,8 +68,7 @@ bool FindFaultResume(const EXCEPTION_RECORD* rec, const CONTEXT* ctx, FaultResum
         return true;
     }
     uintptr_t returnAddress = 0;
-    if (rec->ExceptionCode != EXCEPTION_ACCESS_VIOLATION || !ReadStackWord(ctx->Esp, returnAddress))
-        return false;
+    if (rec->ExceptionCode != EXCEPTION_ACCESS_VIOLATION || !ReadStackWord(ctx->Esp, returnAddress)) return false;
     if (returnAddress == 0 || !HasUnwindInfo(returnAddress - 1)) return false;
     resume = {returnAddress, ctx->Esp + 4};
     return true;
@@ -226,11 +225,13 @@ EXCEPTION_DISPOSITION rtl_ExceptionHandlerImpl(EXCEPTION_RECORD* rec, void*, CON
     if (rec->ExceptionFlags & cUnwindFlags) return ExceptionContinueSearch;
     bool raised = IsRuntimeException(rec);
     if (!raised && !IsErrorCode(rec->ExceptionCode)) return ExceptionContinueSearch;
-    rtl::Exception* obj = raised ? reinterpret_cast<rtl::Exception*>(rec->ExceptionInformation[1])
-                                 : rtl::ExceptObjFromRecord(rec);
+    rtl::Exception* obj =
+        raised ? reinterpret_cast<rtl::Exception*>(rec->ExceptionInformation[1]) : rtl::ExceptObjFromRecord(rec);
     void* address = raised ? reinterpret_cast<void*>(rec->ExceptionInformation[0]) : rec->ExceptionAddress;
-    if (rec->ExceptionCode == EXCEPTION_STACK_OVERFLOW) ShowErrorOnFreshStack(obj, address);
-    else rtl_ShowError(obj, address);
+    if (rec->ExceptionCode == EXCEPTION_STACK_OVERFLOW)
+        ShowErrorOnFreshStack(obj, address);
+    else
+        rtl_ShowError(obj, address);
     rtl::Halt(1);
 }
 

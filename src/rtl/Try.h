@@ -90,9 +90,10 @@ template <class Body, class... H>
 void Try(Body&& body, H... handlers) {
     constexpr bool catchAll = (std::is_same_v<typename H::Class, Exception> || ...);
     std::tuple<H...> hs{std::move(handlers)...};
-    detail::TScopeFrame frame{nullptr, catchAll ? reinterpret_cast<void*>(&rtl_HandleAnyExcept)
-                                                : reinterpret_cast<void*>(&rtl_HandleOnExcept),
-                              catchAll ? nullptr : &detail::MatchesAny<H...>, &hs};
+    detail::TScopeFrame frame{
+        nullptr,
+        catchAll ? reinterpret_cast<void*>(&rtl_HandleAnyExcept) : reinterpret_cast<void*>(&rtl_HandleOnExcept),
+        catchAll ? nullptr : &detail::MatchesAny<H...>, &hs};
     if (Exception* obj = detail::RunScope(frame, body)) {
         detail::THandling handling(obj);
         detail::DispatchFirst(hs, *obj);

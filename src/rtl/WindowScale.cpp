@@ -14,8 +14,7 @@ int ScreenDpi() {
 
 SIZE WindowSizeFor(HWND wnd, SIZE client) {
     RECT r{0, 0, client.cx, client.cy};
-    AdjustWindowRectEx(&r, GetWindowLongW(wnd, GWL_STYLE), GetMenu(wnd) != nullptr,
-                       GetWindowLongW(wnd, GWL_EXSTYLE));
+    AdjustWindowRectEx(&r, GetWindowLongW(wnd, GWL_STYLE), GetMenu(wnd) != nullptr, GetWindowLongW(wnd, GWL_EXSTYLE));
     return SIZE{r.right - r.left, r.bottom - r.top};
 }
 

@@ -40,7 +40,8 @@ template <class Pick>
 TCaptionList DefaultList(Pick pick) {
     TCaptionList list;
     for (const wchar_t* key : kDefaultKeys) {
-        LANGID primary = SameKey(key, L"Default") ? LANG_ENGLISH : PrimaryLanguage(static_cast<LANGID>(wcstoul(key, nullptr, 16)));
+        LANGID primary =
+            SameKey(key, L"Default") ? LANG_ENGLISH : PrimaryLanguage(static_cast<LANGID>(wcstoul(key, nullptr, 16)));
         for (const TLanguageCaptions& c : kCaptions)
             if (c.Primary == primary) list.Add(key, pick(c));
     }
@@ -49,8 +50,7 @@ TCaptionList DefaultList(Pick pick) {
 
 }  // namespace
 
-TCaptionList::TCaptionList(std::initializer_list<std::pair<std::wstring, std::wstring>> entries)
-    : FEntries(entries) {}
+TCaptionList::TCaptionList(std::initializer_list<std::pair<std::wstring, std::wstring>> entries) : FEntries(entries) {}
 
 void TCaptionList::Add(const std::wstring& key, const std::wstring& text) { FEntries.emplace_back(key, text); }
 

@@ -17,10 +17,10 @@ namespace shell {
 namespace {
 
 // Controls of the system browse dialog.
-constexpr int kTreeId = 14145;            // the folder tree (classic style)
-constexpr int kTitleId = 14146;           // the label caption above the tree
-constexpr int kStatusId = 14147;          // the status text, reused as the path label
-constexpr int kSystemNewFolderId = 14150; // the system's own new-folder button (new style)
+constexpr int kTreeId = 14145;             // the folder tree (classic style)
+constexpr int kTitleId = 14146;            // the label caption above the tree
+constexpr int kStatusId = 14147;           // the status text, reused as the path label
+constexpr int kSystemNewFolderId = 14150;  // the system's own new-folder button (new style)
 const wchar_t kNameSpaceControlClass[] = L"SHBrowseForFolder ShellNameSpace Control";
 
 constexpr int kOwnNewFolderId = 255;
@@ -99,8 +99,7 @@ void SettleFolderTimes(const std::wstring& path) {
         WIN32_FIND_DATAW data;
         const rtl::ScopedFind find(FindFirstFileW((AddTrailingBackslash(folder) + L"*").c_str(), &data));
         if (find) {
-            while (FindNextFileW(find.Get(), &data)) {
-            }
+            while (FindNextFileW(find.Get(), &data)) {}
         }
         if (pos == std::wstring::npos) break;
     }
@@ -116,12 +115,15 @@ bool PrimaryButtonClicked() {
 }  // namespace
 
 UINT BrowseInfoFlags(TBrowseFor browseFor, TBrowseInfoFlagSet flags) {
-    static constexpr UINT kBrowseFor[] = {0, BIF_RETURNFSANCESTORS, BIF_BROWSEFORCOMPUTER, BIF_DONTGOBELOWDOMAIN,
-                                          BIF_RETURNONLYFSDIRS, BIF_BROWSEFORPRINTER};
-    static constexpr UINT kFlags[] = {BIF_STATUSTEXT,         BIF_EDITBOX,     BIF_BROWSEINCLUDEFILES,
-                                      BIF_BROWSEINCLUDEURLS,  BIF_NEWDIALOGSTYLE, BIF_UAHINT,
-                                      BIF_NONEWFOLDERBUTTON,  BIF_NOTRANSLATETARGETS, BIF_SHAREABLE,
-                                      BIF_VALIDATE};
+    static constexpr UINT kBrowseFor[] = {0,
+                                          BIF_RETURNFSANCESTORS,
+                                          BIF_BROWSEFORCOMPUTER,
+                                          BIF_DONTGOBELOWDOMAIN,
+                                          BIF_RETURNONLYFSDIRS,
+                                          BIF_BROWSEFORPRINTER};
+    static constexpr UINT kFlags[] = {BIF_STATUSTEXT,     BIF_EDITBOX, BIF_BROWSEINCLUDEFILES, BIF_BROWSEINCLUDEURLS,
+                                      BIF_NEWDIALOGSTYLE, BIF_UAHINT,  BIF_NONEWFOLDERBUTTON,  BIF_NOTRANSLATETARGETS,
+                                      BIF_SHAREABLE,      BIF_VALIDATE};
     UINT result = kBrowseFor[browseFor];
     for (size_t i = 0; i < std::size(kFlags); ++i)
         if (flags.Contains(static_cast<TBrowseInfoFlags>(i))) result |= kFlags[i];
@@ -313,20 +315,17 @@ int CALLBACK TShellFolderDialog::BrowseCallback(HWND dialog, UINT msg, LPARAM pa
 
 int TShellFolderDialog::HandleCallback(HWND dialog, UINT msg, LPARAM param) {
     switch (msg) {
-        case BFFM_INITIALIZED:
-            Initialized(dialog);
-            break;
+        case BFFM_INITIALIZED: Initialized(dialog); break;
         case BFFM_SELCHANGED:
             if (param) SelectionChanged(dialog, reinterpret_cast<LPCITEMIDLIST>(param));
             break;
         case BFFM_VALIDATEFAILEDA:
-        case BFFM_VALIDATEFAILEDW:
-            return ValidateFailed(dialog);
+        case BFFM_VALIDATEFAILEDW: return ValidateFailed(dialog);
         case BFFM_IUNKNOWN:
             if (param && SystemMajorVersion() < 6) {
                 TComPtr<IFolderFilterSite> site;
-                if (SUCCEEDED(reinterpret_cast<IUnknown*>(param)->QueryInterface(IID_IFolderFilterSite,
-                                                                                 site.ReceiveVoid())))
+                if (SUCCEEDED(
+                        reinterpret_cast<IUnknown*>(param)->QueryInterface(IID_IFolderFilterSite, site.ReceiveVoid())))
                     site->SetFilter(static_cast<IFolderFilter*>(this));
             }
             break;
@@ -459,7 +458,7 @@ void TShellFolderDialog::RemoveHooks() {
 }
 
 LRESULT CALLBACK TShellFolderDialog::MainWindowSubclassProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
-                                                             DWORD_PTR data) {
+                                                            DWORD_PTR data) {
     auto* self = reinterpret_cast<TShellFolderDialog*>(data);
     rtl::TryResult<bool>(false, [&] {
         self->HandleMainWindowMessage(msg, wp);
@@ -485,7 +484,7 @@ void TShellFolderDialog::HandleMainWindowMessage(UINT msg, WPARAM wp) {
 }
 
 LRESULT CALLBACK TShellFolderDialog::DialogSubclassProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
-                                                         DWORD_PTR data) {
+                                                        DWORD_PTR data) {
     auto* self = reinterpret_cast<TShellFolderDialog*>(data);
     rtl::TryResult<bool>(false, [&] {
         self->HandleDialogMessage(msg, wp, lp);
@@ -553,11 +552,10 @@ void TShellFolderDialog::CreateNewFolderButton() {
     ReleaseDC(nullptr, dc);
 
     const TNewFolderButtonMetrics m = NewFolderButtonMetrics(ppi, text.cx);
-    FNewFolderButton = CreateWindowExW(0, WC_BUTTONW, FNewFolderCaption.c_str(),
-                                       WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS | BS_PUSHBUTTON, m.Left,
-                                       ChildRect(first).top, m.Width, m.Height, FDialog,
-                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(kOwnNewFolderId)),
-                                       GetModuleHandleW(nullptr), nullptr);
+    FNewFolderButton = CreateWindowExW(
+        0, WC_BUTTONW, FNewFolderCaption.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS | BS_PUSHBUTTON,
+        m.Left, ChildRect(first).top, m.Width, m.Height, FDialog,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kOwnNewFolderId)), GetModuleHandleW(nullptr), nullptr);
     if (FNewFolderButton && font) SendMessageW(FNewFolderButton, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
 }
 
@@ -624,9 +622,8 @@ void TShellFolderDialog::DoValidateFailed(HWND dialog, bool& closeDialog) {
     if (OnValidateFailed) OnValidateFailed(*this, dialog, closeDialog);
 }
 
-void TShellFolderDialog::DoXPIncludeItem(HWND dialog, IShellFolder* folder, LPCITEMIDLIST parent,
-                                         LPCITEMIDLIST item, const std::wstring& name,
-                                         TFolderAttributeSet attributes, bool& includeItem) {
+void TShellFolderDialog::DoXPIncludeItem(HWND dialog, IShellFolder* folder, LPCITEMIDLIST parent, LPCITEMIDLIST item,
+                                         const std::wstring& name, TFolderAttributeSet attributes, bool& includeItem) {
     if (OnXPIncludeItem) OnXPIncludeItem(*this, dialog, folder, parent, item, name, attributes, includeItem);
 }
 

@@ -25,8 +25,16 @@ namespace shell {
 enum TBrowseFor { bfAll, bfOnlyAncestors, bfOnlyComputers, bfOnlyDomains, bfOnlyFileSystem, bfOnlyPrinters };
 
 enum TBrowseInfoFlags {
-    bfShowPath, bfEditBox, bfIncludefiles, bfIncludeURLs, bfNewDialogStyle, bfUsageHint,
-    bfHideNewFolderButton, bfDontBrowseShortcuts, bfHideMappedDrives, bfValidate
+    bfShowPath,
+    bfEditBox,
+    bfIncludefiles,
+    bfIncludeURLs,
+    bfNewDialogStyle,
+    bfUsageHint,
+    bfHideNewFolderButton,
+    bfDontBrowseShortcuts,
+    bfHideMappedDrives,
+    bfValidate
 };
 using TBrowseInfoFlagSet = TEnumSet<TBrowseInfoFlags>;
 
@@ -53,9 +61,9 @@ using TBrowserInitializedEvent = std::function<void(TShellFolderDialog& sender, 
 using TSelectionChangedEvent = std::function<void(TShellFolderDialog& sender, HWND dialog, LPCITEMIDLIST item,
                                                   const std::wstring& folder, TFolderAttributeSet attributes)>;
 using TValidateFailedEvent = std::function<void(TShellFolderDialog& sender, HWND dialog, bool& closeDialog)>;
-using TXPIncludeItemEvent = std::function<void(
-    TShellFolderDialog& sender, HWND dialog, IShellFolder* folder, LPCITEMIDLIST parent, LPCITEMIDLIST item,
-    const std::wstring& name, TFolderAttributeSet attributes, bool& includeItem)>;
+using TXPIncludeItemEvent = std::function<void(TShellFolderDialog& sender, HWND dialog, IShellFolder* folder,
+                                               LPCITEMIDLIST parent, LPCITEMIDLIST item, const std::wstring& name,
+                                               TFolderAttributeSet attributes, bool& includeItem)>;
 
 // The component is also the dialog's item filter (IFolderFilter) on systems
 // before major version 6. It is not reference-counted: its owner keeps it
@@ -136,8 +144,7 @@ public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
     ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE ShouldShow(IShellFolder* folder, PCIDLIST_ABSOLUTE parent,
-                                         PCUITEMID_CHILD item) override;
+    HRESULT STDMETHODCALLTYPE ShouldShow(IShellFolder* folder, PCIDLIST_ABSOLUTE parent, PCUITEMID_CHILD item) override;
     HRESULT STDMETHODCALLTYPE GetEnumFlags(IShellFolder* folder, PCIDLIST_ABSOLUTE parent, HWND* window,
                                            DWORD* flags) override;
 
@@ -151,8 +158,7 @@ protected:
 
 private:
     static int CALLBACK BrowseCallback(HWND dialog, UINT msg, LPARAM param, LPARAM data);
-    static LRESULT CALLBACK DialogSubclassProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
-                                               DWORD_PTR data);
+    static LRESULT CALLBACK DialogSubclassProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR data);
     static LRESULT CALLBACK MainWindowSubclassProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
                                                    DWORD_PTR data);
 

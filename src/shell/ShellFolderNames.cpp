@@ -14,25 +14,69 @@ namespace shell {
 namespace {
 
 // Entry n + 1 names identifier n; identifiers without a CSIDL_ constant hold "%%".
-constexpr std::array<const wchar_t*, 63> kShellFolderNames = {
-    L"%CSIDL_TEMP%",
-    L"%CSIDL_DESKTOP%", L"%CSIDL_INTERNET%", L"%CSIDL_PROGRAMS%", L"%CSIDL_CONTROLS%",
-    L"%CSIDL_PRINTERS%", L"%CSIDL_PERSONAL%", L"%CSIDL_FAVORITES%", L"%CSIDL_STARTUP%",
-    L"%CSIDL_RECENT%", L"%CSIDL_SENDTO%", L"%CSIDL_BITBUCKET%", L"%CSIDL_STARTMENU%",
-    L"%CSIDL_MYDOCUMENTS%", L"%CSIDL_MYMUSIC%", L"%CSIDL_MYVIDEO%", L"%%",
-    L"%CSIDL_DESKTOPDIRECTORY%", L"%CSIDL_DRIVES%", L"%CSIDL_NETWORK%", L"%CSIDL_NETHOOD%",
-    L"%CSIDL_FONTS%", L"%CSIDL_TEMPLATES%", L"%CSIDL_COMMON_STARTMENU%", L"%CSIDL_COMMON_PROGRAMS%",
-    L"%CSIDL_COMMON_STARTUP%", L"%CSIDL_COMMON_DESKTOPDIRECTORY%", L"%CSIDL_APPDATA%",
-    L"%CSIDL_PRINTHOOD%", L"%CSIDL_LOCAL_APPDATA%", L"%CSIDL_ALTSTARTUP%",
-    L"%CSIDL_COMMON_ALTSTARTUP%", L"%CSIDL_COMMON_FAVORITES%", L"%CSIDL_INTERNET_CACHE%",
-    L"%CSIDL_COOKIES%", L"%CSIDL_HISTORY%", L"%CSIDL_COMMON_APPDATA%", L"%CSIDL_WINDOWS%",
-    L"%CSIDL_SYSTEM%", L"%CSIDL_PROGRAM_FILES%", L"%CSIDL_MYPICTURES%", L"%CSIDL_PROFILE%",
-    L"%CSIDL_SYSTEMX86%", L"%CSIDL_PROGRAM_FILESX86%", L"%CSIDL_PROGRAM_FILES_COMMON%",
-    L"%CSIDL_PROGRAM_FILES_COMMONX86%", L"%CSIDL_COMMON_TEMPLATES%", L"%CSIDL_COMMON_DOCUMENTS%",
-    L"%CSIDL_COMMON_ADMINTOOLS%", L"%CSIDL_ADMINTOOLS%", L"%CSIDL_CONNECTIONS%", L"%%", L"%%", L"%%",
-    L"%CSIDL_COMMON_MUSIC%", L"%CSIDL_COMMON_PICTURES%", L"%CSIDL_COMMON_VIDEO%",
-    L"%CSIDL_RESOURCES%", L"%CSIDL_RESOURCES_LOCALIZED%", L"%CSIDL_COMMON_OEM_LINKS%",
-    L"%CSIDL_CDBURN_AREA%", L"%%", L"%CSIDL_COMPUTERSNEARME%"};
+constexpr std::array<const wchar_t*, 63> kShellFolderNames = {L"%CSIDL_TEMP%",
+                                                              L"%CSIDL_DESKTOP%",
+                                                              L"%CSIDL_INTERNET%",
+                                                              L"%CSIDL_PROGRAMS%",
+                                                              L"%CSIDL_CONTROLS%",
+                                                              L"%CSIDL_PRINTERS%",
+                                                              L"%CSIDL_PERSONAL%",
+                                                              L"%CSIDL_FAVORITES%",
+                                                              L"%CSIDL_STARTUP%",
+                                                              L"%CSIDL_RECENT%",
+                                                              L"%CSIDL_SENDTO%",
+                                                              L"%CSIDL_BITBUCKET%",
+                                                              L"%CSIDL_STARTMENU%",
+                                                              L"%CSIDL_MYDOCUMENTS%",
+                                                              L"%CSIDL_MYMUSIC%",
+                                                              L"%CSIDL_MYVIDEO%",
+                                                              L"%%",
+                                                              L"%CSIDL_DESKTOPDIRECTORY%",
+                                                              L"%CSIDL_DRIVES%",
+                                                              L"%CSIDL_NETWORK%",
+                                                              L"%CSIDL_NETHOOD%",
+                                                              L"%CSIDL_FONTS%",
+                                                              L"%CSIDL_TEMPLATES%",
+                                                              L"%CSIDL_COMMON_STARTMENU%",
+                                                              L"%CSIDL_COMMON_PROGRAMS%",
+                                                              L"%CSIDL_COMMON_STARTUP%",
+                                                              L"%CSIDL_COMMON_DESKTOPDIRECTORY%",
+                                                              L"%CSIDL_APPDATA%",
+                                                              L"%CSIDL_PRINTHOOD%",
+                                                              L"%CSIDL_LOCAL_APPDATA%",
+                                                              L"%CSIDL_ALTSTARTUP%",
+                                                              L"%CSIDL_COMMON_ALTSTARTUP%",
+                                                              L"%CSIDL_COMMON_FAVORITES%",
+                                                              L"%CSIDL_INTERNET_CACHE%",
+                                                              L"%CSIDL_COOKIES%",
+                                                              L"%CSIDL_HISTORY%",
+                                                              L"%CSIDL_COMMON_APPDATA%",
+                                                              L"%CSIDL_WINDOWS%",
+                                                              L"%CSIDL_SYSTEM%",
+                                                              L"%CSIDL_PROGRAM_FILES%",
+                                                              L"%CSIDL_MYPICTURES%",
+                                                              L"%CSIDL_PROFILE%",
+                                                              L"%CSIDL_SYSTEMX86%",
+                                                              L"%CSIDL_PROGRAM_FILESX86%",
+                                                              L"%CSIDL_PROGRAM_FILES_COMMON%",
+                                                              L"%CSIDL_PROGRAM_FILES_COMMONX86%",
+                                                              L"%CSIDL_COMMON_TEMPLATES%",
+                                                              L"%CSIDL_COMMON_DOCUMENTS%",
+                                                              L"%CSIDL_COMMON_ADMINTOOLS%",
+                                                              L"%CSIDL_ADMINTOOLS%",
+                                                              L"%CSIDL_CONNECTIONS%",
+                                                              L"%%",
+                                                              L"%%",
+                                                              L"%%",
+                                                              L"%CSIDL_COMMON_MUSIC%",
+                                                              L"%CSIDL_COMMON_PICTURES%",
+                                                              L"%CSIDL_COMMON_VIDEO%",
+                                                              L"%CSIDL_RESOURCES%",
+                                                              L"%CSIDL_RESOURCES_LOCALIZED%",
+                                                              L"%CSIDL_COMMON_OEM_LINKS%",
+                                                              L"%CSIDL_CDBURN_AREA%",
+                                                              L"%%",
+                                                              L"%CSIDL_COMPUTERSNEARME%"};
 
 constexpr int kMyDocumentsId = 12;  // CSIDL_MYDOCUMENTS
 constexpr int kPersonalId = 5;      // CSIDL_PERSONAL
@@ -42,11 +86,12 @@ const wchar_t kMyDocumentsNamespace[] = L"::{450d8fba-ad25-11d0-98a8-0800361b110
 
 // The SFGAO_ flag of each TFolderAttributes member, in member order.
 constexpr std::array<uint32_t, 28> kAttributeFlags = {
-    SFGAO_BROWSABLE, SFGAO_CANCOPY, SFGAO_CANDELETE, SFGAO_CANLINK, SFGAO_CANMONIKER, SFGAO_CANMOVE,
-    SFGAO_CANRENAME, SFGAO_COMPRESSED, SFGAO_DROPTARGET, SFGAO_ENCRYPTED, SFGAO_FILESYSANCESTOR,
-    SFGAO_FILESYSTEM, SFGAO_FOLDER, SFGAO_GHOSTED, SFGAO_HASPROPSHEET, SFGAO_HASSUBFOLDER, SFGAO_HIDDEN,
-    SFGAO_HASSTORAGE, SFGAO_ISSLOW, SFGAO_LINK, SFGAO_NEWCONTENT, SFGAO_NONENUMERATED, SFGAO_READONLY,
-    SFGAO_REMOVABLE, SFGAO_SHARE, SFGAO_STORAGE, SFGAO_STORAGEANCESTOR, SFGAO_STREAM};
+    SFGAO_BROWSABLE,       SFGAO_CANCOPY,         SFGAO_CANDELETE,  SFGAO_CANLINK,    SFGAO_CANMONIKER,
+    SFGAO_CANMOVE,         SFGAO_CANRENAME,       SFGAO_COMPRESSED, SFGAO_DROPTARGET, SFGAO_ENCRYPTED,
+    SFGAO_FILESYSANCESTOR, SFGAO_FILESYSTEM,      SFGAO_FOLDER,     SFGAO_GHOSTED,    SFGAO_HASPROPSHEET,
+    SFGAO_HASSUBFOLDER,    SFGAO_HIDDEN,          SFGAO_HASSTORAGE, SFGAO_ISSLOW,     SFGAO_LINK,
+    SFGAO_NEWCONTENT,      SFGAO_NONENUMERATED,   SFGAO_READONLY,   SFGAO_REMOVABLE,  SFGAO_SHARE,
+    SFGAO_STORAGE,         SFGAO_STORAGEANCESTOR, SFGAO_STREAM};
 
 struct TBindings {
     bool ComInitialized = false;
@@ -96,7 +141,8 @@ bool IsEmptyList(LPCITEMIDLIST pidl) { return !pidl || pidl->mkid.cb == 0; }
 void InitShellFolderNames() {
     if (!gBindings.ComInitialized) gBindings.ComInitialized = SUCCEEDED(CoInitialize(nullptr));
     gBindings.SHFolder.Reset(LoadLibraryW(L"SHFolder.dll"));
-    gBindings.GetFolderPath = rtl::BindProc<decltype(&::SHGetFolderPathW)>(gBindings.SHFolder.Get(), "SHGetFolderPathW");
+    gBindings.GetFolderPath =
+        rtl::BindProc<decltype(&::SHGetFolderPathW)>(gBindings.SHFolder.Get(), "SHGetFolderPathW");
     HMODULE shell32 = GetModuleHandleW(L"Shell32.dll");
     gBindings.GetFolderLocation = rtl::BindProc<decltype(&::SHGetFolderLocation)>(shell32, "SHGetFolderLocation");
     gBindings.BindToParent = rtl::BindProc<decltype(&::SHBindToParent)>(shell32, "SHBindToParent");
@@ -184,8 +230,7 @@ ScopedPidl ParseShellPath(const std::wstring& text) {
     TComPtr<IShellFolder> desktop = DesktopFolder();
     if (text.empty() || !desktop) return pidl;
     std::wstring buf = text;  // ParseDisplayName takes a writable string
-    if (FAILED(desktop->ParseDisplayName(nullptr, nullptr, buf.data(), nullptr, pidl.Receive(), nullptr)))
-        pidl.Reset();
+    if (FAILED(desktop->ParseDisplayName(nullptr, nullptr, buf.data(), nullptr, pidl.Receive(), nullptr))) pidl.Reset();
     return pidl;
 }
 
@@ -209,7 +254,8 @@ ScopedPidl EnumeratedPIDL(const std::wstring& path) {
         walked = AddTrailingBackslash(walked) + name;
         TComPtr<IEnumIDList> items;
         if (folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN,
-                                items.Receive()) != S_OK || !items)
+                                items.Receive()) != S_OK ||
+            !items)
             return {};
         ScopedPidl child;
         bool found = false;
@@ -232,8 +278,8 @@ ScopedPidl MyDocumentsPIDL(bool classic) {
     TComPtr<IShellFolder> desktop = DesktopFolder();
     TComPtr<IEnumIDList> items;
     if (desktop && !documents.empty() &&
-        desktop->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN,
-                             items.Receive()) == S_OK &&
+        desktop->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, items.Receive()) ==
+            S_OK &&
         items) {
         ScopedPidl child;
         while (items->Next(1, child.Receive(), nullptr) == S_OK) {
@@ -357,8 +403,7 @@ bool ResolveFolderShortcut(LPCITEMIDLIST pidl, ScopedPidl& target) {
     }
     TParentFolder parent = BindToParentFolder(target.Get());
     SFGAOF flags = SFGAO_FOLDER;
-    if (!parent.Folder || FAILED(parent.Folder->GetAttributesOf(1, &parent.Child, &flags)) ||
-        !(flags & SFGAO_FOLDER)) {
+    if (!parent.Folder || FAILED(parent.Folder->GetAttributesOf(1, &parent.Child, &flags)) || !(flags & SFGAO_FOLDER)) {
         target.Reset();
         return false;
     }
@@ -388,14 +433,13 @@ std::wstring PrettyCasePath(const std::wstring& text, bool spaceIsSeparator) {
     std::wstring result = lower;
     for (size_t i = 0; i < text.size(); ++i) {
         const wchar_t prev = i > 0 ? text[i - 1] : 0;
-        const bool afterSeparator = i == 0 || kSeparators.find(prev) != std::wstring::npos ||
-                                    (spaceIsSeparator && prev == L' ');
+        const bool afterSeparator =
+            i == 0 || kSeparators.find(prev) != std::wstring::npos || (spaceIsSeparator && prev == L' ');
         if (afterSeparator) result[i] = upper[i];
     }
     // The extension: from the last dot after the last path delimiter.
     const size_t dot = text.find_last_of(L".\\:");
-    if (dot != std::wstring::npos && text[dot] == L'.')
-        result.replace(dot, std::wstring::npos, lower.substr(dot));
+    if (dot != std::wstring::npos && text[dot] == L'.') result.replace(dot, std::wstring::npos, lower.substr(dot));
     return result;
 }
 

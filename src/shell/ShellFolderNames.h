@@ -32,11 +32,34 @@ constexpr int LastShellFolderId = 61;
 const wchar_t* ShellFolderName(int id);  // null outside -1..61
 
 enum TFolderAttributes {
-    atBrowsable, atCanCopy, atCanDelete, atCanLink, atCanMoniker, atCanMove, atCanRename,
-    atCompressed, atDropTarget, atEncrypted, atFileSysAncestor, atFileSystem, atFolder,
-    atGhosted, atHasPropSheet, atHasSubFolder, atHidden, atHasStorage, atIsSlow, atLink,
-    atNewContent, atNonEnumerated, atReadOnly, atRemovable, atShare, atStorage,
-    atStorageAncestor, atStream
+    atBrowsable,
+    atCanCopy,
+    atCanDelete,
+    atCanLink,
+    atCanMoniker,
+    atCanMove,
+    atCanRename,
+    atCompressed,
+    atDropTarget,
+    atEncrypted,
+    atFileSysAncestor,
+    atFileSystem,
+    atFolder,
+    atGhosted,
+    atHasPropSheet,
+    atHasSubFolder,
+    atHidden,
+    atHasStorage,
+    atIsSlow,
+    atLink,
+    atNewContent,
+    atNonEnumerated,
+    atReadOnly,
+    atRemovable,
+    atShare,
+    atStorage,
+    atStorageAncestor,
+    atStream
 };
 using TFolderAttributeSet = TEnumSet<TFolderAttributes>;
 

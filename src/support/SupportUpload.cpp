@@ -269,7 +269,8 @@ TSendResult TSupportSender::Send(const TSupportPackage& package, const TSendRout
                 result.Message = up.Proxy().Username.empty() ? kProxyLoginNeeded : kProxyLoginRefused;
             } else {
                 result.Outcome = TSendOutcome::Rejected;
-                result.Message = rtl::Format(L"The server did not accept the files: it answered %d.", result.StatusCode);
+                result.Message =
+                    rtl::Format(L"The server did not accept the files: it answered %d.", result.StatusCode);
                 result.Retryable = result.StatusCode >= 500;
             }
         },

@@ -34,10 +34,10 @@ void Compress(TUploadFile& file, std::vector<env::TTempFile>& archives, const TC
     rtl::Try(
         [&] {
             env::TTempFile archive;
-            const TZipOfFile zip = WriteZipOfFile(source.Get(), file.Size, name, modified, archive.Handle(),
-                                                  [&](uint64_t read) {
-                                                      if (onProgress) onProgress(name, read, file.OriginalSize);
-                                                  });
+            const TZipOfFile zip =
+                WriteZipOfFile(source.Get(), file.Size, name, modified, archive.Handle(), [&](uint64_t read) {
+                    if (onProgress) onProgress(name, read, file.OriginalSize);
+                });
             if (zip.ArchiveSize >= zip.Size) return;
             file.Path = archive.Path();
             file.SendName = name + L".zip";
@@ -55,8 +55,7 @@ void Compress(TUploadFile& file, std::vector<env::TTempFile>& archives, const TC
 std::string ContentTypeOf(const std::wstring& path) {
     std::wstring ext = rtl::ExtractFileExt(path);
     for (wchar_t& c : ext) c = static_cast<wchar_t>(towlower(c));
-    if (ext == L".txt" || ext == L".log" || ext == L".errlog" || ext == L".ini" || ext == L".csv")
-        return "text/plain";
+    if (ext == L".txt" || ext == L".log" || ext == L".errlog" || ext == L".ini" || ext == L".csv") return "text/plain";
     if (ext == L".xml") return "text/xml";
     if (ext == L".zip") return "application/zip";
     return "application/octet-stream";

@@ -14,8 +14,8 @@ RECT PlaceOf(const std::vector<rtl::TControlPlace>& places, int id) {
 void ExpectInsideAndApart(const std::vector<rtl::TControlPlace>& places, SIZE client, const std::string& where) {
     for (size_t i = 0; i < places.size(); ++i) {
         const RECT& r = places[i].Rect;
-        EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= client.cx && r.bottom <= client.cy &&
-                    r.right > r.left && r.bottom > r.top)
+        EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= client.cx && r.bottom <= client.cy && r.right > r.left &&
+                    r.bottom > r.top)
             << "control " << places[i].Id << " outside the client area at " << where;
         for (size_t j = i + 1; j < places.size(); ++j) {
             RECT overlap;

@@ -10,7 +10,6 @@
 
 #include "TestUtil.h"
 
-#include <commctrl.h>
 #include "app/MainForm.h"
 #include "app/MainFormIds.h"
 #include "app/SendMemory.h"
@@ -24,6 +23,7 @@
 #include "rtl/Text.h"
 #include "shell/ShellFolderDialog.h"
 #include "support/ZipFile.h"
+#include <commctrl.h>
 
 namespace {
 
@@ -47,7 +47,8 @@ protected:
         rtl::FormsShutdown();
     }
     void Endpoint(const std::wstring& protocol, const std::wstring& server) {
-        for (auto [name, value] : {std::pair{L"Debug_UploadProtocol", protocol}, std::pair{L"Debug_UploadServer", server}})
+        for (auto [name, value] :
+             {std::pair{L"Debug_UploadProtocol", protocol}, std::pair{L"Debug_UploadServer", server}})
             RegSetValueExW(FKey, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     }

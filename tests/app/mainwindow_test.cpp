@@ -89,7 +89,8 @@ TEST(SafeFileName, LongNamesKeepTheirExtensionAndAnswersGetOneFromTheirType) {
     EXPECT_EQ(L".log", cut.substr(cut.size() - 4));
     EXPECT_EQ(L"a", app::WindowsSafeFileName(L"a" + std::wstring(250, L'.'), L"f"));
 
-    EXPECT_EQ(L"answer.html", app::AnswerFileName("", "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n\r\n"));
+    EXPECT_EQ(L"answer.html",
+              app::AnswerFileName("", "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n\r\n"));
     EXPECT_EQ(L"answer.txt", app::AnswerFileName("", "HTTP/1.1 200 OK\r\ncontent-type: text/plain\r\n\r\n"));
     EXPECT_EQ(L"answer.json", app::AnswerFileName("", "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n"));
     EXPECT_EQ(L"answer.bin", app::AnswerFileName("", "HTTP/1.1 200 OK\r\n\r\n"));
@@ -169,10 +170,12 @@ TEST(SendTexts, SizesProgressAndFailuresReadWell) {
     EXPECT_EQ(L"4.0 KB of 4.0 KB sent, 512 bytes/s", support::FormatProgress(p));
 
     auto has = [](const std::wstring& text, const wchar_t* part) { return text.find(part) != std::wstring::npos; };
-    EXPECT_TRUE(has(support::DescribeUploadFailure(L"HttpSendRequestEx failed, error = 12045 ()", ERROR_INTERNET_INVALID_CA),
-                    L"certificate"));
+    EXPECT_TRUE(
+        has(support::DescribeUploadFailure(L"HttpSendRequestEx failed, error = 12045 ()", ERROR_INTERNET_INVALID_CA),
+            L"certificate"));
     EXPECT_TRUE(has(support::DescribeUploadFailure(L"x", ERROR_INTERNET_CANNOT_CONNECT), L"No connection"));
-    EXPECT_TRUE(has(support::DescribeUploadFailure(L"x", ERROR_INTERNET_NAME_NOT_RESOLVED), L"name could not be found"));
+    EXPECT_TRUE(
+        has(support::DescribeUploadFailure(L"x", ERROR_INTERNET_NAME_NOT_RESOLVED), L"name could not be found"));
     EXPECT_TRUE(has(support::DescribeUploadFailure(L"Proxy login required but no UI specified, error = 0 ()", 0),
                     L"proxy server refused"));
     EXPECT_TRUE(has(support::DescribeUploadFailure(L"CreateFile failed, error = 2 ()", ERROR_FILE_NOT_FOUND), L"file"));
@@ -264,7 +267,8 @@ TEST_F(MainWindowTest, CaptionsFitTheirControlsAt96And144Dpi) {
             if (text.empty()) continue;
             SIZE extent{};
             GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
-            const int room = place.Rect.right - place.Rect.left - (_wcsicmp(cls, L"Button") == 0 ? MulDiv(8, dpi, 96) : 0);
+            const int room =
+                place.Rect.right - place.Rect.left - (_wcsicmp(cls, L"Button") == 0 ? MulDiv(8, dpi, 96) : 0);
             EXPECT_LE(extent.cx, room) << rtl::ToAnsi(text) << " does not fit at " << dpi << " dpi";
             EXPECT_LE(extent.cy, place.Rect.bottom - place.Rect.top) << rtl::ToAnsi(text) << " at " << dpi << " dpi";
         }
@@ -313,8 +317,8 @@ TEST_F(MainWindowTest, ListsAddedFilesAndReportsADeadServerInItsStatusLine) {
     Touch(dir.Path() + L"added.log", "some log text\r\n", 0);
     // Uploads go to a port nobody listens on.
     HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, config::kUploadSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, config::kUploadSettingsKey, 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
     auto setString = [&](const wchar_t* name, const std::wstring& value) {
         RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
@@ -371,7 +375,8 @@ TEST_F(MainWindowTest, ADoubleClickedFileIsShownInAViewer) {
     LVFINDINFOW find{};
     find.flags = LVFI_STRING;
     find.psz = L"viewed.errlog";
-    const int index = static_cast<int>(SendMessageW(list, LVM_FINDITEMW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find)));
+    const int index =
+        static_cast<int>(SendMessageW(list, LVM_FINDITEMW, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find)));
     ASSERT_GE(index, 0);
     RECT item{};
     item.left = LVIR_LABEL;
@@ -514,11 +519,12 @@ TEST_F(MainWindowTest, FilesAndFoldersDroppedOnTheWindowAreAdded) {
 // window out for it: the child reports what its window looks like.
 TEST(MainWindowDpi, TheWindowIsLaidOutForTheScreensResolution) {
     HKEY desktop;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &desktop, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &desktop, nullptr));
     DWORD old = 0, oldSize = sizeof(old), type = 0;
     const bool hadOld = RegQueryValueExW(desktop, L"LogPixels", nullptr, &type, reinterpret_cast<BYTE*>(&old),
-                                         &oldSize) == ERROR_SUCCESS && type == REG_DWORD;
+                                         &oldSize) == ERROR_SUCCESS &&
+                        type == REG_DWORD;
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     for (DWORD dpi : {96u, 144u}) {

@@ -17,7 +17,9 @@ namespace {
 
 std::vector<std::wstring> gTrace;
 
-void Observe(const wchar_t* name, bool startingUp) { gTrace.push_back((startingUp ? L"+" : L"-") + std::wstring(name)); }
+void Observe(const wchar_t* name, bool startingUp) {
+    gTrace.push_back((startingUp ? L"+" : L"-") + std::wstring(name));
+}
 
 TEST(Startup, ModulesStartInOrderAndShutDownInReverse) {
     const auto& steps = app::ModuleSteps();

@@ -83,7 +83,8 @@ TEST(Rc4, StateIsWipedWhenTheCipherIsDestroyed) {
     uint8_t data[4] = {};
     cipher->Apply(data, sizeof(data));
     cipher->~TRc4();
-    EXPECT_EQ(std::vector<unsigned char>(sizeof(storage), 0), std::vector<unsigned char>(storage, storage + sizeof(storage)));
+    EXPECT_EQ(std::vector<unsigned char>(sizeof(storage), 0),
+              std::vector<unsigned char>(storage, storage + sizeof(storage)));
 }
 
 // RFC 4648, section 10, and bytes that use "+" and "/".
@@ -111,8 +112,8 @@ TEST(Base64, PublishedVectorsBothWays) {
 }
 
 TEST(Base64, RejectsWhatIsNotBase64) {
-    for (const wchar_t* text : {L"Zg=", L"Zm9vY", L"Zm9v\r\nYmFy", L"Zm9v YmFy", L"Zm-v", L"Zg==Zm8=", L"Z===",
-                                L"====", L"Zm=v", L"Zm\u00e9v"}) {
+    for (const wchar_t* text : {L"Zg=", L"Zm9vY", L"Zm9v\r\nYmFy", L"Zm9v YmFy", L"Zm-v", L"Zg==Zm8=", L"Z===", L"====",
+                                L"Zm=v", L"Zm\u00e9v"}) {
         std::string decoded = "junk";
         EXPECT_FALSE(Base64Decode(text, decoded)) << testing::PrintToString(std::wstring(text));
         EXPECT_EQ("", decoded);

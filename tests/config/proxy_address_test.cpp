@@ -29,10 +29,10 @@ TEST(ReadProxyBoxes, Table) {
     const struct {
         std::string Server, Port, Read;
     } table[] = {
-        {"", "", "|0"},                  // no proxy
-        {" \t", " 3128 ", "|3128"},      // no proxy, the port kept for later
+        {"", "", "|0"},              // no proxy
+        {" \t", " 3128 ", "|3128"},  // no proxy, the port kept for later
         {"  proxy.example.net ", "8080", "proxy.example.net|8080"},
-        {"proxy", "", "proxy|80"},       // HTTP's port
+        {"proxy", "", "proxy|80"},             // HTTP's port
         {"proxy:3128", "8080", "proxy|3128"},  // the server box's port wins
         {"http://proxy", "8080", "proxy|8080"},
         {"HTTP://10.0.0.1:3128/", "", "10.0.0.1|3128"},

@@ -108,8 +108,8 @@ protected:
     // The four boxes as "server|port|user name|password".
     std::wstring Status() const { return Text(Item(IDC_LBLSTATUS)); }
     std::wstring Boxes() const {
-        return Text(Item(IDC_EDITPROXY)) + L"|" + Text(Item(IDC_EDITPORT)) + L"|" + Text(Item(IDC_EDITUSERNAME)) + L"|" +
-               Text(Item(IDC_EDITPASSWORD));
+        return Text(Item(IDC_EDITPROXY)) + L"|" + Text(Item(IDC_EDITPORT)) + L"|" + Text(Item(IDC_EDITUSERNAME)) +
+               L"|" + Text(Item(IDC_EDITPASSWORD));
     }
     HWND Focus() const {
         GUITHREADINFO info{};
@@ -307,10 +307,9 @@ TEST_F(ProxyDialogTest, LayoutTabOrderAndButtons) {
                 EXPECT_GT(r.right - r.left, 0) << e.Id;
             }
         }
-        EXPECT_EQ(L"&HTTP proxy|&Port|&Username|P&assword|", Text(Item(IDC_LBLHTTPPROXY)) + L"|" +
-                                                                 Text(Item(IDC_LBLPORT)) + L"|" +
-                                                                 Text(Item(IDC_LBLUSERNAME)) + L"|" +
-                                                                 Text(Item(IDC_LABEL2)) + L"|" + Status());
+        EXPECT_EQ(L"&HTTP proxy|&Port|&Username|P&assword|",
+                  Text(Item(IDC_LBLHTTPPROXY)) + L"|" + Text(Item(IDC_LBLPORT)) + L"|" + Text(Item(IDC_LBLUSERNAME)) +
+                      L"|" + Text(Item(IDC_LABEL2)) + L"|" + Status());
         // Labels stay clear of the box beside them.
         RECT label, box;
         GetWindowRect(Item(IDC_LBLHTTPPROXY), &label);

@@ -180,13 +180,17 @@ inline Bytes ProcRangesSub(uint32_t firstName, const std::vector<std::pair<uint3
 
 // A packed number as the compact procedure form stores it.
 inline void PutPacked(Bytes& b, uint32_t v) {
-    if (v < 0x80) Put8(b, v << 1);
-    else if (v < 0x4000) Put16(b, (v << 2) | 1);
-    else Put32(b, (v << 2) | 3);
+    if (v < 0x80)
+        Put8(b, v << 1);
+    else if (v < 0x4000)
+        Put16(b, (v << 2) | 1);
+    else
+        Put32(b, (v << 2) | 3);
 }
 
 // Compact procedures, packed ranges (kind 2): base, then (start step, length) pairs.
-inline Bytes PackedProcsSub(uint32_t firstName, uint32_t base, const std::vector<std::pair<uint32_t, uint32_t>>& pairs) {
+inline Bytes PackedProcsSub(uint32_t firstName, uint32_t base,
+                            const std::vector<std::pair<uint32_t, uint32_t>>& pairs) {
     Bytes b;
     Put32(b, 1);
     Put32(b, crash::td32::kProcPackedRanges);

@@ -36,10 +36,12 @@ TBlock SampleBlock() {
                           {0x0001, 0x140, 0x40, 99},  // not a procedure start
                           {td32::S_LPROC32, 0x180, 0x20, 5}}));
     block.Add(td32::sstProcRanges, 2, ProcRangesSub(6, {{0x1000, 0x10FF}}));
-    block.Add(td32::sstSrcModule, 1,
-              LinesSub({{3, {{0x100, 0x1FF, {{0x100, 10}, {0x110, 11}, {0x110, 12}, {0x130, 14}}}}}}, {{0x100, 0x1FF}}));
+    block.Add(
+        td32::sstSrcModule, 1,
+        LinesSub({{3, {{0x100, 0x1FF, {{0x100, 10}, {0x110, 11}, {0x110, 12}, {0x130, 14}}}}}}, {{0x100, 0x1FF}}));
     block.Add(td32::sstLineRuns, 2, LineRunsSub({{0x1000, 0x10FF, 7, 0x1000, 100, {{8, 1}, {8, 2}}}}));
-    block.Add(td32::sstNames, 0, NamesSub({"UnitOne", "UnitTwo", "one.cpp", "@first$qv", "@second$qi", "@third$qv", "two.cpp"}));
+    block.Add(td32::sstNames, 0,
+              NamesSub({"UnitOne", "UnitTwo", "one.cpp", "@first$qv", "@second$qi", "@third$qv", "two.cpp"}));
     return block;
 }
 
@@ -214,7 +216,8 @@ TEST_F(DebugInfoTest, AddressAtTheModuleBaseConvertsToZero) {
 TEST_F(DebugInfoTest, FullFormBisection) {
     TBlock block;
     block.Add(td32::sstModule, 1, ModuleSub(1, {{1, 0x10, 0x30}}));
-    block.Add(td32::sstSrcModule, 1, LinesSub({{2, {{0x10, 0x3F, {{0x10, 5}, {0x20, 6}, {0x30, 9}}}}}}, {{0x10, 0x3F}}));
+    block.Add(td32::sstSrcModule, 1,
+              LinesSub({{2, {{0x10, 0x3F, {{0x10, 5}, {0x20, 6}, {0x30, 9}}}}}}, {{0x10, 0x3F}}));
     block.Add(td32::sstNames, 0, NamesSub({"u", "f.cpp"}));
     auto info = Load(block.Build(ModuleBytes()));
     struct {
@@ -312,11 +315,15 @@ TEST_F(DebugInfoTest, ProcedureStart) {
     packed.Add(td32::sstProcRanges, 1, PackedProcsSub(10, 0x1000, {{0, 0x10}, {0x20, 8}}));
     packed.Add(td32::sstNames, 0, NamesSub({"u"}));
     auto compact = Load(packed.Build(ModuleBytes()), L"packed.exe");
-    struct { TModuleDebugInfo* Info; uint32_t Address; int32_t Proc; uint32_t Start; } cases[] = {
-        {sample.get(), 0x13F, 4, 0x100}, {sample.get(), 0x19F, 5, 0x180},  // symbol records
-        {sample.get(), 0x150, -1, 0},                                      // a unit, no procedure
-        {sample.get(), 0x10FF, 6, 0x1000},                                 // plain ranges
-        {compact.get(), 0x1027, 11, 0x1020}, {compact.get(), 0x1010, -1, 0}, {compact.get(), 0x5000, -1, 0}};
+    struct {
+        TModuleDebugInfo* Info;
+        uint32_t Address;
+        int32_t Proc;
+        uint32_t Start;
+    } cases[] = {{sample.get(), 0x13F, 4, 0x100},     {sample.get(), 0x19F, 5, 0x180},  // symbol records
+                 {sample.get(), 0x150, -1, 0},                                          // a unit, no procedure
+                 {sample.get(), 0x10FF, 6, 0x1000},                                     // plain ranges
+                 {compact.get(), 0x1027, 11, 0x1020}, {compact.get(), 0x1010, -1, 0},  {compact.get(), 0x5000, -1, 0}};
     for (const auto& c : cases) {
         int32_t unit, proc;
         uint32_t start = 0xDEAD;

@@ -121,8 +121,8 @@ int32_t RunDialog(uint32_t flags, DialogLook& look, WORD closingCommand, const w
         }
         PostMessageW(dlg, WM_COMMAND, MAKEWPARAM(closingCommand, BN_CLICKED), 0);
     });
-    int32_t result = ShowExceptionDialog(title, L"Something failed", L"Extra", flags, nullptr, nullptr, &custom,
-                                         &regs, &stack);
+    int32_t result =
+        ShowExceptionDialog(title, L"Something failed", L"Extra", flags, nullptr, nullptr, &custom, &regs, &stack);
     driver.join();
     return result;
 }
@@ -144,8 +144,8 @@ TEST(ErrorDialog, AllTabsTheDetailsToggleAndEsc) {
 
 TEST(ErrorDialog, OneTabShowsItsEditAndTerminateEndsWithItsResult) {
     DialogLook look;
-    int32_t result = RunDialog(cDlgFlagRegisters | cDlgFlagTerminate | cDlgFlagDetailed, look, IDC_EXC_TERMINATE,
-                               L"Registers only");
+    int32_t result =
+        RunDialog(cDlgFlagRegisters | cDlgFlagTerminate | cDlgFlagDetailed, look, IDC_EXC_TERMINATE, L"Registers only");
     EXPECT_EQ(result, cDlgResultTerminate);
     EXPECT_EQ(look.Tabs, 1);
     EXPECT_EQ(look.FirstTab, L"Registers");

@@ -57,8 +57,8 @@ class RecordingFilter : public TZudAviziFilterBase {
 public:
     RecordingFilter(std::vector<std::string>& trace, std::string name, bool answer = true)
         : FTrace(trace), FName(std::move(name)), FAnswer(answer) {}
-    BOOL __stdcall ShowException(rtl::Exception*, const wchar_t*, const wchar_t*, rtl::TStringList*,
-                                 rtl::TStringList*, rtl::TStringList*) override {
+    BOOL __stdcall ShowException(rtl::Exception*, const wchar_t*, const wchar_t*, rtl::TStringList*, rtl::TStringList*,
+                                 rtl::TStringList*) override {
         FTrace.push_back(FName + ":show");
         return FAnswer;
     }
@@ -244,9 +244,7 @@ TEST(Manager, ModulesAndSourceInformation) {
 
 // --- call stack ---
 
-__attribute__((noipa)) uint32_t ReturnAddressHere() {
-    return reinterpret_cast<uint32_t>(__builtin_return_address(0));
-}
+__attribute__((noipa)) uint32_t ReturnAddressHere() { return reinterpret_cast<uint32_t>(__builtin_return_address(0)); }
 
 TEST(CallStack, MergesRepeatsAndDumpsModules) {
     ManagerScope m;
@@ -365,8 +363,7 @@ TEST(CallStack, AHandledExceptionKeepsTheStackOfItsRaise) {
     std::wstring text;
     m->EnableExceptionFilter(m->DefaultExceptionFilter(), false);
     m->RegisterExceptionFilter(nullptr, new StackKeepingFilter(text), false);
-    rtl::Try([] { CallsRaiseDeep(); },
-             rtl::OnAny([&](rtl::Exception&) {
+    rtl::Try([] { CallsRaiseDeep(); }, rtl::OnAny([&](rtl::Exception&) {
                  OverwriteStack();
                  ExcAppShowException(nullptr, nullptr);
              }));
@@ -437,8 +434,7 @@ public:
 
 TEST(Manager, AWalkSurvivesFiltersUnregisteredDuringIt) {
     ManagerScope m;
-    TFilterRef first = TFilterRef::Share(new UnregisteringFilter),
-               second = TFilterRef::Share(new UnregisteringFilter);
+    TFilterRef first = TFilterRef::Share(new UnregisteringFilter), second = TFilterRef::Share(new UnregisteringFilter);
     m->RegisterExceptionFilter(nullptr, first.Get(), false);
     m->RegisterExceptionFilter(nullptr, second.Get(), false);
     ERecorded e(L"x");
@@ -597,7 +593,8 @@ int RunChild(const std::string& scenario, const std::wstring& log) {
         m->SetLogFile(log);
         m->SetEnabled(true);
         static std::vector<std::string> trace;
-        if (scenario == "refuse") m->RegisterExceptionFilter(nullptr, new RecordingFilter(trace, "refuse", false), false);
+        if (scenario == "refuse")
+            m->RegisterExceptionFilter(nullptr, new RecordingFilter(trace, "refuse", false), false);
         if (scenario == "quiet") m->SetOptions(m->Options() & ~excShowDialog);
         if (scenario == "logged-handled") {
             m->SetLogHandled(true);
@@ -614,7 +611,8 @@ TEST(InterceptionChild, UnhandledExceptionsAreDescribedLoggedAndShown) {
     auto run = [&](const char* scenario, std::string& out) {
         std::wstring log = dir.Path() + rtl::FromAnsi(scenario) + L".errlog";
         out.clear();
-        DWORD code = testutil::RunAndWait(exe + L"--child=" + rtl::FromAnsi(scenario) + L" \"--log=" + log + L"\"", &out);
+        DWORD code =
+            testutil::RunAndWait(exe + L"--child=" + rtl::FromAnsi(scenario) + L" \"--log=" + log + L"\"", &out);
         return std::make_pair(code, testutil::ReadFileBytes(log));
     };
     std::string out;

@@ -27,7 +27,8 @@ std::wstring MakeFile(const testutil::TempDir& dir, const wchar_t* name, uint32_
 
 uint8_t ByteAt(uint32_t i) { return static_cast<uint8_t>(i * 7 + i / 256); }
 
-std::unique_ptr<TMMFileStream> Open(const std::wstring& path, int32_t mode = crash::fmOpenRead | crash::fmShareDenyNone) {
+std::unique_ptr<TMMFileStream> Open(const std::wstring& path,
+                                    int32_t mode = crash::fmOpenRead | crash::fmShareDenyNone) {
     return std::make_unique<TMMFileStream>(path, mode, L"QfTest." + path);
 }
 
@@ -169,7 +170,8 @@ TEST(MMFileStream, DenyWriteSharingKeepsWritersOut) {
     testutil::TempDir dir;
     std::wstring path = MakeFile(dir, L"share.bin", 100);
     auto s = Open(path, crash::fmOpenRead | crash::fmShareDenyWrite);
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
     EXPECT_EQ(INVALID_HANDLE_VALUE, h);
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
 }

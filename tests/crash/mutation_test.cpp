@@ -33,13 +33,15 @@ Bytes AllKindsBlock() {
     TBlock block;
     block.Add(td32::sstModule, 1, ModuleSub(1, {{1, 0x100, 0x200}, {1, 0x800, 0x100}}));
     block.Add(td32::sstModule, 2, ModuleSub(2, {{1, 0x1000, 0x1000}}));
-    block.Add(td32::sstAlignSym, 1,
-              SymbolsSub({{td32::S_GPROC32, 0x100, 0x80, 3}, {0x0001, 0x180, 0x10, 3}, {td32::S_LPROC32, 0x180, 0x80, 4}}));
+    block.Add(
+        td32::sstAlignSym, 1,
+        SymbolsSub({{td32::S_GPROC32, 0x100, 0x80, 3}, {0x0001, 0x180, 0x10, 3}, {td32::S_LPROC32, 0x180, 0x80, 4}}));
     block.Add(td32::sstProcRanges, 1, ProcRangesSub(5, {{0x800, 0x87F}, {0x880, 0x8FF}}));
     block.Add(td32::sstProcRanges, 2, PackedProcsSub(6, 0x1000, {{0, 0x10}, {0x20, 8}, {0x200, 0x300}}));
-    block.Add(td32::sstSrcModule, 1,
-              LinesSub({{7, {{0x100, 0x1FF, {{0x100, 1}, {0x110, 0}, {0x120, 3}}}}}, {8, {{0x110, 0x11F, {{0x110, 9}}}}}},
-                       {{0x100, 0x2FF}}));
+    block.Add(
+        td32::sstSrcModule, 1,
+        LinesSub({{7, {{0x100, 0x1FF, {{0x100, 1}, {0x110, 0}, {0x120, 3}}}}}, {8, {{0x110, 0x11F, {{0x110, 9}}}}}},
+                 {{0x100, 0x2FF}}));
     block.Add(td32::sstLineRuns, 2, LineRunsSub({{0x1000, 0x1FFF, 8, 0x1000, 10, {{4, 1}, {6, 2}, {200, -3}}}}));
     block.Add(td32::sstNames, 0, NamesSub({"u1", "u2", "@a$qv", "@b$qi", "@c$qv", "@d$qv", "a.cpp", "b.cpp"}));
     return block.Build();
@@ -72,11 +74,13 @@ public:
                 if (offset >= b.size() || size == 0) break;
                 uint32_t at = offset + Below(std::min<uint32_t>(size, 48));
                 uint32_t v = Huge(static_cast<uint32_t>(b.size()));
-                for (uint32_t i = 0; i < 1 + Below(4) && at + i < b.size(); ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+                for (uint32_t i = 0; i < 1 + Below(4) && at + i < b.size(); ++i)
+                    b[at + i] = static_cast<uint8_t>(v >> (8 * i));
                 break;
             }
             case 3: {  // random bytes anywhere
-                for (uint32_t n = 1 + Below(16); n > 0; --n) b[Below(static_cast<uint32_t>(b.size()))] = static_cast<uint8_t>(FRng());
+                for (uint32_t n = 1 + Below(16); n > 0; --n)
+                    b[Below(static_cast<uint32_t>(b.size()))] = static_cast<uint8_t>(FRng());
                 break;
             }
             default: {  // the block's own header fields: total size, directory offset, directory header
@@ -117,8 +121,8 @@ private:
 class TMutantFile {
 public:
     explicit TMutantFile(const std::wstring& path) : FPath(path) {
-        FHandle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0,
-                              nullptr);
+        FHandle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                              0, nullptr);
     }
     ~TMutantFile() { CloseHandle(FHandle); }
     bool Write(const Bytes& data) {
@@ -183,7 +187,8 @@ TEST(Td32Mutants, LoadAndLookUpWithoutFaultOrOutsideRead) {
             rtl::OnAny([&](rtl::Exception& e) {
                 ok = false;
                 if (firstProblem.empty())
-                    firstProblem = "mutant " + std::to_string(i) + ": " + rtl::ToAnsi(e.ClassName() + L": " + e.Message);
+                    firstProblem =
+                        "mutant " + std::to_string(i) + ": " + rtl::ToAnsi(e.ClassName() + L": " + e.Message);
             }));
         if (!ok) ++raised;
     }

@@ -44,7 +44,8 @@ TEST(Patch, TemplatesAndMasksDecideWhetherAPatchIsChecked) {
     // No template accepts any readable bytes; unreadable or null targets never check.
     EXPECT_TRUE(TZudAviziGenericPatch(code + 5, nullptr, nullptr, 4, patch, nullptr, 0, 2).Checked());
     EXPECT_FALSE(TZudAviziGenericPatch(nullptr, nullptr, nullptr, 4, patch, nullptr, 0, 2).Checked());
-    EXPECT_FALSE(TZudAviziGenericPatch(reinterpret_cast<void*>(16), nullptr, nullptr, 4, patch, nullptr, 0, 2).Checked());
+    EXPECT_FALSE(
+        TZudAviziGenericPatch(reinterpret_cast<void*>(16), nullptr, nullptr, 4, patch, nullptr, 0, 2).Checked());
 }
 
 TEST(Patch, SizesAndOffsetsAreCutToTheCheckedBytes) {

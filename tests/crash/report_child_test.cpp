@@ -299,8 +299,7 @@ TShellRun RunShell(const std::string& command, const testutil::TempDir& dir, con
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(L"Z:\\bin\\sh", cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return run;
+    if (!CreateProcessW(L"Z:\\bin\\sh", cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return run;
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     // The handle of a Unix process does not wait for it: wait for the status file.
@@ -351,8 +350,8 @@ TEST(ReportChild, ACrashWritesTheReportLogAndStartsTheDiagnosticsProgram) {
     EXPECT_EQ(prefix, reportPath.substr(0, prefix.size())) << call[0];
     EXPECT_EQ(" -c \"" + reportPath + "\"", call[0].substr(call[0].size() - reportPath.size() - 6)) << call[0];
     std::string folder = rtl::ToUtf8(DiagViewFolder());
-    EXPECT_EQ(folder.substr(0, folder.size() - 1), call[1].back() == '\\' ? call[1].substr(0, call[1].size() - 1)
-                                                                          : call[1]);
+    EXPECT_EQ(folder.substr(0, folder.size() - 1),
+              call[1].back() == '\\' ? call[1].substr(0, call[1].size() - 1) : call[1]);
 
     // The report: BOM, CR LF, sections in order, five keys, the CrashID layout.
     const std::string report = testutil::ReadFileBytes(rtl::FromUtf8(reportPath));
@@ -425,8 +424,8 @@ TEST(ReportChild, ACrashWritesTheReportLogAndStartsTheDiagnosticsProgram) {
 }
 
 std::wstring StampOf(const SYSTEMTIME& t) {
-    return rtl::Format(L"%04u-%02u-%02u %02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
-                       t.wSecond, t.wMilliseconds);
+    return rtl::Format(L"%04u-%02u-%02u %02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond,
+                       t.wMilliseconds);
 }
 
 std::vector<std::string> FactLines(const std::string& text, const std::string& kind) {
@@ -463,8 +462,9 @@ TEST(ReportChild, ItsClosingSectionsAndMinidumpHoldWhatTheProcessKnewOfItself) {
     FILETIME u{}, l{};
     SystemTimeToFileTime(&after, &u);
     FileTimeToLocalFileTime(&u, &l);
-    const LONGLONG offset = ((LONGLONG(l.dwHighDateTime) << 32 | l.dwLowDateTime) -
-                             (LONGLONG(u.dwHighDateTime) << 32 | u.dwLowDateTime)) / 600000000;
+    const LONGLONG offset =
+        ((LONGLONG(l.dwHighDateTime) << 32 | l.dwLowDateTime) - (LONGLONG(u.dwHighDateTime) << 32 | u.dwLowDateTime)) /
+        600000000;
     EXPECT_EQ(rtl::Format(L" UTC%ls%02d:%02d", offset < 0 ? L"-" : L"+", int(std::abs(offset) / 60),
                           int(std::abs(offset) % 60)),
               r.SectionValue(cTimeSection, cLocalKey).substr(23));
@@ -506,7 +506,8 @@ TEST(ReportChild, ItsClosingSectionsAndMinidumpHoldWhatTheProcessKnewOfItself) {
             VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length))
             EXPECT_EQ(rtl::Format(L"%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
                                   HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS)),
-                      version) << m;
+                      version)
+                << m;
         else
             EXPECT_EQ(cNoVersion, version) << m;
     }
@@ -517,9 +518,8 @@ TEST(ReportChild, ItsClosingSectionsAndMinidumpHoldWhatTheProcessKnewOfItself) {
     const std::wstring idleThread = rtl::FromUtf8(FactLines(facts, "idle").at(0));
     EXPECT_NE(threads->Lines.end(), std::find(threads->Lines.begin(), threads->Lines.end(), mainThread + cFailingMark));
     EXPECT_NE(threads->Lines.end(), std::find(threads->Lines.begin(), threads->Lines.end(), idleThread));
-    EXPECT_EQ(1, std::count_if(threads->Lines.begin(), threads->Lines.end(), [](const std::wstring& l) {
-                  return l.find(cFailingMark) != std::wstring::npos;
-              }));
+    EXPECT_EQ(1, std::count_if(threads->Lines.begin(), threads->Lines.end(),
+                               [](const std::wstring& l) { return l.find(cFailingMark) != std::wstring::npos; }));
 
     // The minidump beside the report, read by LLVM's tools: the exception
     // with its code and address on the failing thread.
@@ -531,16 +531,17 @@ TEST(ReportChild, ItsClosingSectionsAndMinidumpHoldWhatTheProcessKnewOfItself) {
     testutil::TempDir dir;
     const TShellRun yaml = RunShell("obj2yaml '" + UnixPath(dump) + "'", dir, "obj2yaml");
     EXPECT_EQ(0, yaml.Status) << yaml.Output;
-    const std::string exceptionStream = rtl::ToAnsi(rtl::Format(
-        L"  - Type:            Exception\n    Thread ID:       0x%X\n    Exception Record:\n"
-        L"      Exception Code:  0xC0000005\n      Exception Address: 0x%X\n", thread, address));
+    const std::string exceptionStream =
+        rtl::ToAnsi(rtl::Format(L"  - Type:            Exception\n    Thread ID:       0x%X\n    Exception Record:\n"
+                                L"      Exception Code:  0xC0000005\n      Exception Address: 0x%X\n",
+                                thread, address));
     EXPECT_TRUE(Contains(yaml.Output, exceptionStream)) << exceptionStream << "\n" << yaml.Output.substr(0, 4000);
     const TShellRun lldb =
         RunShell("lldb-14 --batch -c '" + UnixPath(dump) + "' -o 'thread list' -o 'register read eip'", dir, "lldb");
     EXPECT_EQ(0, lldb.Status) << lldb.Output;
     const std::string failingThread = rtl::ToAnsi(rtl::Format(L": tid = 0x%04x, 0x%08x ", thread, address));
-    const std::string stop = rtl::ToAnsi(rtl::Format(L"stop reason = Exception 0xc0000005 encountered at address 0x%x",
-                                                     address));
+    const std::string stop =
+        rtl::ToAnsi(rtl::Format(L"stop reason = Exception 0xc0000005 encountered at address 0x%x", address));
     const size_t current = lldb.Output.find("* thread #");
     ASSERT_NE(std::string::npos, current) << lldb.Output;
     const std::string line = lldb.Output.substr(current, lldb.Output.find('\n', current) - current);
@@ -636,7 +637,8 @@ TEST(ReportChild, WithoutTheDiagnosticsProgramAMessageBoxNamesTheReport) {
     const std::wstring marker = L"\r\n\r\n  ";
     const size_t at = text.find(marker);
     ASSERT_NE(std::wstring::npos, at) << rtl::ToAnsi(text);
-    const std::wstring path = text.substr(at + marker.size(), text.find(L"\r\n", at + marker.size()) - at - marker.size());
+    const std::wstring path =
+        text.substr(at + marker.size(), text.find(L"\r\n", at + marker.size()) - at - marker.size());
     const std::wstring prefix = env::GetDiagFolder() + L"scripterror-" + std::to_wstring(child.Id()) + L"-";
     EXPECT_EQ(prefix, path.substr(0, prefix.size()));
     EXPECT_EQ(prefix.size() + 23, path.size());  // yyyy-mm-dd-hh-nn-ss.log
@@ -667,8 +669,12 @@ std::wstring ShowInDiagView(const std::wstring& arguments, std::wstring* caption
 TEST(DiagViewProgram, ShowsAReportReadably) {
     testutil::TempDir dir;
     const std::wstring path = dir.Path() + L"scripterror-7-2024-01-02-03-04-05.log";
-    SaveUtf8Lines(path, CrashReportLines({L"Orvex", L"orvex.exe_9.0.2.1_0040A1B2_EConvertError", L"orvex.exe",
-                                          L"9.0.2.1", L"Exception 'EConvertError'\r\nbad value", L"",
+    SaveUtf8Lines(path, CrashReportLines({L"Orvex",
+                                          L"orvex.exe_9.0.2.1_0040A1B2_EConvertError",
+                                          L"orvex.exe",
+                                          L"9.0.2.1",
+                                          L"Exception 'EConvertError'\r\nbad value",
+                                          L"",
                                           L"Call stack:\r\n(0040A1B2) here\r\n\r\nMain Thread ID = 1\r\nRegisters:"
                                           L"\r\n\r\nbad value (x.cpp, 1)\r\n\r\nbad value (x.cpp, 1)\r\n\r\n"
                                           L"CONTROLS\r\n========\r\nMainForm: TForm\r\n\r\nSYSTEM INFO\r\n"
@@ -677,13 +683,13 @@ TEST(DiagViewProgram, ShowsAReportReadably) {
     std::wstring caption;
     const std::wstring shown = ShowInDiagView(L"-c \"" + path + L"\"", &caption);
     EXPECT_EQ(L"Crash Report Viewer - scripterror-7-2024-01-02-03-04-05.log", caption);
-    for (const wchar_t* part : {L"Program:   Orvex (orvex.exe, version 9.0.2.1)",
-                                L"Crash ID:  orvex.exe_9.0.2.1_0040A1B2_EConvertError",
-                                L"Message\r\n-------\r\nException 'EConvertError'\r\nbad value",
-                                L"Call stack\r\n----------\r\nCall stack:\r\n(0040A1B2) here",
-                                L"Registers\r\n---------\r\nMain Thread ID = 1\r\nRegisters:",
-                                L"Windows and controls\r\n--------------------\r\nMainForm: TForm",
-                                L"System information\r\n------------------\r\nMajor Version: 6"})
+    for (const wchar_t* part :
+         {L"Program:   Orvex (orvex.exe, version 9.0.2.1)", L"Crash ID:  orvex.exe_9.0.2.1_0040A1B2_EConvertError",
+          L"Message\r\n-------\r\nException 'EConvertError'\r\nbad value",
+          L"Call stack\r\n----------\r\nCall stack:\r\n(0040A1B2) here",
+          L"Registers\r\n---------\r\nMain Thread ID = 1\r\nRegisters:",
+          L"Windows and controls\r\n--------------------\r\nMainForm: TForm",
+          L"System information\r\n------------------\r\nMajor Version: 6"})
         EXPECT_NE(std::wstring::npos, shown.find(part)) << rtl::ToAnsi(part) << "\n" << rtl::ToAnsi(shown);
 }
 

@@ -7,14 +7,14 @@
 #include <cstring>
 
 #include "TestUtil.h"
-#include "rtl/FilePath.h"
-#include "rtl/Text.h"
 #include "crash/CrashFacts.h"
 #include "crash/CrashReport.h"
 #include "crash/CrashReportFormat.h"
 #include "crash/ZudAvizi.h"
+#include "rtl/FilePath.h"
 #include "rtl/Forms.h"
 #include "rtl/Raise.h"
+#include "rtl/Text.h"
 
 namespace {
 
@@ -36,11 +36,12 @@ TEST(ReportMessage, CustomInfoLineAndLocationMessage) {
     const TExceptionMessageInfo info = SampleInfo();
     // The custom line keeps the source file as recorded, with its folder.
     EXPECT_EQ(L"'abc' is not a valid integer value (C:\\build\\src\\app\\MainForm.cpp, 42)", CustomInfoLine(info));
-    EXPECT_EQ(L"Exception 'EConvertError' in module orvex.exe at 0001A2B3\r\n"
-              L"'abc' is not a valid integer value\r\n\r\n"
-              L"Module: MainForm, Source: MainForm.cpp, Line 42\r\n"
-              L"Procedure: app::TMainForm::Convert()",
-              LocationMessage(L"EConvertError", info));
+    EXPECT_EQ(
+        L"Exception 'EConvertError' in module orvex.exe at 0001A2B3\r\n"
+        L"'abc' is not a valid integer value\r\n\r\n"
+        L"Module: MainForm, Source: MainForm.cpp, Line 42\r\n"
+        L"Procedure: app::TMainForm::Convert()",
+        LocationMessage(L"EConvertError", info));
     TExceptionMessageInfo unknown;
     unknown.miSrcModule = unknown.miSrcFile = unknown.miSrcLine = unknown.miSrcProc = L"UNKNOWN";
     EXPECT_EQ(L" (UNKNOWN, UNKNOWN)", CustomInfoLine(unknown));
@@ -87,7 +88,7 @@ TEST_F(ControlDump, ListsEveryFormWithItsControlsIndented) {
     main->SetName(L"MainForm");
     auto* button = new rtl::TButton(main, L"Go", 10, 10, 80, 24);
     button->SetName(L"GoButton");
-    new rtl::TButton(main, L"", 10, 40, 80, 24);  // no name, no text
+    new rtl::TButton(main, L"", 10, 40, 80, 24);     // no name, no text
     auto* group = new rtl::TWinControl(main, main);  // no window of its own
     group->SetName(L"Group");
     auto* inner = new rtl::TLabel(group, L"lost", 0, 0, 10, 10);
@@ -149,8 +150,8 @@ TEST_F(ControlDump, AFailingControlBecomesItsMessageAndTheDumpGoesOn) {
     after->SetName(L"After");
     rtl::TStringList out;
     DumpForms(out);
-    EXPECT_EQ((std::vector<std::wstring>{L"F: TForm \"F\"", L"  class name unavailable", L"    ChildOfBroken: TWinControl",
-                                         L"  After: TEdit"}),
+    EXPECT_EQ((std::vector<std::wstring>{L"F: TForm \"F\"", L"  class name unavailable",
+                                         L"    ChildOfBroken: TWinControl", L"  After: TEdit"}),
               out.Lines());
 }
 
@@ -210,7 +211,8 @@ struct FakeDrives {
     static UINT WINAPI Type(const wchar_t* root) {
         switch (root[0]) {
             case L'A': return DRIVE_REMOVABLE;
-            case L'C': case L'E': return DRIVE_FIXED;
+            case L'C':
+            case L'E': return DRIVE_FIXED;
             case L'D': return DRIVE_CDROM;
             default: return DRIVE_REMOTE;
         }
@@ -219,7 +221,7 @@ struct FakeDrives {
                             ULARGE_INTEGER* totalFree) {
         if (root[0] != L'C') return FALSE;
         quota->QuadPart = 300ull * 1024 * 1024 * 1024 + 1024 * 1024 - 1;  // 300 GB and almost one MB more
-        total->QuadPart = 5ull * 1024 * 1024 * 1024 * 1024;                 // 5 TB: needs 64-bit arithmetic
+        total->QuadPart = 5ull * 1024 * 1024 * 1024 * 1024;               // 5 TB: needs 64-bit arithmetic
         totalFree->QuadPart = 301ull * 1024 * 1024 * 1024;
         return TRUE;
     }
@@ -230,9 +232,10 @@ TEST(DriveInfo, OnlyFixedDrivesWithReadableFreeSpaceInMegabytes) {
     FakeDrives::Override = FakeDrives::cNoOverride;
     rtl::TStringList out;
     AddDriveInfo(out, queries);
-    EXPECT_EQ((std::vector<std::wstring>{L"Drive C:\\ QuotaFreeSpace: 307200MB", L"Drive C:\\ TotalSpace:     5242880MB",
-                                         L"Drive C:\\ TotalFreeSpace: 308224MB"}),
-              out.Lines());
+    EXPECT_EQ(
+        (std::vector<std::wstring>{L"Drive C:\\ QuotaFreeSpace: 307200MB", L"Drive C:\\ TotalSpace:     5242880MB",
+                                   L"Drive C:\\ TotalFreeSpace: 308224MB"}),
+        out.Lines());
     // A failed or oversized drive list adds nothing.
     for (DWORD length : {0u, 1024u, 5000u}) {
         FakeDrives::Override = length;
@@ -303,11 +306,12 @@ TEST(Report, EventAndLogTextsJoinTheListsInOrder) {
     system.Add(L"");
     system.Add(L"CONTROLS");
     const std::wstring log = LogText(stack.Text(), regs.Text(), custom.Text(), system.Text());
-    EXPECT_EQ(L"(0040A1B2){orvex.exe} [0040B1B2] app::Crash (Line 7, \"Main.cpp\")\r\n\r\n"
-              L"Registers:\r\n\r\n"
-              L"boom (Main.cpp, 7)\r\n\r\n"
-              L"boom (Main.cpp, 7)\r\n\r\nCONTROLS\r\n",
-              log);
+    EXPECT_EQ(
+        L"(0040A1B2){orvex.exe} [0040B1B2] app::Crash (Line 7, \"Main.cpp\")\r\n\r\n"
+        L"Registers:\r\n\r\n"
+        L"boom (Main.cpp, 7)\r\n\r\n"
+        L"boom (Main.cpp, 7)\r\n\r\nCONTROLS\r\n",
+        log);
     EXPECT_EQ(L"Exception 'E' ...\r\nboom\r\n" + log,
               EventText(L"Exception 'E' ...\r\nboom", detail.Text(), stack.Text(), regs.Text(), custom.Text(),
                         system.Text()));
@@ -376,9 +380,8 @@ TEST(Report, TheClosingSectionsFollowTheLogLineByLine) {
     ASSERT_EQ(12u + 18u, lines.size());
     EXPECT_EQ(L"log\r\n", lines[11]);  // everything up to the log stays as it was
     EXPECT_EQ((std::vector<std::wstring>{
-                  L"[Time]", L"UTC=2024-01-02 23:30:05.007", L"Local=2024-01-03 01:00:05.007 UTC+01:30",
-                  L"[Process]", L"ProcessID=612",
-                  L"CommandLine=\"C:\\Program Files\\orvex.exe\" --selftest=access-read",
+                  L"[Time]", L"UTC=2024-01-02 23:30:05.007", L"Local=2024-01-03 01:00:05.007 UTC+01:30", L"[Process]",
+                  L"ProcessID=612", L"CommandLine=\"C:\\Program Files\\orvex.exe\" --selftest=access-read",
                   L"WorkingSet=5120 KB", L"PeakWorkingSet=6291456 KB", L"PrivateBytes=unknown", L"HandleCount=87",
                   L"[Modules]", L"00400000 0003A000 9.0.2.1 C:\\Program Files\\orvex.exe",
                   L"7BC00000 002BA000 - C:\\windows\\system32\\ntdll.dll", L"[Threads]", L"00000020",
@@ -416,12 +419,13 @@ TEST(DiagView, LivesInTheCommonFilesFolderAndGetsTheQuotedPath) {
 }
 
 TEST(DiagView, FallbackTextNamesTheReportAndTheSupportAddress) {
-    EXPECT_EQ(L"Orvex has had a fatal error.  An additional error was encountered starting the exception manager "
-              L"(The system cannot find the file specified).  \r\nError log is stored in \r\n\r\n"
-              L"  C:\\d\\scripterror-12-2024-05-06-07-08-09.log\r\n\r\n"
-              L"Please send this information to Quillfen Support (support@quillfen.com)",
-              FatalErrorText(L"Orvex", L"The system cannot find the file specified. \r\n",
-                             L"C:\\d\\scripterror-12-2024-05-06-07-08-09.log"));
+    EXPECT_EQ(
+        L"Orvex has had a fatal error.  An additional error was encountered starting the exception manager "
+        L"(The system cannot find the file specified).  \r\nError log is stored in \r\n\r\n"
+        L"  C:\\d\\scripterror-12-2024-05-06-07-08-09.log\r\n\r\n"
+        L"Please send this information to Quillfen Support (support@quillfen.com)",
+        FatalErrorText(L"Orvex", L"The system cannot find the file specified. \r\n",
+                       L"C:\\d\\scripterror-12-2024-05-06-07-08-09.log"));
 }
 
 }  // namespace

@@ -63,9 +63,10 @@ TEST(DiagViewReport, WhatTheFilterWritesReadsBackSectionBySection) {
     EXPECT_EQ(L"", r.Detail);
     EXPECT_EQ(L"Call stack:\r\n(0040A1B2){orvex.exe} [0040B1B2] app::TMainForm::Convert (Line 42, \"MainForm.cpp\")",
               r.CallStack);
-    EXPECT_EQ(L"Main Thread ID = 00000020, Current Thread ID = 00000020\r\nRegisters:\r\n"
-              L"EAX = 00000001  CS = 0023  EIP = 7B00A000  Flags = 00000246",
-              r.Registers);
+    EXPECT_EQ(
+        L"Main Thread ID = 00000020, Current Thread ID = 00000020\r\nRegisters:\r\n"
+        L"EAX = 00000001  CS = 0023  EIP = 7B00A000  Flags = 00000246",
+        r.Registers);
     // Listed twice in the log, shown once.
     EXPECT_EQ(L"'abc' is not a valid integer value (C:\\src\\MainForm.cpp, 42)", r.CustomInfo);
     EXPECT_EQ(L"MainForm: TForm \"Orvex\" (FormActive)\r\n  AmountEdit: TEdit (ControlActive)", r.Controls);
@@ -77,10 +78,10 @@ TEST(DiagViewReport, WhatTheFilterWritesReadsBackSectionBySection) {
     EXPECT_EQ(L"", r.SectionValue(L"[Minidump]", L"Fil"));
 
     const std::wstring shown = diagview::FormatCrashReport(r);
-    for (const wchar_t* part : {L"Crash ID:  orvex.exe_9.0.2.1_0040A1B2_EConvertError", L"\r\nMessage\r\n",
-                                L"\r\nCall stack\r\n", L"\r\nRegisters\r\n", L"\r\nSystem information\r\n",
-                                L"AmountEdit: TEdit (ControlActive)",
-                                L"\r\nMinidump\r\n--------\r\nFile=scripterror-7-2024-01-02-03-04-05.dmp\r\n"})
+    for (const wchar_t* part :
+         {L"Crash ID:  orvex.exe_9.0.2.1_0040A1B2_EConvertError", L"\r\nMessage\r\n", L"\r\nCall stack\r\n",
+          L"\r\nRegisters\r\n", L"\r\nSystem information\r\n", L"AmountEdit: TEdit (ControlActive)",
+          L"\r\nMinidump\r\n--------\r\nFile=scripterror-7-2024-01-02-03-04-05.dmp\r\n"})
         EXPECT_NE(std::wstring::npos, shown.find(part)) << rtl::ToAnsi(part);
     EXPECT_EQ(std::wstring::npos, shown.find(L"damaged"));
     EXPECT_EQ(std::wstring::npos, shown.find(L"\r\nDetail\r\n"));  // an empty detail is left out
@@ -92,12 +93,12 @@ TEST(DiagViewReport, ATruncatedReportShowsWhatItHasAndSaysWhatIsMissing) {
         const char* at;
         const wchar_t* problem;
     };
-    for (const Cut& cut : {Cut{"[Log]", L"The [Log] section is missing: the report is incomplete."},
-                           Cut{"[Detail]", L"The [Detail] section is missing: the report is incomplete."},
-                           Cut{"Version=", L"The [System] section has no Version line."},
-                           Cut{"SYSTEM INFO", L"The log has no SYSTEM INFO block."},
-                           Cut{"CONTROLS", L"The log has no CONTROLS block."},
-                           Cut{"Main Thread", L"The log has no register dump."}}) {
+    for (const Cut& cut :
+         {Cut{"[Log]", L"The [Log] section is missing: the report is incomplete."},
+          Cut{"[Detail]", L"The [Detail] section is missing: the report is incomplete."},
+          Cut{"Version=", L"The [System] section has no Version line."},
+          Cut{"SYSTEM INFO", L"The log has no SYSTEM INFO block."}, Cut{"CONTROLS", L"The log has no CONTROLS block."},
+          Cut{"Main Thread", L"The log has no register dump."}}) {
         TCrashReport r;
         std::wstring error;
         ASSERT_TRUE(diagview::ParseCrashReport(bytes.substr(0, bytes.find(cut.at)), r, error)) << cut.at;

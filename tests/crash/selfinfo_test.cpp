@@ -17,9 +17,7 @@ struct TKnown {
 };
 
 const int kTwiceLine = __LINE__ + 1;
-__attribute__((noinline)) int TKnown::Twice(int x) const {
-    return Value * x * 2;
-}
+__attribute__((noinline)) int TKnown::Twice(int x) const { return Value * x * 2; }
 
 const int kFunctionLine = __LINE__ + 1;
 __attribute__((noinline)) int KnownFunction(int count, const char* text) {
@@ -29,9 +27,7 @@ __attribute__((noinline)) int KnownFunction(int count, const char* text) {
 }
 
 const int kOperatorLine = __LINE__ + 1;
-__attribute__((noinline)) TKnown operator+(const TKnown& a, const TKnown& b) {
-    return TKnown{a.Value + b.Value};
-}
+__attribute__((noinline)) TKnown operator+(const TKnown& a, const TKnown& b) { return TKnown{a.Value + b.Value}; }
 
 }  // namespace selfcheck
 

@@ -56,8 +56,8 @@ const TLookup kLookups[] = {
     {0x11F, "u1", "@a$qv", 0x100, "a.cpp", 1, 0x100},
     {0x120, "u1", "@a$qv", 0x100, "a.cpp", 3, 0x120},
     {0x1A0, "u1", "@b$qi", 0x180, "a.cpp", 3, 0x120},
-    {0x250, "u1", "", 0, "", -1, 0},     // in the unit, no procedure, lines out of the file's range
-    {0x450, "", "", 0, "", -1, 0},       // a data segment is no code
+    {0x250, "u1", "", 0, "", -1, 0},  // in the unit, no procedure, lines out of the file's range
+    {0x450, "", "", 0, "", -1, 0},    // a data segment is no code
     {0x1000, "u2", "@c$qv", 0x1000, "b.cpp", 10, 0x1000},
     {0x1025, "u2", "@d$qv", 0x1020, "b.cpp", 13, 0x100A},
     {0x1FFF, "u2", "", 0, "b.cpp", 13, 0x100A},

@@ -30,7 +30,8 @@ const TCase kCases[] = {
     {"@%Foo$i%@bar", false, "Foo<int>::bar", 0x106},
     {"@%Foo$i%", false, "Foo<int>", 0x206},
     {"@ns@%Vec$ii%@at", false, "ns::Vec<int, int>::at", 0x106},
-    {"@%Outer$10%Inner$ui%%@run", false, "Outer<Inner<unsigned int> >::run", 0x306},  // the inner template ends its name
+    {"@%Outer$10%Inner$ui%%@run", false, "Outer<Inner<unsigned int> >::run",
+     0x306},  // the inner template ends its name
     {"@%Set$tuc$iuc$0$iuc$255%@x", false, "Set<unsigned char, 0, 255>::x", 0x106},
     {"@%Flag$4bool$i1$%@f", false, "Flag<true>::f", 0x106},
     {"@%Flag$4bool$i0$%@f", false, "Flag<false>::f", 0x106},
@@ -119,9 +120,9 @@ const TCase kCases[] = {
     {"@Foo#bar", false, "Foo#bar", 0x06},
     {"@%Foo$i", false, "Foo<int", umError},
     {"@%Foo$i$q%", false, "Foo<", umError},
-    {"@f$qi%", true, "f(int", umError},          // "%" ends no function's arguments
+    {"@f$qi%", true, "f(int", umError},                 // "%" ends no function's arguments
     {"@Foo@$oi", false, "Foo::operator int", umError},  // a conversion needs its closing "$"
-    {"@f$qyni", true, "f(", umError},            // a closure qualifies a function pointer only
+    {"@f$qyni", true, "f(", umError},                   // a closure qualifies a function pointer only
 };
 
 TEST(Unmangle, Table) {

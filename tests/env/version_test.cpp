@@ -18,8 +18,6 @@ TEST(Version, ImageWithResourceReadsItsFileVersion) {
     EXPECT_EQ("1.2.3.4", out);
 }
 
-TEST(Version, FormatsFourNumbers) {
-    EXPECT_EQ(L"65535.0.7.65535", env::FormatVersion({0xFFFF0000u, 0x0007FFFFu}));
-}
+TEST(Version, FormatsFourNumbers) { EXPECT_EQ(L"65535.0.7.65535", env::FormatVersion({0xFFFF0000u, 0x0007FFFFu})); }
 
 }  // namespace

@@ -93,11 +93,16 @@ TSummary::TSummary(const std::string& body) {
         std::string kind;
         words >> kind;
         std::string rest = line.size() > kind.size() + 1 ? line.substr(kind.size() + 1) : std::string();
-        if (kind == "check") Check = rest;
-        else if (kind == "method") Method = rest;
-        else if (kind == "path") Path = rest;
-        else if (kind == "boundary") Boundary = rest;
-        else if (kind == "parts") Parts = atoi(rest.c_str());
+        if (kind == "check")
+            Check = rest;
+        else if (kind == "method")
+            Method = rest;
+        else if (kind == "path")
+            Path = rest;
+        else if (kind == "boundary")
+            Boundary = rest;
+        else if (kind == "parts")
+            Parts = atoi(rest.c_str());
         else if (kind == "header") {
             size_t colon = rest.find(": ");
             if (colon != std::string::npos) Headers[rest.substr(0, colon)] = rest.substr(colon + 2);

@@ -94,8 +94,7 @@ TEST_F(CliTest, FailuresHaveTheirOwnExitCodesAndMessages) {
     EXPECT_EQ(0u, Run(L"--help", out));
     for (const char* option : {"--field", "--file", "--proxy", "--proxy-user", "--proxy-password", "--no-ui",
                                "--output", "--headers", "--fail", "--proxy-password-env", "--proxy-password-stdin",
-                               "--retry", "--connect-timeout", "--max-time",
-                               "Exit codes"})
+                               "--retry", "--connect-timeout", "--max-time", "Exit codes"})
         EXPECT_NE(std::string::npos, out.find(option)) << option;
 }
 
@@ -112,8 +111,7 @@ TEST_F(CliTest, OptionsAsScriptsUseThem) {
         const char* InAnswer;  // expected in the --output file
         const char* InOutput = "";
     } cases[] = {
-        {L"--retry 2 " + servers.Url("http", L"/r?status=503"), 0, "check ok",
-         "trying again in 2 s (attempt 3 of 3)"},
+        {L"--retry 2 " + servers.Url("http", L"/r?status=503"), 0, "check ok", "trying again in 2 s (attempt 3 of 3)"},
         {L"--retry 1 http://127.0.0.1:1/nothing-listens", 3, nullptr, "trying again in 1 s (attempt 2 of 2)"},
         {L"--fail " + servers.Url("http", L"/f?status=404"), 6, ""},
         {L"--fail " + servers.Url("http", L"/f?status=201"), 0, "check ok"},

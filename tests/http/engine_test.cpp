@@ -45,9 +45,7 @@ protected:
         up.SetPlatform(net);
         up.Request().SetURL(L"http://upload.test/in?x=1");
     }
-    void ExpectAllClosed() {
-        EXPECT_EQ(0, net.OpenHandles());
-    }
+    void ExpectAllClosed() { EXPECT_EQ(0, net.OpenHandles()); }
     testutil::TempDir dir;
     TScriptedPlatform net;
     THTTPUploader up;
@@ -66,14 +64,13 @@ TEST_F(EngineTest, SendsFieldsThenFilesByteForByte) {
 
     const std::string b = BoundaryOf(net);
     ASSERT_EQ(39u, b.size());
-    const std::string expected =
-        "--" + b + "\r\nContent-Disposition: form-data; name=\"name\"\r\n\r\nvalue\r\n" +
-        "--" + b + "\r\nContent-Disposition: form-data; name=\"zero\"\r\n\r\n\r\n" +
-        "--" + b + "\r\nContent-Disposition: form-data; name=\"f1\"; filename=\"a.bin\"\r\n" +
-        "Content-Type: application/octet-stream\r\n\r\n" + std::string("x\0y\r\n", 5) + "\r\n" +
-        "--" + b + "\r\nContent-Disposition: form-data; name=\"f2\"; filename=\"empty.txt\"\r\n" +
-        "Content-Type: text/plain\r\n\r\n\r\n" +
-        "--" + b + "--\r\n";
+    const std::string expected = "--" + b + "\r\nContent-Disposition: form-data; name=\"name\"\r\n\r\nvalue\r\n" +
+                                 "--" + b + "\r\nContent-Disposition: form-data; name=\"zero\"\r\n\r\n\r\n" + "--" + b +
+                                 "\r\nContent-Disposition: form-data; name=\"f1\"; filename=\"a.bin\"\r\n" +
+                                 "Content-Type: application/octet-stream\r\n\r\n" + std::string("x\0y\r\n", 5) +
+                                 "\r\n" + "--" + b +
+                                 "\r\nContent-Disposition: form-data; name=\"f2\"; filename=\"empty.txt\"\r\n" +
+                                 "Content-Type: text/plain\r\n\r\n\r\n" + "--" + b + "--\r\n";
     ASSERT_EQ(1, net.Sends());
     EXPECT_EQ(expected, net.Bodies[0]);
     EXPECT_EQ(expected.size(), net.Announced[0]);
@@ -140,9 +137,9 @@ TEST(SplitHostPortTest, Table) {
         const wchar_t* Host;
         uint16_t Port;
     } cases[] = {
-        {L"host", L"host", 0},          {L"host:8080", L"host", 8080}, {L"[::1]:99", L"::1", 99},
-        {L"::1", L"::1", 0},            {L"host:", L"host:", 0},       {L"host:99999", L"host:99999", 0},
-        {L"host:8a", L"host:8a", 0},    {L"host:0", L"host:0", 0},
+        {L"host", L"host", 0},       {L"host:8080", L"host", 8080}, {L"[::1]:99", L"::1", 99},
+        {L"::1", L"::1", 0},         {L"host:", L"host:", 0},       {L"host:99999", L"host:99999", 0},
+        {L"host:8a", L"host:8a", 0}, {L"host:0", L"host:0", 0},
     };
     for (auto& c : cases) {
         std::wstring host;
@@ -279,9 +276,9 @@ TEST_F(EngineTest, ALargeBodyThroughAProxyGoesOnlyAfterAHeadThatNoLoginRefused) 
         up.Upload();
         std::string sends;
         for (size_t i = 0; i < net.Bodies.size(); ++i)
-            sends += net.Announced[i] == 0 && net.Bodies[i].empty()                            ? 'H'
+            sends += net.Announced[i] == 0 && net.Bodies[i].empty()                     ? 'H'
                      : net.Announced[i] > 0 && net.Announced[i] == net.Bodies[i].size() ? 'B'
-                                                                                          : '?';
+                                                                                        : '?';
         EXPECT_EQ(c.Sends, sends) << c.Status << " route " << c.Route;
         EXPECT_EQ(c.Status, up.Response().StatusCode);
         EXPECT_EQ(0, net.OpenHandles());
@@ -396,8 +393,10 @@ TEST_F(EngineTest, AFileThatCannotBeSentFailsTheUploadBeforeAnythingGoesOut) {
         std::wstring Path, Message;
     } cases[] = {
         {missing, L"CreateFile failed for \"" + missing + L"\", error = 2 (" + UploadErrorText(2) + L")"},
-        {huge, L"The file \"" + huge + L"\" is too large to send: 4294967297 bytes, a request carries at most "
-               L"4294967295, error = 223 (" + UploadErrorText(ERROR_FILE_TOO_LARGE) + L")"},
+        {huge, L"The file \"" + huge +
+                   L"\" is too large to send: 4294967297 bytes, a request carries at most "
+                   L"4294967295, error = 223 (" +
+                   UploadErrorText(ERROR_FILE_TOO_LARGE) + L")"},
     };
     for (const auto& c : cases) {
         TScriptedPlatform net;
@@ -431,8 +430,8 @@ TEST_F(EngineTest, TheAnnouncedLengthIsTheSentLengthWhateverTheFileDoes) {
         up.SetPlatform(net);
         const std::wstring path = WriteFile(dir, L"log.txt", content);
         // Held open for writing the whole time, as by a program still logging.
-        rtl::ScopedFileHandle writer(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                 OPEN_EXISTING, 0, nullptr));
+        rtl::ScopedFileHandle writer(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                 nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(writer.IsValid()) << c.What;
         bool changed = false;
         net.OnWrite = [&](const char*, DWORD) {
@@ -451,7 +450,8 @@ TEST_F(EngineTest, TheAnnouncedLengthIsTheSentLengthWhateverTheFileDoes) {
             ASSERT_TRUE(raised) << c.What;
             EXPECT_EQ(0u, raised->Message.rfind(L"The file \"" + path +
                                                     L"\" became shorter while it was sent: 100000 bytes announced, "
-                                                    L"50000 there, error = 38 (", 0))
+                                                    L"50000 there, error = 38 (",
+                                                0))
                 << rtl::ToAnsi(raised->Message);
         } else {
             EXPECT_FALSE(raised) << c.What << ": " << (raised ? rtl::ToAnsi(raised->Message) : "");

@@ -27,14 +27,9 @@ struct EscapeCase {
     const char* Out;
 };
 const EscapeCase kEscapeCases[] = {
-    {"plain", "plain"},
-    {"", ""},
-    {"with space;and=signs", "with space;and=signs"},
-    {"caf\xe9", "caf\xe9"},
-    {"a\"b", "a%22b"},
-    {"x\r\nContent-Type: evil", "x%0D%0AContent-Type: evil"},
-    {"\"\r\n", "%22%0D%0A"},
-    {"100%", "100%"},  // a percent sign alone stays: ordinary names go out unchanged
+    {"plain", "plain"},      {"", ""},          {"with space;and=signs", "with space;and=signs"},
+    {"caf\xe9", "caf\xe9"},  {"a\"b", "a%22b"}, {"x\r\nContent-Type: evil", "x%0D%0AContent-Type: evil"},
+    {"\"\r\n", "%22%0D%0A"}, {"100%", "100%"},  // a percent sign alone stays: ordinary names go out unchanged
 };
 
 TEST(MultipartTest, EscapeQuotedTable) {
@@ -65,11 +60,13 @@ TEST(MultipartTest, PartHeadersAreLaidOutByteForByte) {
                   "\r\nContent-Disposition: form-data; name=\"f%22\"; filename=\"a%22b.txt\"\r\n"
                   "Content-Type: text/plain\r\n\r\n",
               FileHeader(b, THTTPUploaderFile{"f\"", "text/plain", L"C:\\dir\\a\"b.txt"}));
-    EXPECT_EQ("--" + b + "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"x\"\r\n"
-                         "Content-Type: text/plain%0D%0AX-Injected: 1\r\n\r\n",
+    EXPECT_EQ("--" + b +
+                  "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"x\"\r\n"
+                  "Content-Type: text/plain%0D%0AX-Injected: 1\r\n\r\n",
               FileHeader(b, THTTPUploaderFile{"f", "text/plain\r\nX-Injected: 1", L"x"}));
-    EXPECT_EQ("--" + b + "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"x.log.zip\"\r\n"
-                         "Content-Type: application/zip\r\n\r\n",
+    EXPECT_EQ("--" + b +
+                  "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"x.log.zip\"\r\n"
+                  "Content-Type: application/zip\r\n\r\n",
               FileHeader(b, THTTPUploaderFile{"f", "application/zip", L"C:\\tmp\\orv1.tmp", L"x.log.zip"}));
     EXPECT_EQ("--" + b + "--\r\n", ClosingLine(b));
 }

@@ -21,9 +21,9 @@ using testutil::CaptureRaise;
 namespace {
 
 // Uploads; a raised exception fails the test with its class and message.
-#define ASSERT_UPLOADS(u)                                                                     \
-    do {                                                                                      \
-        auto raised_ = CaptureRaise([&] { (u).Upload(); });                                   \
+#define ASSERT_UPLOADS(u)                                                                    \
+    do {                                                                                     \
+        auto raised_ = CaptureRaise([&] { (u).Upload(); });                                  \
         ASSERT_FALSE(raised_) << rtl::ToAnsi(raised_->ClassName + L": " + raised_->Message); \
     } while (0)
 
@@ -50,7 +50,8 @@ void SetNoGlobalProxy() {
 class NetworkTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(TServers::Get().Running()) << "start the servers: tests/servers/serverctl.sh start <test dir>/servers";
+        ASSERT_TRUE(TServers::Get().Running())
+            << "start the servers: tests/servers/serverctl.sh start <test dir>/servers";
         SetNoGlobalProxy();
         up.ShowUI = false;
     }
@@ -183,8 +184,10 @@ TEST_F(NetworkTest, SixtyFourMiBFieldAndFileArriveIntactWithBlocksSizedByWriteTi
     up.SetPlatform(timed);
     up.Request().SetURL(servers.Url("http", L"/big"));
     std::vector<std::pair<uint32_t, DWORD>> reports;  // bytes sent, quarter second of the system's clock
-    up.OnFileProgress = [&](THTTPUploader&, const std::wstring&, uint32_t sent, uint32_t, uint32_t, uint32_t,
-                            uint32_t, uint32_t, uint32_t) { reports.push_back({sent, GetTickCount() / 250}); };
+    up.OnFileProgress = [&](THTTPUploader&, const std::wstring&, uint32_t sent, uint32_t, uint32_t, uint32_t, uint32_t,
+                            uint32_t, uint32_t) {
+        reports.push_back({sent, GetTickCount() / 250});
+    };
     ASSERT_UPLOADS(up);
     TSummary s(up.Response().MessageBodyAsString());
     EXPECT_EQ("ok", s.Check);
@@ -213,7 +216,7 @@ TEST_F(NetworkTest, SixtyFourMiBFieldAndFileArriveIntactWithBlocksSizedByWriteTi
     EXPECT_EQ(size, sum);
     for (size_t i = 0; i + 2 < blocks.size(); ++i) {  // the last block is what was left
         DWORD took = blocks[i].After - blocks[i].Before, now = blocks[i].Length, next = blocks[i + 1].Length;
-        DWORD expected = took < 200 ? std::min<DWORD>(now * 2, THTTPUploader::kMaxBlockSize)
+        DWORD expected = took < 200                  ? std::min<DWORD>(now * 2, THTTPUploader::kMaxBlockSize)
                          : took > 1250 && now > 8192 ? std::max<DWORD>(now / 2, 8192)
                                                      : now;
         EXPECT_EQ(expected, next) << "block " << i << " took " << took << " ms";

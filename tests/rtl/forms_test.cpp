@@ -7,8 +7,8 @@
 #include "TestUtil.h"
 #include "rtl/Forms.h"
 #include "rtl/Halt.h"
-#include "rtl/SystemAddresses.h"
 #include "rtl/Raise.h"
+#include "rtl/SystemAddresses.h"
 #include "rtl/Try.h"
 
 namespace {
@@ -130,9 +130,7 @@ TEST_F(FormsTest, ScreenAndComponentsDescribeTheWindows) {
 TEST_F(FormsTest, RuntimeAddressTableComesFromOurModule) {
     TZudAviziSystemAddresses table;
     std::memset(&table, 0xCC, sizeof(table));
-    RunGuarded([&] {
-        Try([&] { FillSystemAddresses(table); }, On<EAbort>([](EAbort&) {}));
-    });
+    RunGuarded([&] { Try([&] { FillSystemAddresses(table); }, On<EAbort>([](EAbort&) {})); });
     EXPECT_EQ(table.ExceptionHandlerAddr, reinterpret_cast<uint32_t>(&rtl_ExceptionHandler));
     EXPECT_EQ(table.HandleOnExceptAddr, reinterpret_cast<uint32_t>(&rtl_HandleOnExcept));
     EXPECT_EQ(table.RaiseExceptAddr, reinterpret_cast<uint32_t>(&rtl_RaiseExcept));

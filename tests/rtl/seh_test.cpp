@@ -48,7 +48,10 @@ __attribute__((noinline)) void RaiseChild(const wchar_t* text) { RaiseNew<EChild
 
 __attribute__((noipa)) int ReadAt(uintptr_t address) { return *reinterpret_cast<volatile int*>(address); }
 __attribute__((noipa)) void WriteAt(uintptr_t address) { *reinterpret_cast<volatile int*>(address) = 1; }
-__attribute__((noinline)) int Divide(int a, int b) { volatile int d = b; return a / d; }
+__attribute__((noinline)) int Divide(int a, int b) {
+    volatile int d = b;
+    return a / d;
+}
 
 TEST(Seh, RaiseIsCaughtByTheMatchingScopeAfterDestructorsRan) {
     std::vector<std::string> trace;
@@ -63,7 +66,9 @@ TEST(Seh, RaiseIsCaughtByTheMatchingScopeAfterDestructorsRan) {
                 On<EAbort>([&](EAbort&) { trace.push_back("wrong handler"); }));
             trace.push_back("not reached");
         },
-        On<ECounted>([&](ECounted& e) { trace.push_back("caught " + std::string(e.ClassName() == L"EChild" ? "EChild" : "?")); }));
+        On<ECounted>([&](ECounted& e) {
+            trace.push_back("caught " + std::string(e.ClassName() == L"EChild" ? "EChild" : "?"));
+        }));
     EXPECT_EQ(trace, (std::vector<std::string>{"~inner", "~outer", "caught EChild"}));
     EXPECT_EQ(ECounted::Live, 0);
 }
@@ -85,8 +90,7 @@ TEST(Seh, RaiseInsideAHandlerAndReRaiseTravelOutwards) {
     std::vector<std::string> trace;
     Try(
         [&] {
-            Try([&] { RaiseChild(L"first"); },
-                On<EChild>([&](EChild&) {
+            Try([&] { RaiseChild(L"first"); }, On<EChild>([&](EChild&) {
                     trace.push_back("inner handler");
                     RaiseNew<ECounted>(L"second");
                 }));
@@ -190,7 +194,12 @@ TEST(Seh, RaisesAndFaultsInASecondThread) {
 
 TEST(Seh, TryResultTurnsExceptionsIntoTheErrorValue) {
     EXPECT_EQ(TryResult(-1, [] { return 5; }), 5);
-    EXPECT_EQ(TryResult(-1, []() -> int { RaiseChild(L"cb"); return 0; }), -1);
+    EXPECT_EQ(TryResult(-1,
+                        []() -> int {
+                            RaiseChild(L"cb");
+                            return 0;
+                        }),
+              -1);
     EXPECT_EQ(TryResult(E_FAIL, []() -> HRESULT { return ReadAt(0); }), E_FAIL);
     EXPECT_EQ(ECounted::Live, 0);
 }

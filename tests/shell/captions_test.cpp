@@ -38,8 +38,9 @@ TEST(CaptionLookup, DefaultListsCoverTheirLanguagesInOrder) {
         // Every key's text is its primary language's text.
         for (size_t i = 1; i < list.Count(); ++i) {
             std::wstring primaryText;
-            ASSERT_TRUE(list.Find(LanguageKey(PrimaryLanguage(static_cast<LANGID>(wcstoul(list.Key(i).c_str(), nullptr, 16)))),
-                                  primaryText));
+            ASSERT_TRUE(
+                list.Find(LanguageKey(PrimaryLanguage(static_cast<LANGID>(wcstoul(list.Key(i).c_str(), nullptr, 16)))),
+                          primaryText));
             EXPECT_EQ(primaryText, list.Text(i)) << list.Key(i);
         }
     }
@@ -90,8 +91,8 @@ TEST(FolderDialogDefaults, PropertiesAndBrowseFlags) {
     EXPECT_EQ(0x1000u | 0x4000u | 0x8000u, BrowseInfoFlags(bfOnlyComputers, {bfIncludefiles, bfHideMappedDrives}));
     EXPECT_EQ(0x2008u, BrowseInfoFlags(bfOnlyAncestors, {}) | BrowseInfoFlags(bfOnlyPrinters, {}));
     EXPECT_EQ(0x2u | 0x10u | 0x20u | 0x80u | 0x100u | 0x200u | 0x400u,
-              BrowseInfoFlags(bfOnlyDomains, {bfEditBox, bfValidate, bfIncludeURLs, bfUsageHint,
-                                              bfHideNewFolderButton, bfDontBrowseShortcuts}));
+              BrowseInfoFlags(bfOnlyDomains, {bfEditBox, bfValidate, bfIncludeURLs, bfUsageHint, bfHideNewFolderButton,
+                                              bfDontBrowseShortcuts}));
 }
 
 TEST(NewFolderButton, SizesFollowThePixelsPerInch) {
@@ -99,13 +100,11 @@ TEST(NewFolderButton, SizesFollowThePixelsPerInch) {
         int Ppi, CaptionWidth;
         TNewFolderButtonMetrics Expected;
     } cases[] = {
-        {96, 40, {12, 75, 23}},    // narrow caption: the minimum width
-        {96, 100, {12, 112, 23}},  // wide caption: its width plus 12
-        {72, 10, {12, 75, 23}},
-        {120, 10, {15, 94, 28}},   // minimum 75 * 120 / 96, rounded
-        {144, 10, {17, 113, 35}},
-        {192, 200, {20, 212, 41}},
-        {110, 0, {14, 86, 26}},    // any other resolution scales 12, 75, 23
+        {96, 40, {12, 75, 23}},                             // narrow caption: the minimum width
+        {96, 100, {12, 112, 23}},                           // wide caption: its width plus 12
+        {72, 10, {12, 75, 23}},   {120, 10, {15, 94, 28}},  // minimum 75 * 120 / 96, rounded
+        {144, 10, {17, 113, 35}}, {192, 200, {20, 212, 41}},
+        {110, 0, {14, 86, 26}},  // any other resolution scales 12, 75, 23
     };
     for (const auto& c : cases) {
         TNewFolderButtonMetrics m = NewFolderButtonMetrics(c.Ppi, c.CaptionWidth);

@@ -288,8 +288,7 @@ TEST_F(FolderDialogTest, OwnNewFolderButtonCreatesAFolderAndReopensOnIt) {
         std::wstring text;
         for (HWND child = GetWindow(message, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
             text += WindowText(child);
-        d.Check(text.find(rtl::SysErrorMessage(ERROR_CANNOT_MAKE)) != std::wstring::npos,
-                "message: " + Narrow(text));
+        d.Check(text.find(rtl::SysErrorMessage(ERROR_CANNOT_MAKE)) != std::wstring::npos, "message: " + Narrow(text));
         TDialogDriver::Press(message, IDOK);
         HWND third = d.WaitOpened(3);
         if (!third) return;
@@ -304,8 +303,7 @@ TEST_F(FolderDialogTest, OwnNewFolderButtonCreatesAFolderAndReopensOnIt) {
 void ReadFolder(const std::wstring& folder) {
     WIN32_FIND_DATAW data;
     HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    while (find != INVALID_HANDLE_VALUE && FindNextFileW(find, &data)) {
-    }
+    while (find != INVALID_HANDLE_VALUE && FindNextFileW(find, &data)) {}
     if (find != INVALID_HANDLE_VALUE) FindClose(find);
 }
 
@@ -381,8 +379,8 @@ TEST_F(FolderDialogTest, OwnedAsTheProgramSaysHiddenWithTheMainFormAndReopenedWh
         if (!wnd) return;
         RECT r{};
         GetWindowRect(wnd, &r);
-        d.Check(r.left == 37 && r.top == 41, "not reopened where it was left: " + std::to_string(r.left) + "," +
-                                                 std::to_string(r.top));
+        d.Check(r.left == 37 && r.top == 41,
+                "not reopened where it was left: " + std::to_string(r.left) + "," + std::to_string(r.top));
         TDialogDriver::Press(wnd, IDCANCEL);
     });
     DestroyWindow(plainWindow);
@@ -439,7 +437,8 @@ TEST_F(FolderDialogTest, ShortcutsToFoldersAreFollowedUnlessTurnedOff) {
     for (bool follow : {true, false}) {
         TShellFolderDialog dialog;
         dialog.SetBrowseFor(bfAll);
-        dialog.SetFlags(follow ? TBrowseInfoFlagSet{bfIncludefiles} : TBrowseInfoFlagSet{bfIncludefiles, bfDontBrowseShortcuts});
+        dialog.SetFlags(follow ? TBrowseInfoFlagSet{bfIncludefiles}
+                               : TBrowseInfoFlagSet{bfIncludefiles, bfDontBrowseShortcuts});
         dialog.SetFolder(Temp.Path());
         TDialogDriver driver(dialog);
         driver.Execute([&](TDialogDriver& d) {

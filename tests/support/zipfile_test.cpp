@@ -95,7 +95,8 @@ TEST(ZipFileTest, ArchivesReadBackToTheExactBytesWithTheirNameAndLocalDate) {
         rtl::ScopedFileHandle source(
             CreateFileW((dir.Path() + c.Name).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         env::TTempFile target;
-        const support::TZipOfFile zip = support::WriteZipOfFile(source.Get(), c.Announced, c.Name, modified, target.Handle());
+        const support::TZipOfFile zip =
+            support::WriteZipOfFile(source.Get(), c.Announced, c.Name, modified, target.Handle());
         const std::string archive = testutil::ReadFileBytes(target.Path());
         EXPECT_EQ(archive.size(), zip.ArchiveSize);
         EXPECT_EQ(c.Content.size(), zip.Size);
@@ -151,9 +152,9 @@ TEST_F(UploadFilesTest, LargeTextLogsGoAsZipOnlyWhenThatIsSmaller) {
     }
     EXPECT_TRUE(testutil::FilesIn(Temp.Path()).empty());
     // A cancel while a log is compressed leaves no archive behind either.
-    EXPECT_TRUE(testutil::CaptureRaise([&] { support::TUploadFiles(paths, [](auto&, uint64_t, uint64_t) {
-        rtl::RaiseNew<rtl::EAbort>(L"cancelled");
-    }); }));
+    EXPECT_TRUE(testutil::CaptureRaise([&] {
+        support::TUploadFiles(paths, [](auto&, uint64_t, uint64_t) { rtl::RaiseNew<rtl::EAbort>(L"cancelled"); });
+    }));
     EXPECT_TRUE(testutil::FilesIn(Temp.Path()).empty());
 }
 

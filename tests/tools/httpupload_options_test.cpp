@@ -87,10 +87,12 @@ const TCase kUsable[] = {
     // The password comes from the last option that gives one, each source asked in its turn.
     {{"--proxy-password", "a", "--proxy-password-stdin", "http://h/"}, "", "url=http://h/ password=from stdin"},
     {{"--proxy-password-stdin", "--proxy-password", "a", "http://h/"}, "", "url=http://h/ password=a"},
-    {{"--proxy", "h:1", "--proxy-user", "u", "--proxy-password-env", "QF_SET", "http://h/"}, "",
+    {{"--proxy", "h:1", "--proxy-user", "u", "--proxy-password-env", "QF_SET", "http://h/"},
+     "",
      "url=http://h/ proxy=h:1 user=u password=from env"},
     // The word after an option is its value, whatever it looks like.
-    {{"--output", "--help", "--proxy-password", "--fail", "http://h/"}, "",
+    {{"--output", "--help", "--proxy-password", "--fail", "http://h/"},
+     "",
      "url=http://h/ password=--fail output=--help"},
     {{"--fail", "--headers", "--no-ui", "http://h/"}, "", "url=http://h/ fail headers no-ui"},
 };

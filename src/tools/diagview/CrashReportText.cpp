@@ -77,7 +77,8 @@ void SplitLog(const std::vector<S>& log, TBasicCrashReport<S>& r) {
     }
     std::vector<S> custom;
     for (size_t i = customStart; i < blocks; ++i)
-        if (!log[i].empty() && std::find(custom.begin(), custom.end(), log[i]) == custom.end()) custom.push_back(log[i]);
+        if (!log[i].empty() && std::find(custom.begin(), custom.end(), log[i]) == custom.end())
+            custom.push_back(log[i]);
     r.CustomInfo = JoinLines(custom, 0, custom.size());
 
     // A block starts after its heading and, when it is there, its underline.
@@ -173,7 +174,9 @@ bool ParseCrashReportText(const S& text, bool hasBom, bool utf8, TBasicCrashRepo
         // The log ends where the first closing section starts.
         std::vector<S> closing;
         for (const wchar_t* header : fmt::cClosingSections) closing.push_back(Str<S>(header));
-        auto isClosing = [&](const S& line) { return std::find(closing.begin(), closing.end(), line) != closing.end(); };
+        auto isClosing = [&](const S& line) {
+            return std::find(closing.begin(), closing.end(), line) != closing.end();
+        };
         size_t end = sectionStart[2] + 1;
         while (end < lines.size() && !isClosing(lines[end])) ++end;
         const std::vector<S> log(lines.begin() + static_cast<std::ptrdiff_t>(sectionStart[2] + 1),
@@ -190,9 +193,9 @@ bool ParseCrashReportText(const S& text, bool hasBom, bool utf8, TBasicCrashRepo
 }
 
 // Windows text, where wide characters are UTF-16 code units, and the build machine's.
-#define QF_INSTANTIATE_REPORT_TEXT(S)                                                                        \
-    template struct TBasicCrashReport<S>;                                                                    \
-    template bool ParseCrashReportText<S>(const S&, bool, bool, TBasicCrashReport<S>&, S&);                  \
+#define QF_INSTANTIATE_REPORT_TEXT(S)                                                       \
+    template struct TBasicCrashReport<S>;                                                   \
+    template bool ParseCrashReportText<S>(const S&, bool, bool, TBasicCrashReport<S>&, S&); \
     template S JoinLines<S>(const std::vector<S>&, size_t, size_t);
 #if WCHAR_MAX == 0xFFFF
 QF_INSTANTIATE_REPORT_TEXT(std::wstring)

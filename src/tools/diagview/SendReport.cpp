@@ -36,7 +36,8 @@ std::wstring DescribeFiles(const std::vector<std::wstring>& files) {
         text += rtl::ExtractFileName(path);
         if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
             text += L"  (" +
-                    support::FormatByteSize((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) + L")";
+                    support::FormatByteSize((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) +
+                    L")";
         else
             text += L"  (cannot be read: " + rtl::SysErrorMessage(GetLastError()) + L")";
     }

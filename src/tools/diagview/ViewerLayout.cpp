@@ -25,7 +25,7 @@ struct TMetrics : rtl::TDesignScale {
     // Everything below the report, from the files label to the bottom margin.
     int FixedH() const {
         return Gap() + LabelH() + LabelGap() + FilesH() +         // files
-               Gap() + LabelH() + LabelGap() + DescriptionH() +  // description
+               Gap() + LabelH() + LabelGap() + DescriptionH() +   // description
                Gap() + ContactH() +                               // contact
                S(8) + LabelH() + LabelGap() + AnswerH() +         // answer
                Gap() + StatusH() + Gap() + ButtonH() + Margin();  // status and buttons

@@ -44,7 +44,7 @@ struct TShownReport {
     std::wstring Path;      // empty when the command line named none
     bool Readable = false;  // the file is a crash report that could be read
     TCrashReport Report;
-    std::wstring Text;      // what the report box shows
+    std::wstring Text;  // what the report box shows
 };
 
 class TViewerForm : public rtl::TForm {
@@ -199,7 +199,7 @@ private:
         // Taken from the fields, which keep them whatever the outcome, so a
         // failed send can be tried again without writing them anew.
         const support::TSupportPackage package{PackageDescription(contents, FDescription->Text()), FContact->Text(),
-                                           contents.Files};
+                                               contents.Files};
 
         support::TBackgroundSend sender;
         sender.Program = kViewerTitle;

@@ -197,16 +197,17 @@ S ParseOptionWords(const std::vector<S>& args, TBasicOptions<S>& o, const TPassw
     if (o.Url.empty()) return AsciiText<S>("no URL given");
     // The upload client splits the URL the same way when it sends.
     const http::TUrlParts<S> url = http::SplitUrl(o.Url);
-    if (!url.HasPath || url.HostName.empty() || (url.Protocol != AsciiText<S>("http") && url.Protocol != AsciiText<S>("https")))
+    if (!url.HasPath || url.HostName.empty() ||
+        (url.Protocol != AsciiText<S>("http") && url.Protocol != AsciiText<S>("https")))
         return AsciiText<S>("the URL must look like http://host/path or https://host/path: ") + o.Url;
     if (!o.ProxyHost.empty() || o.ProxyUser.empty()) return {};
     return AsciiText<S>("--proxy-user needs --proxy");
 }
 
 // httpupload's wide strings, where they are UTF-16 code units, and the build machine's.
-#define QF_INSTANTIATE_OPTIONS(S)                                                                       \
-    template bool LooksLikeContentType<S>(const S&);                                                   \
-    template bool ParseFileOption<S>(const S&, TBasicOptions<S>::TFile&);                                \
+#define QF_INSTANTIATE_OPTIONS(S)                                         \
+    template bool LooksLikeContentType<S>(const S&);                      \
+    template bool ParseFileOption<S>(const S&, TBasicOptions<S>::TFile&); \
     template S ParseOptionWords<S>(const std::vector<S>&, TBasicOptions<S>&, const TPasswordSources<S>&);
 #if WCHAR_MAX == 0xFFFF
 QF_INSTANTIATE_OPTIONS(std::wstring)

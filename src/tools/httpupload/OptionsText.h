@@ -29,10 +29,10 @@ struct TBasicOptions {
     };
     std::vector<TFile> Files;
     S ProxyHost, ProxyUser, ProxyPassword, Output;
-    uint16_t ProxyPort = 0;          // 1..65535 with ProxyHost, 0 without
-    uint32_t ConnectTimeout = 30;    // seconds, 1..86400
-    uint32_t MaxTime = 0;            // seconds, 1..86400; 0: no bound
-    uint32_t Retries = 0;            // 0..10
+    uint16_t ProxyPort = 0;        // 1..65535 with ProxyHost, 0 without
+    uint32_t ConnectTimeout = 30;  // seconds, 1..86400
+    uint32_t MaxTime = 0;          // seconds, 1..86400; 0: no bound
+    uint32_t Retries = 0;          // 0..10
     bool NoUI = false, Headers = false, Help = false, Fail = false;
 };
 

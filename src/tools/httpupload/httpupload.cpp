@@ -22,12 +22,12 @@
 namespace {
 
 enum TExitCode {
-    exOk = 0,             // an answer arrived, whatever its HTTP status
-    exUsage = 2,          // bad command line
-    exUploadFailed = 3,   // EHTTPUploader: its message is printed
-    exCancelled = 4,      // Ctrl+C
-    exOutputFailed = 5,   // the body could not be written
-    exHttpError = 6,      // --fail and a status of 400 or above
+    exOk = 0,            // an answer arrived, whatever its HTTP status
+    exUsage = 2,         // bad command line
+    exUploadFailed = 3,  // EHTTPUploader: its message is printed
+    exCancelled = 4,     // Ctrl+C
+    exOutputFailed = 5,  // the body could not be written
+    exHttpError = 6,     // --fail and a status of 400 or above
 };
 
 // The Location header of an answer's header block; empty without one.
@@ -222,16 +222,15 @@ int Run(int argc, wchar_t** argv) {
             Err(message + L"\n");
     };
     up.OnFileProgress = [](http::THTTPUploader&, const std::wstring& fileName, uint32_t sent, uint32_t size,
-                           uint32_t fileSeconds, uint32_t overallSent, uint32_t overallTotal,
-                           uint32_t overallSeconds, uint32_t rate) {
+                           uint32_t fileSeconds, uint32_t overallSent, uint32_t overallTotal, uint32_t overallSeconds,
+                           uint32_t rate) {
         const std::wstring name = rtl::ExtractFileName(fileName);
         Progress(rtl::Format(L"Uploading %ls: %ls of %ls, %ls/s, %ls (all files: %ls of %ls, %ls)", name.c_str(),
-                        Size(sent).c_str(), Size(size).c_str(), Size(rate).c_str(), TimeLeft(fileSeconds).c_str(),
-                        Size(overallSent).c_str(), Size(overallTotal).c_str(), TimeLeft(overallSeconds).c_str()));
+                             Size(sent).c_str(), Size(size).c_str(), Size(rate).c_str(), TimeLeft(fileSeconds).c_str(),
+                             Size(overallSent).c_str(), Size(overallTotal).c_str(), TimeLeft(overallSeconds).c_str()));
     };
     up.OnFileComplete = [](http::THTTPUploader&, const std::wstring& fileName, bool successful) {
-        Err(L"File " + rtl::ExtractFileName(fileName) +
-            (successful ? L" complete\n" : L" not sent completely\n"));
+        Err(L"File " + rtl::ExtractFileName(fileName) + (successful ? L" complete\n" : L" not sent completely\n"));
     };
     const DWORD started = GetTickCount();
     up.OnCheckCancel = [&](http::THTTPUploader&, bool& cancel) {
@@ -251,8 +250,7 @@ int Run(int argc, wchar_t** argv) {
         answer.Restart(!last);
         bool transient = false;
         code = exOk;
-        rtl::Try([&] { up.Upload(); },
-                 rtl::On<http::EHTTPUploaderCancel>([&](http::EHTTPUploaderCancel&) {
+        rtl::Try([&] { up.Upload(); }, rtl::On<http::EHTTPUploaderCancel>([&](http::EHTTPUploaderCancel&) {
                      Err(L"httpupload: cancelled\n");
                      code = exCancelled;
                  }),
@@ -264,8 +262,7 @@ int Run(int argc, wchar_t** argv) {
         if (code == exOk && up.Response().StatusCode >= 500) transient = true;
         if (last || !transient) break;
         const uint32_t seconds = std::min(1u << std::min(attempt, 5u), 30u);
-        Err(rtl::Format(L"httpupload: trying again in %u s (attempt %u of %u)\n", seconds, attempt + 2,
-                        o.Retries + 1));
+        Err(rtl::Format(L"httpupload: trying again in %u s (attempt %u of %u)\n", seconds, attempt + 2, o.Retries + 1));
         for (uint32_t waited = 0; waited < seconds * 10 && !gCancelRequested; ++waited) Sleep(100);
         if (gCancelRequested) {
             gCancelSeen = true;

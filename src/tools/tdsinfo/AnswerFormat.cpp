@@ -28,8 +28,10 @@ std::string JsonAnswer(uint32_t a, uint32_t l, const TAnswer& r) {
         j.Add("procedure", rtl::FromAnsi(r.Proc));
         j.Add("offset", l - r.ProcStart);
     }
-    if (!r.UnitFound) j.Add("error", L"no unit holds this address");
-    else if (!r.LineFound) j.Add("error", L"no source line for this address");
+    if (!r.UnitFound)
+        j.Add("error", L"no unit holds this address");
+    else if (!r.LineFound)
+        j.Add("error", L"no source line for this address");
     return j.Line();
 }
 

@@ -17,11 +17,11 @@ int Bench(crash::TModuleDebugInfo& info, const TOptions& o, const std::vector<ui
     }
     QueryPerformanceCounter(&t1);
     double seconds = double(t1.QuadPart - t0.QuadPart) / double(freq.QuadPart);
-    Print(rtl::ToAnsi(rtl::Format(L"lookups: %u\nfound: %u\nseconds: %.3f\nlookups per second: %.0f\n"
-                                  L"held after loading: %u bytes\n",
-                                  static_cast<unsigned>(addresses.size()), static_cast<unsigned>(found), seconds,
-                                  seconds > 0 ? addresses.size() / seconds : 0.0,
-                                  static_cast<unsigned>(info.HeldBytes()))));
+    Print(rtl::ToAnsi(
+        rtl::Format(L"lookups: %u\nfound: %u\nseconds: %.3f\nlookups per second: %.0f\n"
+                    L"held after loading: %u bytes\n",
+                    static_cast<unsigned>(addresses.size()), static_cast<unsigned>(found), seconds,
+                    seconds > 0 ? addresses.size() / seconds : 0.0, static_cast<unsigned>(info.HeldBytes()))));
     return 0;
 }
 

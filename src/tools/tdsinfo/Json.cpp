@@ -8,16 +8,18 @@ std::string JsonString(const std::wstring& text) {
     std::wstring out = L"\"";
     for (wchar_t c : text) {
         switch (c) {
-        case L'"': out += L"\\\""; break;
-        case L'\\': out += L"\\\\"; break;
-        case L'\b': out += L"\\b"; break;
-        case L'\f': out += L"\\f"; break;
-        case L'\n': out += L"\\n"; break;
-        case L'\r': out += L"\\r"; break;
-        case L'\t': out += L"\\t"; break;
-        default:
-            if (c < 0x20) out += rtl::Format(L"\\u%04X", static_cast<unsigned>(c));
-            else out += c;
+            case L'"': out += L"\\\""; break;
+            case L'\\': out += L"\\\\"; break;
+            case L'\b': out += L"\\b"; break;
+            case L'\f': out += L"\\f"; break;
+            case L'\n': out += L"\\n"; break;
+            case L'\r': out += L"\\r"; break;
+            case L'\t': out += L"\\t"; break;
+            default:
+                if (c < 0x20)
+                    out += rtl::Format(L"\\u%04X", static_cast<unsigned>(c));
+                else
+                    out += c;
         }
     }
     return rtl::ToUtf8(out + L"\"");

@@ -11,8 +11,8 @@ namespace {
 // The preferred load address from the module's PE header (0x400000 when unreadable).
 uint32_t ImageBaseOf(const std::wstring& path) {
     uint32_t base = 0x400000;
-    const rtl::ScopedFileHandle file(
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    const rtl::ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                 nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file) return base;
     const HANDLE h = file.Get();
     IMAGE_DOS_HEADER dos{};
@@ -39,12 +39,12 @@ std::unique_ptr<crash::TModuleDebugInfo> OpenModule(const TOptions& o) {
 }
 
 void PrintStats(const crash::TModuleDebugInfo& info, const TOptions& o) {
-    Print(rtl::ToAnsi(rtl::Format(L"module: %ls\nloaded: %hs\nsignature: %hs\nsubsections: %d\nnames: %d\n"
-                                  L"held after loading: %u bytes\nimage base: 0x%ls\n",
-                                  o.Module.c_str(), info.Loaded() ? "yes" : "no",
-                                  info.IsDelphiModule() ? "FB09" : (info.Loaded() ? "FB0A" : "-"),
-                                  info.SubsectionCount(), info.NamesCount(), static_cast<unsigned>(info.HeldBytes()),
-                                  rtl::IntToHex(info.OfflineImageBase(), 8).c_str())));
+    Print(rtl::ToAnsi(rtl::Format(
+        L"module: %ls\nloaded: %hs\nsignature: %hs\nsubsections: %d\nnames: %d\n"
+        L"held after loading: %u bytes\nimage base: 0x%ls\n",
+        o.Module.c_str(), info.Loaded() ? "yes" : "no", info.IsDelphiModule() ? "FB09" : (info.Loaded() ? "FB0A" : "-"),
+        info.SubsectionCount(), info.NamesCount(), static_cast<unsigned>(info.HeldBytes()),
+        rtl::IntToHex(info.OfflineImageBase(), 8).c_str())));
 }
 
 }  // namespace tdsinfo

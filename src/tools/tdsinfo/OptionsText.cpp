@@ -84,16 +84,26 @@ int ParseOptionWords(const std::vector<S>& args, TBasicOptions<S>& o, std::strin
         if (is(a, "--help") || is(a, "-h") || is(a, "/?")) {
             out = kUsage;
             return 0;
-        } else if (is(a, "--logical")) o.Logical = true;
-        else if (is(a, "--args")) o.Args = true;
-        else if (is(a, "--return-addresses") || is(a, "-r")) o.ReturnAddresses = true;
-        else if (is(a, "--tab")) o.Tab = true;
-        else if (is(a, "--addr2line")) o.Addr2line = true;
-        else if (is(a, "--json")) o.Json = true;
-        else if (is(a, "--address") || is(a, "-a")) o.ShowAddress = true;
-        else if (is(a, "--stats")) o.Stats = true;
-        else if (is(a, "--bench")) o.Bench = true;
-        else if (is(a, "--unmangle")) o.Unmangle = true;
+        } else if (is(a, "--logical"))
+            o.Logical = true;
+        else if (is(a, "--args"))
+            o.Args = true;
+        else if (is(a, "--return-addresses") || is(a, "-r"))
+            o.ReturnAddresses = true;
+        else if (is(a, "--tab"))
+            o.Tab = true;
+        else if (is(a, "--addr2line"))
+            o.Addr2line = true;
+        else if (is(a, "--json"))
+            o.Json = true;
+        else if (is(a, "--address") || is(a, "-a"))
+            o.ShowAddress = true;
+        else if (is(a, "--stats"))
+            o.Stats = true;
+        else if (is(a, "--bench"))
+            o.Bench = true;
+        else if (is(a, "--unmangle"))
+            o.Unmangle = true;
         else if (is(a, "--base") && i + 1 < args.size()) {
             if (!ParseHexText(args[++i], o.Base)) {
                 err = "tdsinfo: bad base address " + printable(args[i]) + "\n";
@@ -128,8 +138,8 @@ int ParseOptionWords(const std::vector<S>& args, TBasicOptions<S>& o, std::strin
 }
 
 // tdsinfo's wide strings, where they are UTF-16 code units, and the build machine's.
-#define QF_INSTANTIATE_OPTIONS(S)                                                                         \
-    template bool ParseHexText<S>(const S&, uint32_t&, std::string*);                                     \
+#define QF_INSTANTIATE_OPTIONS(S)                                                                          \
+    template bool ParseHexText<S>(const S&, uint32_t&, std::string*);                                      \
     template int ParseOptionWords<S>(const std::vector<S>&, TBasicOptions<S>&, std::string&, std::string&, \
                                      std::string (*)(const S&));
 #if WCHAR_MAX == 0xFFFF

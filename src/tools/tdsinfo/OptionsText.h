@@ -13,13 +13,13 @@ extern const char kUsage[];
 
 template <class S>
 struct TBasicOptions {
-    bool Logical = false;   // addresses are logical, not run-time
-    bool Args = false;      // procedure names with their argument lists
+    bool Logical = false;          // addresses are logical, not run-time
+    bool Args = false;             // procedure names with their argument lists
     bool ReturnAddresses = false;  // look each address up at address - 1
-    bool Tab = false;       // one tab-separated line per address
-    bool Addr2line = false; // function, then file:line, as addr2line -f -C writes them
-    bool ShowAddress = false;  // --addr2line: the address on a line before them
-    bool Json = false;      // one JSON object per address per line
+    bool Tab = false;              // one tab-separated line per address
+    bool Addr2line = false;        // function, then file:line, as addr2line -f -C writes them
+    bool ShowAddress = false;      // --addr2line: the address on a line before them
+    bool Json = false;             // one JSON object per address per line
     bool Stats = false;
     bool Bench = false;
     bool Unmangle = false;  // the words are names to unmangle, not addresses

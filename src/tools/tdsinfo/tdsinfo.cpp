@@ -114,8 +114,7 @@ int Run(int argc, wchar_t** argv) {
 
 int wmain(int argc, wchar_t** argv) {
     int code = 2;
-    rtl::Try([&] { code = tdsinfo::Run(argc, argv); },
-             rtl::OnAny([&](rtl::Exception& e) {
+    rtl::Try([&] { code = tdsinfo::Run(argc, argv); }, rtl::OnAny([&](rtl::Exception& e) {
                  tdsinfo::PrintErr("tdsinfo: " + rtl::ToAnsi(e.Message) + "\n");
                  code = 2;
              }));

@@ -137,8 +137,8 @@ TRegistryValue::~TRegistryValue() {
 
 bool TRegistryValue::Write(DWORD type, const void* data, DWORD size) {
     rtl::ScopedHandle<rtl::RegKeyTraits> k;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, FKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, k.Receive(),
-                        nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, FKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, k.Receive(), nullptr) !=
+        ERROR_SUCCESS)
         return false;
     return RegSetValueExW(k.Get(), FName.c_str(), 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
 }

@@ -62,8 +62,8 @@ const std::string cEntryHeader(27, '-');
 
 struct TCrash {
     std::optional<DWORD> ExitCode;
-    std::string Report;  // empty when there is not exactly one
-    std::string NewLog;  // what the error log gained
+    std::string Report;     // empty when there is not exactly one
+    std::string NewLog;     // what the error log gained
     bool Minidump = false;  // one lay beside the report
 };
 
@@ -127,7 +127,8 @@ TEST(CrashMatrix, EveryFatalFailureEndsInOneReportOneLogEntryAndItsExitCode) {
         // The trigger's own source is on the call stack.
         const size_t stack = crash.Report.find("Call stack:\r\n");
         ASSERT_NE(std::string::npos, stack);
-        EXPECT_NE(std::string::npos, crash.Report.find("(SelfTest.cpp, line ", stack)) << crash.Report.substr(stack, 2000);
+        EXPECT_NE(std::string::npos, crash.Report.find("(SelfTest.cpp, line ", stack))
+            << crash.Report.substr(stack, 2000);
         // One complete entry in the error log.
         EXPECT_EQ(1u, CountOf(crash.NewLog, cEntryHeader + "\r\n")) << crash.NewLog;
         EXPECT_EQ(0u, crash.NewLog.find(cEntryHeader)) << crash.NewLog;

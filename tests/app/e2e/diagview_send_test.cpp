@@ -54,7 +54,8 @@ TEST(DiagViewPackage, TheReportGoesWithItsMinidumpAndTheErrorLogOfItsProgramWhen
     all.Files.push_back(dir.Path() + L"gone.log");
     EXPECT_EQ(L"scripterror-1-2024-01-02-03-04-05.log  (" + std::to_wstring(sizeof(cReportText) - 1) +
                   L" bytes)\r\nscripterror-1-2024-01-02-03-04-05.dmp  (4 bytes)\r\norvex.errlog  (3 bytes)\r\n"
-                  L"gone.log  (cannot be read: " + rtl::SysErrorMessage(ERROR_FILE_NOT_FOUND) + L")",
+                  L"gone.log  (cannot be read: " +
+                  rtl::SysErrorMessage(ERROR_FILE_NOT_FOUND) + L")",
               diagview::DescribeFiles(all.Files));
     // The user's description follows the report's, which names the crash.
     EXPECT_EQ(L"Crash report orvex.exe_9.0.2.1_004193ED_Exception\r\n\r\nI pressed Save.",

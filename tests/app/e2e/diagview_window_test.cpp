@@ -45,8 +45,8 @@ void ExpectLinesOf(HFONT font, HWND edit) {
     DeleteObject(SelectObject(dc, old));
     ReleaseDC(nullptr, dc);
     const LRESULT second = SendMessageW(edit, EM_LINEINDEX, 1, 0);
-    EXPECT_EQ(tm.tmHeight, HIWORD(SendMessageW(edit, EM_POSFROMCHAR, second, 0)) -
-                               HIWORD(SendMessageW(edit, EM_POSFROMCHAR, 0, 0)));
+    EXPECT_EQ(tm.tmHeight,
+              HIWORD(SendMessageW(edit, EM_POSFROMCHAR, second, 0)) - HIWORD(SendMessageW(edit, EM_POSFROMCHAR, 0, 0)));
 }
 
 TEST(ViewerWindowDpi, TheWindowIsLaidOutForTheScreensResolution) {

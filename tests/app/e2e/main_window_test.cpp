@@ -28,7 +28,6 @@ using namespace e2e;
 constexpr DWORD cStartTimeout = 90000;
 constexpr DWORD cSendTimeout = 120000;
 
-
 // The names of the crash reports in the diagnostic folder.
 std::vector<std::wstring> CrashReports() {
     std::vector<std::wstring> names;
@@ -213,7 +212,8 @@ TEST_F(MainWindow, AProxyThatWantsALoginIsReportedClearly) {
 
     const std::wstring status = SendAndWait();
     EXPECT_EQ(0u, status.rfind(L"The proxy server refused the request because it needs a login", 0))
-        << rtl::ToUtf8(status) << "\n" << rtl::ToUtf8(TextOf(Item(app::idAnswer)));
+        << rtl::ToUtf8(status) << "\n"
+        << rtl::ToUtf8(TextOf(Item(app::idAnswer)));
     EXPECT_TRUE(FProgram.Running());
     EXPECT_TRUE(Responds(FMain));
     EXPECT_TRUE(IsWindowEnabled(Item(app::idSend)));
