@@ -16,6 +16,7 @@
 
 #include "../src/crash/MangledNames.h"
 #include "../src/crash/Td32Format.h"
+#include "../src/crash/Td32Writing.h"
 #include "llvm/DebugInfo/DWARF/DWARFContext.h"
 #include "llvm/Demangle/Demangle.h"
 #include "llvm/Object/Binary.h"
@@ -30,28 +31,12 @@ namespace {
 constexpr size_t kMaxNameBytes = 255;     // one length byte in the names table
 constexpr uint32_t kCodeOffset = 0x1000;  // logical address = VA - image base - 0x1000
 
-using Bytes = std::vector<uint8_t>;
-
-void Put8(Bytes& b, uint32_t v) { b.push_back(static_cast<uint8_t>(v)); }
-void Put16(Bytes& b, uint32_t v) {
-    Put8(b, v);
-    Put8(b, v >> 8);
-}
-void Put32(Bytes& b, uint32_t v) {
-    Put16(b, v);
-    Put16(b, v >> 16);
-}
-void Patch32(Bytes& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void PutPacked(Bytes& b, uint32_t v) {
-    if (v < 0x80)
-        Put8(b, v << 1);
-    else if (v < 0x4000)
-        Put16(b, (v << 2) | 1);
-    else
-        Put32(b, (v << 2) | 3);
-}
+using td32::Bytes;
+using td32::Patch32;
+using td32::Put16;
+using td32::Put32;
+using td32::Put8;
+using td32::PutPacked;
 
 // ---------------------------------------------------------------- names
 

@@ -6,23 +6,17 @@
 #include <vector>
 
 #include "crash/Td32Format.h"
+#include "crash/Td32Writing.h"
 
 namespace td32test {
 
-using Bytes = std::vector<uint8_t>;
+using crash::td32::Bytes;
+using crash::td32::Patch32;
+using crash::td32::Put16;
+using crash::td32::Put32;
+using crash::td32::Put8;
+using crash::td32::PutPacked;
 
-inline void Put8(Bytes& b, uint32_t v) { b.push_back(static_cast<uint8_t>(v)); }
-inline void Put16(Bytes& b, uint32_t v) {
-    Put8(b, v);
-    Put8(b, v >> 8);
-}
-inline void Put32(Bytes& b, uint32_t v) {
-    Put16(b, v);
-    Put16(b, v >> 16);
-}
-inline void Patch32(Bytes& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
 inline void Append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
 
 struct TSegment {
@@ -176,16 +170,6 @@ inline Bytes ProcRangesSub(uint32_t firstName, const std::vector<std::pair<uint3
         Put32(b, r.second);
     }
     return b;
-}
-
-// A packed number as the compact procedure form stores it.
-inline void PutPacked(Bytes& b, uint32_t v) {
-    if (v < 0x80)
-        Put8(b, v << 1);
-    else if (v < 0x4000)
-        Put16(b, (v << 2) | 1);
-    else
-        Put32(b, (v << 2) | 3);
 }
 
 // Compact procedures, packed ranges (kind 2): base, then (start step, length) pairs.
