@@ -278,19 +278,15 @@ void TMainForm::OpenListed(int index) {
     const std::wstring& path = FListed[static_cast<size_t>(FFileList->ItemData(index))].Path;
     // A type with no program of its own opens in Notepad when it is text,
     // else with the program the user picks.
-    auto opened = [&](const wchar_t* verb) {
-        return reinterpret_cast<INT_PTR>(ShellExecuteW(Handle(), verb, path.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) >
-               32;
+    auto started = [&](const wchar_t* verb, const std::wstring& file, const wchar_t* parameters) {
+        return reinterpret_cast<INT_PTR>(
+                   ShellExecuteW(Handle(), verb, file.c_str(), parameters, nullptr, SW_SHOWNORMAL)) > 32;
     };
-    if (opened(nullptr)) return;
+    if (started(nullptr, path, nullptr)) return;
     // Logs and reports of our own kinds are text that Notepad shows.
-    if (support::ContentTypeOf(path) == "text/plain") {
-        const std::wstring quoted = L"\"" + path + L"\"";
-        if (reinterpret_cast<INT_PTR>(
-                ShellExecuteW(Handle(), nullptr, L"notepad.exe", quoted.c_str(), nullptr, SW_SHOWNORMAL)) > 32)
-            return;
-    }
-    if (!opened(L"openas")) SetStatus(L"There is no program to show " + path + L".");
+    const std::wstring quoted = L"\"" + path + L"\"";
+    if (support::ContentTypeOf(path) == "text/plain" && started(nullptr, L"notepad.exe", quoted.c_str())) return;
+    if (!started(L"openas", path, nullptr)) SetStatus(L"There is no program to show " + path + L".");
 }
 
 void TMainForm::KeepDraft() { WriteDraft(TDraft{FDescription->Text(), FContact->Text()}); }

@@ -10,6 +10,7 @@
 #include "rtl/Raise.h"
 #include "rtl/Text.h"
 #include "rtl/Try.h"
+#include "rtl/WindowScale.h"
 
 namespace config {
 
@@ -39,23 +40,23 @@ void MakePlainLabel(HWND label) {
 // display's resolution), then centres the dialog on the screen.
 void ApplyLayout(HWND dlg) {
     HDC dc = GetDC(dlg);
-    int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    const rtl::TDesignScale scale(GetDeviceCaps(dc, LOGPIXELSY));
     HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(dlg, WM_GETFONT, 0, 0)));
-    for (const TControlPlace& p : kProxyDialogLayout) {
+    for (const TDialogPlace& p : kProxyDialogLayout) {
         HWND control = GetDlgItem(dlg, p.Id);
-        int width = MulDiv(p.Width, dpi, 96);
+        int width = scale.S(p.Width);
         if (p.Width == 0) {
             RECT r{};
             std::wstring text = WindowText(control);
             DrawTextW(dc, text.c_str(), -1, &r, DT_CALCRECT | DT_SINGLELINE);
             width = r.right - r.left;
         }
-        MoveWindow(control, MulDiv(p.Left, dpi, 96), MulDiv(p.Top, dpi, 96), width, MulDiv(p.Height, dpi, 96), FALSE);
+        MoveWindow(control, scale.S(p.Left), scale.S(p.Top), width, scale.S(p.Height), FALSE);
     }
     SelectObject(dc, oldFont);
     ReleaseDC(dlg, dc);
 
-    RECT frame{0, 0, MulDiv(kProxyDialogClientWidth, dpi, 96), MulDiv(kProxyDialogClientHeight, dpi, 96)};
+    RECT frame{0, 0, scale.S(kProxyDialogClientWidth), scale.S(kProxyDialogClientHeight)};
     AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(dlg, GWL_STYLE)), FALSE,
                        static_cast<DWORD>(GetWindowLongW(dlg, GWL_EXSTYLE)));
     int width = frame.right - frame.left, height = frame.bottom - frame.top;

@@ -5,6 +5,7 @@
 
 #include "rtl/Exception.h"
 #include "rtl/Seh.h"
+#include "rtl/Text.h"
 
 namespace rtl {
 
@@ -20,6 +21,12 @@ namespace rtl {
 template <class E, class... Args>
 [[noreturn]] inline __attribute__((always_inline, artificial)) void RaiseNew(Args&&... args) {
     Raise(new E(std::forward<Args>(args)...));
+}
+
+// Raises EInOutError "`what`: <the system's message for `error`>" carrying
+// the system's code, for a file operation that failed.
+[[noreturn]] inline void RaiseInOutError(const std::wstring& what, uint32_t error) {
+    RaiseNew<EInOutError>(what + L": " + SysErrorMessage(error), static_cast<int>(error));
 }
 
 }  // namespace rtl

@@ -14,26 +14,25 @@ namespace {
 
 constexpr DWORD kBlock = 64 * 1024;
 
-[[noreturn]] void Fail(const std::wstring& what, DWORD error) {
-    rtl::RaiseNew<rtl::EInOutError>(what + L": " + rtl::SysErrorMessage(error), static_cast<int>(error));
-}
-
 void WriteAll(HANDLE target, const void* data, DWORD length) {
     DWORD written = 0;
-    if (!WriteFile(target, data, length, &written, nullptr)) Fail(L"The archive could not be written", GetLastError());
-    if (written != length) Fail(L"The archive could not be written", ERROR_DISK_FULL);
+    if (!WriteFile(target, data, length, &written, nullptr))
+        rtl::RaiseInOutError(L"The archive could not be written", GetLastError());
+    if (written != length) rtl::RaiseInOutError(L"The archive could not be written", ERROR_DISK_FULL);
 }
 
 uint64_t Position(HANDLE file) {
     LARGE_INTEGER zero{}, at{};
-    if (!SetFilePointerEx(file, zero, &at, FILE_CURRENT)) Fail(L"The archive could not be written", GetLastError());
+    if (!SetFilePointerEx(file, zero, &at, FILE_CURRENT))
+        rtl::RaiseInOutError(L"The archive could not be written", GetLastError());
     return static_cast<uint64_t>(at.QuadPart);
 }
 
 void Seek(HANDLE file, uint64_t offset) {
     LARGE_INTEGER to{};
     to.QuadPart = static_cast<LONGLONG>(offset);
-    if (!SetFilePointerEx(file, to, nullptr, FILE_BEGIN)) Fail(L"The archive could not be written", GetLastError());
+    if (!SetFilePointerEx(file, to, nullptr, FILE_BEGIN))
+        rtl::RaiseInOutError(L"The archive could not be written", GetLastError());
 }
 
 // Zip dates are local MS-DOS dates, which start in 1980: an older or
@@ -55,7 +54,7 @@ class TDeflater {
 public:
     TDeflater() {
         if (deflateInit2(&FStream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-            Fail(L"The compressor could not be started", ERROR_NOT_ENOUGH_MEMORY);
+            rtl::RaiseInOutError(L"The compressor could not be started", ERROR_NOT_ENOUGH_MEMORY);
     }
     ~TDeflater() { deflateEnd(&FStream); }
     TDeflater(const TDeflater&) = delete;
@@ -72,7 +71,7 @@ public:
             FStream.next_out = FOut;
             FStream.avail_out = kBlock;
             status = deflate(&FStream, flush);
-            if (status == Z_STREAM_ERROR) Fail(L"The compressor failed", ERROR_INVALID_DATA);
+            if (status == Z_STREAM_ERROR) rtl::RaiseInOutError(L"The compressor failed", ERROR_INVALID_DATA);
             const DWORD produced = kBlock - FStream.avail_out;
             WriteAll(target, FOut, produced);
             out += produced;
@@ -89,7 +88,8 @@ private:
 
 TZipOfFile WriteZipOfFile(HANDLE source, uint64_t size, const std::wstring& entryName, const FILETIME& modified,
                           HANDLE target, const std::function<void(uint64_t)>& onRead) {
-    if (size > kMaxZipSourceSize) Fail(L"The file is too large for a zip archive", ERROR_FILE_TOO_LARGE);
+    if (size > kMaxZipSourceSize)
+        rtl::RaiseInOutError(L"The file is too large for a zip archive", ERROR_FILE_TOO_LARGE);
     const std::string name = rtl::ToUtf8(entryName);
     bool ascii = true;
     for (unsigned char c : name) ascii = ascii && c < 0x80;
@@ -113,7 +113,8 @@ TZipOfFile WriteZipOfFile(HANDLE source, uint64_t size, const std::wstring& entr
     while (read < size) {
         DWORD got = 0;
         const DWORD want = size - read < kBlock ? static_cast<DWORD>(size - read) : kBlock;
-        if (!ReadFile(source, block.get(), want, &got, nullptr)) Fail(L"The file could not be read", GetLastError());
+        if (!ReadFile(source, block.get(), want, &got, nullptr))
+            rtl::RaiseInOutError(L"The file could not be read", GetLastError());
         if (got == 0) break;
         crc = crc32(crc, block.get(), got);
         read += got;
@@ -122,7 +123,7 @@ TZipOfFile WriteZipOfFile(HANDLE source, uint64_t size, const std::wstring& entr
     }
     compressed += deflater->Put(nullptr, 0, Z_FINISH, target);
     if (compressed > zip::kZip32Limit - 1)
-        Fail(L"The compressed file is too large for a zip archive", ERROR_FILE_TOO_LARGE);
+        rtl::RaiseInOutError(L"The compressed file is too large for a zip archive", ERROR_FILE_TOO_LARGE);
 
     local.Crc32 = crc;
     local.CompressedSize = static_cast<uint32_t>(compressed);
@@ -154,7 +155,7 @@ TZipOfFile WriteZipOfFile(HANDLE source, uint64_t size, const std::wstring& entr
     end.DiskEntries = end.TotalEntries = 1;
     end.CentralDirectorySize = static_cast<uint32_t>(sizeof(entry) + name.size());
     if (central - start > zip::kZip32Limit - 1)
-        Fail(L"The compressed file is too large for a zip archive", ERROR_FILE_TOO_LARGE);
+        rtl::RaiseInOutError(L"The compressed file is too large for a zip archive", ERROR_FILE_TOO_LARGE);
     end.CentralDirectoryOffset = static_cast<uint32_t>(central - start);
     WriteAll(target, &end, sizeof(end));
     return TZipOfFile{crc, static_cast<uint32_t>(read), static_cast<uint32_t>(compressed),

@@ -2,7 +2,9 @@
 
 #include "AsciiText.h"
 
+#include <algorithm>
 #include <climits>
+#include <iterator>
 
 namespace tdsinfo {
 
@@ -74,6 +76,27 @@ bool ParseHexText(const S& text, uint32_t& value, std::string* why) {
     return true;
 }
 
+// The options that only switch something on: their spellings and what they switch.
+template <class S>
+struct TSwitch {
+    const char* Long;
+    const char* Short;  // or null
+    bool TBasicOptions<S>::*Flag;
+};
+template <class S>
+constexpr TSwitch<S> kSwitches[] = {
+    {"--logical", nullptr, &TBasicOptions<S>::Logical},
+    {"--args", nullptr, &TBasicOptions<S>::Args},
+    {"--return-addresses", "-r", &TBasicOptions<S>::ReturnAddresses},
+    {"--tab", nullptr, &TBasicOptions<S>::Tab},
+    {"--addr2line", nullptr, &TBasicOptions<S>::Addr2line},
+    {"--json", nullptr, &TBasicOptions<S>::Json},
+    {"--address", "-a", &TBasicOptions<S>::ShowAddress},
+    {"--stats", nullptr, &TBasicOptions<S>::Stats},
+    {"--bench", nullptr, &TBasicOptions<S>::Bench},
+    {"--unmangle", nullptr, &TBasicOptions<S>::Unmangle},
+};
+
 template <class S>
 int ParseOptionWords(const std::vector<S>& args, TBasicOptions<S>& o, std::string& out, std::string& err,
                      std::string (*printable)(const S&)) {
@@ -81,29 +104,13 @@ int ParseOptionWords(const std::vector<S>& args, TBasicOptions<S>& o, std::strin
     auto is = [](const S& a, const char* option) { return a == AsciiText<S>(option); };
     for (size_t i = 0; i < args.size(); ++i) {
         const S& a = args[i];
+        const auto on = std::find_if(std::begin(kSwitches<S>), std::end(kSwitches<S>),
+                                     [&](const TSwitch<S>& s) { return is(a, s.Long) || (s.Short && is(a, s.Short)); });
         if (is(a, "--help") || is(a, "-h") || is(a, "/?")) {
             out = kUsage;
             return 0;
-        } else if (is(a, "--logical"))
-            o.Logical = true;
-        else if (is(a, "--args"))
-            o.Args = true;
-        else if (is(a, "--return-addresses") || is(a, "-r"))
-            o.ReturnAddresses = true;
-        else if (is(a, "--tab"))
-            o.Tab = true;
-        else if (is(a, "--addr2line"))
-            o.Addr2line = true;
-        else if (is(a, "--json"))
-            o.Json = true;
-        else if (is(a, "--address") || is(a, "-a"))
-            o.ShowAddress = true;
-        else if (is(a, "--stats"))
-            o.Stats = true;
-        else if (is(a, "--bench"))
-            o.Bench = true;
-        else if (is(a, "--unmangle"))
-            o.Unmangle = true;
+        } else if (on != std::end(kSwitches<S>))
+            o.*(on->Flag) = true;
         else if (is(a, "--base") && i + 1 < args.size()) {
             if (!ParseHexText(args[++i], o.Base)) {
                 err = "tdsinfo: bad base address " + printable(args[i]) + "\n";
